@@ -1,0 +1,53 @@
+// Command-line parsing of the console tools. Each program describes itself with a
+// ToolTraits record; the parser turns argv into a CommandLine or an error text, and
+// UsageText writes the --help page from the same record, so the two never disagree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What a console program is: the parts of its command line and help page that differ
+// from tool to tool.
+struct ToolTraits {
+    const char* name;           // program name, as typed: "quarrow"
+    const char* summary;        // one line: what the tool does
+    bool takesImage;            // the program takes an IMAGE argument
+    const char* imageHelp;      // how the image is read (shown under IMAGE)
+    const char* simulateHelp;   // what --simulate runs, and the image it uses without IMAGE
+    const char* successText;    // the text that ends a successful run: "Updata success!"
+};
+
+struct CommandLine {
+    std::string port;            // --port DEV: a device path or COMn
+    std::string image;           // IMAGE, empty when not given
+    bool simulate = false;       // --simulate: run against the built-in simulated device
+    bool trace = false;          // --trace: hex dump of every frame and reply to stderr
+    bool help = false;           // --help: print the usage page and exit 0
+    bool version = false;        // --version: print the version and exit 0
+    double timeoutSeconds = 0;   // --timeout: give up after this long with no byte; 0 = never
+    bool timeoutGiven = false;   // --timeout appeared on the command line
+};
+
+// Exit statuses of every console program.
+enum ExitStatus {
+    EXIT_STATUS_SUCCESS = 0,     // the device confirmed the whole job
+    EXIT_STATUS_FAILURE = 1,     // the port, the image or the device refused or failed
+    EXIT_STATUS_USAGE = 2,       // the command line is wrong
+    EXIT_STATUS_TIMEOUT = 3,     // --timeout passed with no byte from the device
+};
+
+// The idle limit a --simulate run uses when --timeout is not given, so that a broken
+// simulated device can never hang the demonstration.
+constexpr double SIMULATE_DEFAULT_TIMEOUT = 30.0;
+
+// Parses args (argv without the program name). Returns an empty string on success, else
+// a one-line description of the mistake. With --help or --version the rest of the line
+// is not checked for completeness.
+std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args,
+                             CommandLine& out);
+
+// The --help page.
+std::string UsageText(const ToolTraits& traits);
+
+// The --version line: "quarrow 1.0.0".
+std::string VersionText(const ToolTraits& traits);

@@ -1,0 +1,111 @@
+#include "console/Reporter.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+ConsoleReporter::ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width)
+    : m_pOut(out), m_pErr(err), m_bBar(bar), m_nWidth(width > 20 ? width : 20)
+{
+}
+
+int ConsoleReporter::TerminalWidth(std::FILE* stream)
+{
+    struct winsize size {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+void ConsoleReporter::ClearBar()
+{
+    if (!m_bBarShown)
+        return;
+    std::fputs("\r\033[K", m_pErr);
+    std::fflush(m_pErr);
+    m_bBarShown = false;
+}
+
+void ConsoleReporter::DrawBar()
+{
+    // One column short of the width, so the cursor never wraps to the next line.
+    std::string line = FormatProgressBar(m_meter, m_nWidth - 1);
+    std::fputs("\r\033[K", m_pErr);
+    std::fputs(line.c_str(), m_pErr);
+    std::fflush(m_pErr);
+    m_bBarShown = true;
+    m_lastDrawnPhase = m_meter.Last().phase;
+    m_nLastDrawnDone = m_meter.Last().done;
+}
+
+void ConsoleReporter::Info(const std::string& text)
+{
+    ClearBar();
+    std::fprintf(m_pOut, "%s\n", text.c_str());
+    std::fflush(m_pOut);
+    if (m_nLastDrawnDone >= 0 && m_bBar)
+        DrawBar();
+}
+
+void ConsoleReporter::Failure(const std::string& text)
+{
+    ClearBar();
+    std::fprintf(m_pErr, "%s\n", text.c_str());
+    std::fflush(m_pErr);
+}
+
+void ConsoleReporter::Status(const std::string& text)
+{
+    if (text == m_status || text.empty())
+        return;
+    m_status = text;
+    ClearBar();
+    std::fprintf(m_pErr, "%s\n", text.c_str());
+    std::fflush(m_pErr);
+    if (m_nLastDrawnDone >= 0 && m_bBar)
+        DrawBar();
+}
+
+void ConsoleReporter::Trace(const std::string& line)
+{
+    ClearBar();
+    std::fprintf(m_pErr, "%s\n", line.c_str());
+    // The bar is redrawn by the next progress reading; redrawing it after every trace
+    // line would double the output of a traced run.
+}
+
+void ConsoleReporter::Progress(const ProgressSample& sample, double now)
+{
+    bool lineDue = m_meter.Update(sample, now);
+    if (sample.phase.empty())
+        return;
+    if (!m_bBar) {
+        if (lineDue) {
+            std::fprintf(m_pErr, "%s\n", FormatProgressLine(m_meter).c_str());
+            std::fflush(m_pErr);
+        }
+        return;
+    }
+    bool changed = sample.phase != m_lastDrawnPhase || sample.done != m_nLastDrawnDone;
+    bool phaseEnd = sample.total > 0 && sample.done >= sample.total;
+    if (!m_bBarShown || (changed && (phaseEnd || sample.phase != m_lastDrawnPhase ||
+                                     now - m_dLastDraw >= BAR_REDRAW_INTERVAL)) ||
+        now - m_dLastDraw >= 1.0) {
+        // A new phase keeps the finished bar of the one before on its own line.
+        if (m_bBarShown && sample.phase != m_lastDrawnPhase) {
+            std::fputs("\n", m_pErr);
+            m_bBarShown = false;
+        }
+        DrawBar();
+        m_dLastDraw = now;
+    }
+}
+
+void ConsoleReporter::Finish()
+{
+    if (m_bBarShown) {
+        std::fputs("\n", m_pErr);
+        std::fflush(m_pErr);
+        m_bBarShown = false;
+    }
+    m_nLastDrawnDone = -1;
+}

@@ -1,0 +1,54 @@
+// Everything a console run prints, in one place, so that the progress bar on a terminal
+// and the lines written around it never garble each other:
+//   standard output: the tool's informational messages and its success text, one line each;
+//   standard error:  failures and refusals, status lines, progress, and the --trace listing.
+// On a terminal the progress is one bar line redrawn in place (at most every 100 ms);
+// otherwise it is a plain line at every tenth of each phase.
+#pragma once
+
+#include "console/Progress.h"
+
+#include <cstdio>
+#include <string>
+
+class ConsoleReporter {
+public:
+    // bar: draw a bar redrawn in place (stderr is a terminal) of `width` columns.
+    ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width);
+
+    // A line on standard output: an informational message or the success text.
+    void Info(const std::string& text);
+    // A line on standard error: a failure or refusal.
+    void Failure(const std::string& text);
+    // The tool's status line changed: shown on standard error, once per new text.
+    void Status(const std::string& text);
+    // A line of the --trace listing, on standard error.
+    void Trace(const std::string& line);
+    // A new progress reading at time now (seconds).
+    void Progress(const ProgressSample& sample, double now);
+    // Ends the bar line, leaving the last state drawn, before the program exits.
+    void Finish();
+
+    // Columns of the terminal behind `stream`, or 80 when it is not a terminal.
+    static int TerminalWidth(std::FILE* stream);
+
+    // Seconds between two redraws of the bar.
+    static constexpr double BAR_REDRAW_INTERVAL = 0.1;
+
+private:
+    // Clears the bar line so that a whole line can be written over it.
+    void ClearBar();
+    // Draws the bar for the meter's last sample.
+    void DrawBar();
+
+    std::FILE* m_pOut;
+    std::FILE* m_pErr;
+    bool m_bBar;
+    int m_nWidth;
+    ProgressMeter m_meter;
+    bool m_bBarShown = false;       // a bar line is on the screen, without its newline
+    double m_dLastDraw = -1;        // time of the last redraw
+    std::string m_lastDrawnPhase;   // phase of the last bar drawn
+    long m_nLastDrawnDone = -1;     // units of the last bar drawn
+    std::string m_status;           // the status line last shown
+};

@@ -1,0 +1,112 @@
+#include "console/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const ToolTraits kImageTool{"quarrow", "Writes a whole-flash image.", true, "any file, raw bytes",
+                            "Without IMAGE a built-in image is used.", "Updata success!"};
+const ToolTraits kEraseTool{"dunmere", "Erases the flash.", false, "", "", "Finish"};
+
+std::string Parse(const ToolTraits& traits, std::vector<std::string> args, CommandLine& out)
+{
+    return ParseCommandLine(traits, args, out);
+}
+
+TEST(CommandLine, AcceptsEveryFormOfTheDocumentedCommands)
+{
+    CommandLine cl;
+    EXPECT_EQ("", Parse(kImageTool, {"--port", "/dev/ttyUSB0", "fw.bin"}, cl));
+    EXPECT_EQ("/dev/ttyUSB0", cl.port);
+    EXPECT_EQ("fw.bin", cl.image);
+    EXPECT_FALSE(cl.simulate);
+    EXPECT_EQ(0.0, cl.timeoutSeconds);
+
+    EXPECT_EQ("", Parse(kImageTool, {"fw.bin", "--port=COM3", "--trace", "--timeout=2.5"}, cl));
+    EXPECT_EQ("COM3", cl.port);
+    EXPECT_EQ("fw.bin", cl.image);
+    EXPECT_TRUE(cl.trace);
+    EXPECT_DOUBLE_EQ(2.5, cl.timeoutSeconds);
+
+    EXPECT_EQ("", Parse(kEraseTool, {"--port", "COM1", "--timeout", "0"}, cl));
+    EXPECT_EQ("COM1", cl.port);
+    EXPECT_TRUE(cl.timeoutGiven);
+    EXPECT_EQ(0.0, cl.timeoutSeconds);
+
+    // After "--" a name that starts with a dash is an image, not an option.
+    EXPECT_EQ("", Parse(kImageTool, {"--port", "COM2", "--", "-odd.bin"}, cl));
+    EXPECT_EQ("-odd.bin", cl.image);
+}
+
+TEST(CommandLine, SimulateNeedsNoPortNoImageAndBoundsTheWait)
+{
+    CommandLine cl;
+    EXPECT_EQ("", Parse(kImageTool, {"--simulate"}, cl));
+    EXPECT_TRUE(cl.simulate);
+    EXPECT_TRUE(cl.image.empty());
+    EXPECT_DOUBLE_EQ(SIMULATE_DEFAULT_TIMEOUT, cl.timeoutSeconds);
+
+    EXPECT_EQ("", Parse(kImageTool, {"--simulate", "--timeout", "5", "img"}, cl));
+    EXPECT_DOUBLE_EQ(5.0, cl.timeoutSeconds);
+    EXPECT_EQ("img", cl.image);
+
+    EXPECT_EQ("", Parse(kEraseTool, {"--simulate"}, cl));
+}
+
+TEST(CommandLine, RejectsIncompleteOrContradictoryLines)
+{
+    CommandLine cl;
+    EXPECT_NE("", Parse(kImageTool, {"fw.bin"}, cl));                        // no device
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1"}, cl));                // no image
+    EXPECT_NE("", Parse(kImageTool, {"--port"}, cl));                        // no value
+    EXPECT_NE("", Parse(kImageTool, {"--port=", "fw.bin"}, cl));             // empty value
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", "a", "b"}, cl));      // two images
+    EXPECT_NE("", Parse(kEraseTool, {"--port", "COM1", "fw.bin"}, cl));      // no image taken
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", "--simulate", "x"}, cl));
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", "--frobnicate", "x"}, cl));
+    EXPECT_NE("", Parse(kImageTool, {"--trace=yes", "--simulate"}, cl));
+}
+
+TEST(CommandLine, TimeoutMustBeAFiniteNonNegativeNumber)
+{
+    CommandLine cl;
+    for (const char* bad : {"", "-1", "abc", "3s", "1e999", "nan", "inf"})
+        EXPECT_NE("", Parse(kEraseTool, {"--port", "COM1", "--timeout", bad}, cl)) << bad;
+    EXPECT_NE("", Parse(kEraseTool, {"--port", "COM1", "--timeout"}, cl));
+    EXPECT_EQ("", Parse(kEraseTool, {"--port", "COM1", "--timeout", "0.25"}, cl));
+    EXPECT_DOUBLE_EQ(0.25, cl.timeoutSeconds);
+}
+
+TEST(CommandLine, HelpAndVersionNeedNothingElse)
+{
+    CommandLine cl;
+    EXPECT_EQ("", Parse(kImageTool, {"--help"}, cl));
+    EXPECT_TRUE(cl.help);
+    EXPECT_EQ("", Parse(kImageTool, {"-h", "too", "many", "args"}, cl));
+    EXPECT_TRUE(cl.help);
+    EXPECT_EQ("", Parse(kEraseTool, {"--version"}, cl));
+    EXPECT_TRUE(cl.version);
+    // A mistake before --help is still reported.
+    EXPECT_NE("", Parse(kEraseTool, {"--bogus", "--help"}, cl));
+}
+
+TEST(CommandLine, HelpPageDescribesTheTool)
+{
+    std::string image = UsageText(kImageTool);
+    EXPECT_NE(std::string::npos, image.find("quarrow --port DEV"));
+    EXPECT_NE(std::string::npos, image.find(" IMAGE"));
+    EXPECT_NE(std::string::npos, image.find("\"Updata success!\""));
+    EXPECT_NE(std::string::npos, image.find("--simulate"));
+    EXPECT_NE(std::string::npos, image.find("--timeout SECONDS"));
+    EXPECT_NE(std::string::npos, image.find("built-in image"));
+
+    std::string erase = UsageText(kEraseTool);
+    EXPECT_EQ(std::string::npos, erase.find("IMAGE"));
+    EXPECT_NE(std::string::npos, erase.find("\"Finish\""));
+
+    std::string version = VersionText(kEraseTool);
+    EXPECT_EQ(0u, version.rfind("dunmere ", 0));
+    EXPECT_EQ('\n', version.back());
+}
+
+} // namespace
