@@ -68,21 +68,9 @@ TEST(IapFrames, ShortLastBlockIsFilledWithErasedFlashAndTheSumCoversIt)
     EXPECT_EQ(FrameText(BuildDataFrame(image, 1)).substr(3, 10), Repeat("FF", 5));
 }
 
-TEST(IapFrames, LengthAndCommandFramesAreSixCharactersWithoutTerminator)
+TEST(IapFrames, LengthFrameIsTheWordInFourDigitsWithoutTerminator)
 {
     EXPECT_EQ(BuildLengthFrame(0), "*0000#");
     EXPECT_EQ(BuildLengthFrame(0xABCD), "*ABCD#");
     EXPECT_EQ(BuildLengthFrame(0x03FF), "*03FF#");
-    EXPECT_EQ(std::string(IAP_FRAME_IAP_COMMAND), "*IAPK#");
-    EXPECT_EQ(std::string(IAP_FRAME_DOWNLOAD_COMMAND), "*DNDA#");
-    EXPECT_EQ(std::string(IAP_FRAME_WAIT), "*WAIT#");
-}
-
-TEST(IapFrames, BlockCountRoundsUp)
-{
-    EXPECT_EQ(IapBlockCount(0), 0);
-    EXPECT_EQ(IapBlockCount(1), 1);
-    EXPECT_EQ(IapBlockCount(128), 1);
-    EXPECT_EQ(IapBlockCount(129), 2);
-    EXPECT_EQ(IapBlockCount(IAP_IMAGE_LIMIT), 112);
 }

@@ -357,6 +357,7 @@ TEST_F(SolvaneJob, FailedLoadsKeepThePreviousImageAndSayWhy)
 
     ASSERT_EQ(host.messages.size(), 3u);
     EXPECT_EQ(host.messages[0], "Can't open the file: " + missing);
+    EXPECT_EQ(host.messages[1].rfind("Can't ", 0), 0u) << host.messages[1];
     EXPECT_EQ(host.messages[2], "The file is empty, there is nothing to update: " + empty.Path());
     EXPECT_EQ(job.TotalBlocks(), 3);
     EXPECT_EQ(job.BlocksLeft(), 2);
