@@ -274,8 +274,13 @@ void UpdateJob::ParseReplyByte(std::uint8_t byte)
         }
         break;
     case PARSE_DTO:
+        if (c == 'K' && AcknowledgeBlock()) {
+            m_nParseState = PARSE_CLOSE;
+            return;
+        }
+        break;
     case PARSE_DTN:
-        if ((m_nParseState == PARSE_DTO ? c == 'K' : c == 'X') && AcknowledgeBlock()) {
+        if (c == 'X' && AcknowledgeBlock()) {
             m_nParseState = PARSE_CLOSE;
             return;
         }
@@ -303,6 +308,7 @@ bool UpdateJob::SendDataFrame(int block)
 
 void UpdateJob::SendPending()
 {
+    assert(m_nBlocksLeft >= 0 && m_nBlocksLeft <= m_nTotalBlocks && "block counter outside 0 .. total");
     // With the port closed nothing is sent and every field stays as it is.
     if (!m_bPortOpen)
         return;
