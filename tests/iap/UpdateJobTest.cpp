@@ -122,6 +122,30 @@ TEST_F(SolvaneJob, StartReplyWithoutItsDashKeepsEffectsButSendsNothing)
     EXPECT_EQ(host.TakeFrames(), Frames{ExpectedDataFrame(image, 0)});
 }
 
+TEST_F(SolvaneJob, UpdateBegunWhileTheCompletionMessageIsOpenIsNotDisturbed)
+{
+    // A front end that keeps delivering bytes while its message is open: the device
+    // starts the next update and block 0 is acknowledged before the message closes.
+    const std::vector<std::uint8_t> image = PatternImage(300);
+    Load(image);
+    StartTransfer();
+    Feed("+DTOK-");
+    SendTick();
+    Feed("+DTOK-");
+    SendTick();
+    host.TakeFrames();
+    host.onMessage = [&](const std::string&) {
+        host.onMessage = nullptr;
+        StartTransfer();
+        Feed("+DTOK-");
+    };
+    Feed("+DTOK-");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(job.BlocksLeft(), 2);
+    SendTick();
+    EXPECT_EQ(host.TakeFrames(), (Frames{"*IAPK#", "*0000#", ExpectedDataFrame(image, 0), ExpectedDataFrame(image, 1)}));
+}
+
 TEST_F(SolvaneJob, RepliesOutsideTheirPhaseAreIgnored)
 {
     const std::vector<std::uint8_t> image = PatternImage(300);
