@@ -1,0 +1,215 @@
+#include "console/ConsoleHost.h"
+
+#include "console/CommandLine.h"
+#include "platform/OwnerWindow.h"
+#include "serial/SerialMessages.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Line settings shared by the four tools: 8 data bits, no parity, 1 stop bit; the
+// received-character and event-character events; a 2048-byte transmit slot (room for
+// the longest frame, 262 bytes).
+constexpr char LINE_PARITY = 'N';
+constexpr int LINE_DATA_BITS = 8;
+constexpr int LINE_STOP_BITS = 1;
+constexpr std::uint32_t LINE_EVENT_MASK = 3;
+constexpr int LINE_TX_BUFFER = 2048;
+
+} // namespace
+
+ConsoleHost::ConsoleHost(const char* program, ConsoleReporter& reporter, bool trace, double timeoutSeconds)
+    : m_pProgram(program),
+      m_reporter(reporter),
+      m_idle(timeoutSeconds),
+      m_start(std::chrono::steady_clock::now()),
+      m_window(m_loop, [this](unsigned m, std::uintptr_t w, std::intptr_t l) { return OnMessage(m, w, l); })
+{
+    if (trace)
+        m_pTrace = std::make_unique<TraceLog>([this](const std::string& line) { m_reporter.Trace(line); });
+}
+
+ConsoleHost::~ConsoleHost()
+{
+    // From here on bytes the monitor still hands over are dropped (m_bFinished).
+    m_bFinished = true;
+}
+
+double ConsoleHost::Now() const
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+}
+
+bool ConsoleHost::OpenPort(unsigned portnr, int baud)
+{
+    if (!m_port.OpenPort(&m_window, portnr, baud, LINE_PARITY, LINE_DATA_BITS, LINE_STOP_BITS,
+                         LINE_EVENT_MASK, LINE_TX_BUFFER))
+        return false;
+    m_port.StartMonitor(); // as in every tool, its result is not looked at
+    return true;
+}
+
+int ConsoleHost::Run()
+{
+    if (m_bFinished)
+        return m_nExitStatus;
+    m_idle.Restart(Now());
+    m_window.SetOwnerTimer(CONSOLE_TIMER_ID, CONSOLE_TIMER_PERIOD_MS);
+    ReportProgress(false);
+    m_loop.Run();
+    m_window.KillOwnerTimer(CONSOLE_TIMER_ID);
+    if (m_pTrace)
+        m_pTrace->Flush();
+    m_reporter.Finish();
+    return m_nExitStatus;
+}
+
+void ConsoleHost::Finish(int status)
+{
+    if (m_bFinished)
+        return;
+    m_bFinished = true;
+    m_nExitStatus = status;
+    m_loop.Quit(status);
+}
+
+void ConsoleHost::Fail(const std::string& text, int status)
+{
+    if (m_bFinished)
+        return;
+    if (m_pTrace)
+        m_pTrace->Flush();
+    m_reporter.Failure(text);
+    Finish(status);
+}
+
+void ConsoleHost::ReportProgress(bool complete)
+{
+    if (!m_pTool)
+        return;
+    ProgressSample sample = m_pTool->Progress();
+    if (complete && sample.total > 0)
+        sample.done = sample.total;
+    m_reporter.Progress(sample, Now());
+}
+
+std::intptr_t ConsoleHost::OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t)
+{
+    if (m_bFinished || !m_pTool)
+        return 0;
+    if (message == MSG_SERIAL_RX_CHAR) {
+        auto byte = static_cast<std::uint8_t>(wParam & 0xFF);
+        double now = Now();
+        m_idle.Restart(now);
+        if (m_pTrace)
+            m_pTrace->OnReceived(byte, now);
+        m_pTool->OnByte(byte);
+    } else if (message == OWNER_MSG_TIMER) {
+        if (wParam == CONSOLE_TIMER_ID)
+            OnHousekeeping();
+        else
+            m_pTool->OnTimer(static_cast<unsigned>(wParam));
+    } else {
+        // The engine's other line events (break, CTS, ring, event character) mean
+        // nothing to the tools; everything else is the tool's own posted message.
+        bool lineEvent = message > MSG_SERIAL_BASE && message <= MSG_SERIAL_EVENT_CHAR;
+        if (!lineEvent)
+            m_pTool->OnPosted(message);
+    }
+    return 0;
+}
+
+void ConsoleHost::OnHousekeeping()
+{
+    double now = Now();
+    if (m_pTrace)
+        m_pTrace->FlushIfQuiet(now);
+    ReportProgress(false);
+    if (m_idle.Expired(now)) {
+        char text[160];
+        std::snprintf(text, sizeof text, "%s: no reply from the device for %g s (--timeout); giving up",
+                      m_pProgram, m_idle.Limit());
+        Fail(text, EXIT_STATUS_TIMEOUT);
+    }
+}
+
+void ConsoleHost::SendBytes(const std::uint8_t* data, std::size_t length)
+{
+    if (m_bFinished)
+        return;
+    if (m_pTrace)
+        m_pTrace->OnSent(data, length, Now());
+    if (!m_port.QueueTransmit(data, static_cast<int>(length)))
+        Fail(std::string(m_pProgram) + ": the serial port did not take a frame of " + std::to_string(length) + " bytes",
+             EXIT_STATUS_FAILURE);
+}
+
+void ConsoleHost::SendText(const char* text)
+{
+    if (m_bFinished)
+        return;
+    if (m_pTrace)
+        m_pTrace->OnSent(reinterpret_cast<const std::uint8_t*>(text), std::strlen(text), Now());
+    if (!m_port.QueueTransmit(text))
+        Fail(std::string(m_pProgram) + ": the serial port did not take the frame " + text, EXIT_STATUS_FAILURE);
+}
+
+void ConsoleHost::StartTimer(unsigned id, unsigned periodMs)
+{
+    m_window.SetOwnerTimer(id, periodMs);
+}
+
+void ConsoleHost::StopTimer(unsigned id)
+{
+    m_window.KillOwnerTimer(id);
+}
+
+void ConsoleHost::ShowMessage(const char* text)
+{
+    if (m_bFinished)
+        return;
+    if (m_bFailureScope) {
+        m_reporter.Failure(text);
+        return;
+    }
+    if (m_pTool && std::strcmp(text, m_pTool->SuccessText()) == 0) {
+        if (m_pTrace)
+            m_pTrace->Flush();
+        ReportProgress(true);
+        m_reporter.Info(text);
+        Finish(EXIT_STATUS_SUCCESS);
+        return;
+    }
+    m_reporter.Info(text);
+}
+
+void ConsoleHost::SetStatusText(const char* text)
+{
+    m_reporter.Status(text);
+}
+
+void ConsoleHost::SetProgressText(const char* text)
+{
+    // The bar and the progress lines are drawn from the tool's own counters, which
+    // carry the same figure at a finer grain; the text is kept for the record.
+    m_progressText = text;
+}
+
+void ConsoleHost::SetProgressPos(int pos)
+{
+    m_nProgressPos = pos;
+}
+
+void ConsoleHost::GetProgressRange(int& lower, int& upper)
+{
+    // The range every tool's bar has: the platform's default.
+    lower = 0;
+    upper = 100;
+}
+
+void ConsoleHost::PostToSelf(unsigned message)
+{
+    m_window.PostOwnerMessage(message, 0, 0);
+}

@@ -1,0 +1,134 @@
+// The console's side of ToolHost: one host serves any tool's logic. It owns the
+// window of the program's message loop and the serial port, routes received bytes,
+// timer ticks and posted messages to the tool, sends the tool's frames, and turns the
+// tool's texts into lines on the terminal (ConsoleReporter). Its own housekeeping
+// timer samples the progress, ends trace replies and watches --timeout.
+//
+// A message box has no meaning in a console: ShowMessage prints the text and returns.
+// The tool's success text ends the run with status 0; texts shown inside a
+// FailureScope (a refused start, an unreadable image) go to standard error.
+#pragma once
+
+#include "common/ToolHost.h"
+#include "console/IdleTimeout.h"
+#include "console/Progress.h"
+#include "console/Reporter.h"
+#include "console/Trace.h"
+#include "platform/posix/MessageLoop.h"
+#include "serial/SerialPort.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// What the host needs from a tool's console wiring: where its inputs go and how far
+// it has come. Everything is called on the loop thread.
+class ConsoleTool {
+public:
+    virtual ~ConsoleTool() = default;
+    // One byte received from the device.
+    virtual void OnByte(std::uint8_t byte) = 0;
+    // One tick of a timer the tool's logic started.
+    virtual void OnTimer(unsigned id) = 0;
+    // A message the tool's logic posted to itself.
+    virtual void OnPosted(unsigned message) { (void)message; }
+    // The tool's progress, read from its logic.
+    virtual ProgressSample Progress() const = 0;
+    // The text that ends a successful run: "Finish", "Updata success!", ...
+    virtual const char* SuccessText() const = 0;
+};
+
+// The id of the host's own housekeeping timer; tools use small ids (1 to 4).
+constexpr unsigned CONSOLE_TIMER_ID = 0x7C00;
+constexpr unsigned CONSOLE_TIMER_PERIOD_MS = 10;
+
+class ConsoleHost : public ToolHost {
+public:
+    // `reporter` must outlive the host. With `trace`, every frame and reply is listed.
+    // timeoutSeconds 0: wait for the device for ever.
+    // `program` prefixes the host's own failure texts ("quarrow: ...").
+    ConsoleHost(const char* program, ConsoleReporter& reporter, bool trace, double timeoutSeconds);
+    ~ConsoleHost() override;
+    ConsoleHost(const ConsoleHost&) = delete;
+    ConsoleHost& operator=(const ConsoleHost&) = delete;
+
+    // The tool whose logic this host serves; set once, before OpenPort.
+    void SetTool(ConsoleTool* tool) { m_pTool = tool; }
+
+    // Opens COM<portnr> at `baud`, 8N1, event mask 3, transmit buffer 2048, and starts
+    // its monitor. False when the port could not be opened.
+    bool OpenPort(unsigned portnr, int baud);
+
+    // Serves the port, the timers and the tool until the run ends; returns the exit
+    // status: 0 after the success text, else the status given to Fail (3 on timeout).
+    int Run();
+
+    // Ends the run with a failure: `text` on standard error, then exit status `status`.
+    void Fail(const std::string& text, int status);
+
+    // While a FailureScope lives, texts the tool shows are failures (standard error).
+    class FailureScope {
+    public:
+        explicit FailureScope(ConsoleHost& host) : m_host(host), m_bPrevious(host.m_bFailureScope)
+        {
+            host.m_bFailureScope = true;
+        }
+        ~FailureScope() { m_host.m_bFailureScope = m_bPrevious; }
+        FailureScope(const FailureScope&) = delete;
+        FailureScope& operator=(const FailureScope&) = delete;
+
+    private:
+        ConsoleHost& m_host;
+        bool m_bPrevious;
+    };
+
+    ConsoleReporter& Reporter() { return m_reporter; }
+    const char* Program() const { return m_pProgram; }
+    // Seconds since the host was made.
+    double Now() const;
+
+    // ToolHost
+    void SendBytes(const std::uint8_t* data, std::size_t length) override;
+    void SendText(const char* text) override;
+    void StartTimer(unsigned id, unsigned periodMs) override;
+    void StopTimer(unsigned id) override;
+    void ShowMessage(const char* text) override;
+    void SetStatusText(const char* text) override;
+    void SetProgressText(const char* text) override;
+    void SetProgressPos(int pos) override;
+    void GetProgressRange(int& lower, int& upper) override;
+    void PostToSelf(unsigned message) override;
+
+    // The last texts and position the tool set (for the final report and for tests).
+    const std::string& ProgressText() const { return m_progressText; }
+    int ProgressPos() const { return m_nProgressPos; }
+
+private:
+    // The window's handler: every message of the loop, on the loop thread.
+    std::intptr_t OnMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
+    // The housekeeping tick: progress, trace, timeout.
+    void OnHousekeeping();
+    // Ends the run with `status` once the handler now running has returned.
+    void Finish(int status);
+    // Shows the tool's progress now (at the end: as complete when `complete`).
+    void ReportProgress(bool complete);
+
+    const char* m_pProgram;
+    ConsoleReporter& m_reporter;
+    std::unique_ptr<TraceLog> m_pTrace;       // null without --trace
+    IdleTimeout m_idle;
+    std::chrono::steady_clock::time_point m_start;
+    ConsoleTool* m_pTool = nullptr;
+    bool m_bFailureScope = false;             // texts shown now are failures
+    bool m_bFinished = false;                 // the run has ended: ignore what still comes
+    int m_nExitStatus = 0;
+    std::string m_progressText;
+    int m_nProgressPos = 0;
+
+    // Destroyed in reverse order: the port (stopping its monitor) before the window,
+    // the window before the loop.
+    MessageLoop m_loop;
+    LoopWindow m_window;
+    SerialPort m_port;
+};

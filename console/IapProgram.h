@@ -1,0 +1,27 @@
+// Console wiring of the in-application-programming updater, shared by Solvane and
+// Tirell (the variant chooses the replies and the completion text). The device leads:
+// after the port is open the program only waits for the loader's start reply.
+#pragma once
+
+#include "console/ToolRunner.h"
+#include "iap/UpdateJob.h"
+
+class IapProgram : public ConsoleProgram {
+public:
+    IapProgram(ConsoleHost& host, IapVariant variant);
+
+    int Baud() const override { return 19200; }
+    sim::LoaderKind SimLoader() const override;
+    bool LoadImage(const std::string& path) override;
+    void DescribeJob(sim::SimOptions& options) const override;
+    bool Begin(bool portOpened) override;
+
+    void OnByte(std::uint8_t byte) override { m_job.ParseReplyByte(byte); }
+    void OnTimer(unsigned id) override { m_job.OnTimerTick(id); }
+    ProgressSample Progress() const override;
+    const char* SuccessText() const override { return m_job.CompletionText(); }
+
+private:
+    ConsoleHost& m_host;
+    UpdateJob m_job;
+};
