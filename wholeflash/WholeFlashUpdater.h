@@ -81,7 +81,7 @@ public:
     StartUpdateResult StartUpdate();
 
     // One received byte (MSG_SERIAL_RX_CHAR): fed to the erase-stage or write-stage
-    // recogniser by the stage; dropped before the first run and after a run completed.
+    // recogniser by the stage; dropped before the first run and once a run has ended.
     // A write rejection "*WER#" sends the frame in flight again from inside this call.
     void OnReceivedByte(std::uint8_t byte);
 
