@@ -47,7 +47,7 @@ int ioctl(int fd, unsigned long request, ...)
     va_end(args);
 
     int result = real_ioctl(fd, request, arg);
-    if (result == 0 || (errno != ENOTTY && errno != EINVAL && errno != EIO))
+    if (result == 0 || (errno != ENOTTY && errno != EINVAL))
         return result;
     if (request != TIOCMGET && request != TIOCMSET && request != TIOCMBIS && request != TIOCMBIC)
         return result;

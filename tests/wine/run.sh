@@ -3,9 +3,12 @@
 # ports mapped to pseudo-terminals.
 #
 #   tests/wine/run.sh BUILD_DIR [PROGRAM.exe ...] [-- GTEST_ARGS...]
+#   tests/wine/run.sh BUILD_DIR --exec COMMAND [ARGS...]
 #
 # BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake; without program names
 # every BUILD_DIR/tests/*.exe runs. Exit status is non-zero when a program fails.
+# --exec runs a native command in the prepared environment instead (for debugging:
+# "$WINE" is the loader, LD_PRELOAD is set), and exits with its status.
 #
 # What it sets up, all under BUILD_DIR/wine (nothing outside it but the X display):
 #   - its own Xvfb on a free display number;
@@ -26,16 +29,22 @@ here=$(cd "$(dirname "$0")" && pwd)
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [PROGRAM.exe ...] [-- GTEST_ARGS...]" >&2; exit 2; }
 build=$(cd "$1" && pwd)
 shift
+exec_command=()
+if [ "${1:-}" = "--exec" ]; then
+  shift
+  exec_command=("$@")
+  set --
+fi
 programs=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do programs+=("$1"); shift; done
 [ "${1:-}" = "--" ] && shift
 gtest_args=("$@")
-if [ ${#programs[@]} -eq 0 ]; then
+if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   shopt -s nullglob
   programs=("$build"/tests/*.exe)
   shopt -u nullglob
 fi
-if [ ${#programs[@]} -eq 0 ]; then
+if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   echo "no test programs in $build/tests (configure with BUILD_TESTING=ON)" >&2
   exit 1
 fi
@@ -118,6 +127,12 @@ rm -f "$ports/missing$missing_port"
 
 export SUITE_WINE_PEER_OFFSET=$peer_offset
 export SUITE_WINE_MISSING_PORT=$missing_port
+
+if [ ${#exec_command[@]} -gt 0 ]; then
+  status=0
+  WINE=$wine LD_PRELOAD="$work/ptymodem.so" "${exec_command[@]}" || status=$?
+  exit $status
+fi
 
 failed=()
 for program in "${programs[@]}"; do
