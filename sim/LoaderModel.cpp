@@ -1,0 +1,58 @@
+#include "sim/LoaderModel.h"
+
+#include <cstdio>
+
+namespace sim {
+
+void LoaderModel::AddError(std::string text)
+{
+    ++m_stats.errorCount;
+    m_frameLog.push_back("error: " + text);
+    if (m_stats.errors.size() < kMaxErrorTexts)
+        m_stats.errors.push_back(std::move(text));
+}
+
+void LoaderModel::CountFrame(std::string logLine)
+{
+    ++m_stats.framesReceived;
+    m_frameLog.push_back(std::move(logLine));
+}
+
+int HexDigitValue(std::uint8_t c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+long ParseHex16(const std::uint8_t* digits)
+{
+    long value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int v = HexDigitValue(digits[i]);
+        if (v < 0)
+            return -1;
+        value = value * 16 + v;
+    }
+    return value;
+}
+
+std::string Printable(std::string_view bytes)
+{
+    std::string text;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "<%02X>", c);
+            text += hex;
+        }
+    }
+    return text;
+}
+
+}  // namespace sim

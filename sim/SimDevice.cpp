@@ -1,0 +1,440 @@
+// The line around a loader model: reads the tool's bytes, feeds them to the model,
+// plays the line faults and sends the replies at the emulated line's pace.
+//
+// Timing: every received byte is taken to arrive one byte time after the one before
+// it (or after it was read, if the line was idle), so a frame written at once by the
+// tool is only complete after its own wire time; a reply starts when the byte that
+// caused it has arrived (plus the slow-device delay) and its bytes leave one byte
+// time apart. Deadlines are absolute times on CLOCK_MONOTONIC; the thread sleeps with
+// a timer slack of 1 ns so that it wakes close to them.
+#include "sim/SimDevice.h"
+
+#include "sim/EraseLoader.h"
+#include "sim/IapLoader.h"
+#include "sim/LineClock.h"
+#include "sim/PosixLine.h"
+#include "sim/ReplyShaper.h"
+#include "sim/WholeFlashLoader.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+constexpr std::int64_t kMs = 1'000'000;
+// How long a finished device keeps the line open for the tool to read its last reply
+// and close its end.
+constexpr std::int64_t kLingerNs = 2000 * kMs;
+
+std::int64_t Now()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000LL + ts.tv_nsec;
+}
+
+timespec ToTimespec(std::int64_t ns)
+{
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000LL);
+    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000LL);
+    return ts;
+}
+
+std::unique_ptr<LoaderModel> MakeModel(const SimOptions& options, std::string& error)
+{
+    switch (options.loader) {
+    case LoaderKind::Erase:
+        return std::make_unique<EraseLoader>();
+    case LoaderKind::IapSolvane:
+    case LoaderKind::IapTirell: {
+        IapLoaderConfig config;
+        config.variant = options.loader == LoaderKind::IapTirell ? IapVariant::Tirell : IapVariant::Solvane;
+        config.startReply = options.startReply;
+        config.ackReply = options.ackReply;
+        config.expectedBlocks = options.expectedUnits;
+        if (options.hasExpectedImage)
+            config.expectedImage = options.expectedImage;
+        config.errorBlocks.insert(options.faults.errorBlocks.begin(), options.faults.errorBlocks.end());
+        config.restartAfterError = options.faults.restartAfterError;
+        config.waitBeforeBlocks.insert(options.waitBeforeBlocks.begin(), options.waitBeforeBlocks.end());
+        error = CheckIapConfig(config);
+        if (!error.empty())
+            return nullptr;
+        return std::make_unique<IapLoader>(std::move(config));
+    }
+    case LoaderKind::WholeFlash: {
+        WholeFlashConfig config;
+        config.expectedPages = options.expectedUnits;
+        config.hasExpectedImage = options.hasExpectedImage;
+        if (options.hasExpectedImage)
+            config.expectedImage = options.expectedImage;
+        for (const RejectRule& rule : options.faults.rejectFrames)
+            config.rejectFrames[rule.frame] += rule.times;
+        return std::make_unique<WholeFlashLoader>(std::move(config));
+    }
+    }
+    error = "unknown loader";
+    return nullptr;
+}
+
+bool WriteFile(const std::string& path, const void* data, std::size_t size)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+struct SimDevice::Impl : LoaderOutput {
+    explicit Impl(SimOptions o) : options(std::move(o)), clock(options.devicePath.empty() ? options.baud : 0),
+                                  shaper(options.faults) {}
+
+    SimOptions options;
+    LineClock clock;
+    ReplyShaper shaper;
+    PosixLine line;
+    std::unique_ptr<LoaderModel> model;
+    int wakeFd = -1;
+    std::thread thread;
+
+    // Guards everything below and the model: the thread holds it while it works on
+    // them, Report() while it copies.
+    mutable std::mutex mutex;
+    std::condition_variable endedCv;
+    bool stopRequested = false;
+    bool ended = false;
+    bool stopped = false;
+    SimReport report;
+
+    // Thread state.
+    struct Pending {
+        std::uint8_t byte;
+        std::int64_t deadline;
+    };
+    std::deque<Pending> output;
+    std::int64_t byteTime = 0;        // arrival time of the byte being handled
+    std::int64_t lastScheduled = 0;   // deadline of the last byte scheduled
+    bool connected = false;           // the tool has sent a byte
+    bool startTaken = false;
+    std::int64_t startTime = 0;
+    unsigned long inBytes = 0, outBytes = 0;
+    unsigned long inAtStart = 0, outAtStart = 0;
+    std::int64_t lastAnnounceStart = 0;
+    unsigned long inAtAnnounce = 0, outAtAnnounce = 0;
+
+    // LoaderOutput: a reply of the model, shaped by the faults and scheduled.
+    void Reply(std::string_view bytes) override
+    {
+        const std::string shaped = shaper.Shape(bytes, model->Stats().framesReceived);
+        ++report.repliesSent;
+        if (shaped.empty())
+            return;
+        const std::int64_t ready = byteTime + static_cast<std::int64_t>(options.faults.replyDelayMs) * kMs;
+        const std::int64_t start = clock.Transmit(ready, shaped.size());
+        for (std::size_t i = 0; i < shaped.size(); ++i)
+            output.push_back({static_cast<std::uint8_t>(shaped[i]),
+                              start + clock.WireNs(i + 1)});
+        lastScheduled = output.back().deadline;
+        outBytes += shaped.size();
+    }
+
+    void Run();
+    bool Flush(std::int64_t now);
+    void HandleInput(const std::uint8_t* data, std::size_t size);
+    void UpdateReport();
+};
+
+void SimDevice::Impl::UpdateReport()
+{
+    const LoaderStats& stats = model->Stats();
+    report.framesReceived = stats.framesReceived;
+    report.errorCount = stats.errorCount;
+    report.errors = stats.errors;
+    report.bytesWritten = stats.bytesWritten;
+}
+
+// Writes the bytes whose time has come. Returns false when the line is gone.
+bool SimDevice::Impl::Flush(std::int64_t now)
+{
+    std::uint8_t buffer[512];
+    while (!output.empty() && output.front().deadline <= now) {
+        std::size_t n = 0;
+        while (n < output.size() && n < sizeof buffer && output[n].deadline <= now) {
+            buffer[n] = output[n].byte;
+            ++n;
+        }
+        const ssize_t written = write(line.fd, buffer, n);
+        if (written < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return true;  // the tool's input queue is full: try again later
+            return false;
+        }
+        output.erase(output.begin(), output.begin() + written);
+    }
+    return true;
+}
+
+void SimDevice::Impl::HandleInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::int64_t readAt = Now();
+    const bool wasComplete = model->Stats().complete;
+    for (std::size_t i = 0; i < size; ++i) {
+        byteTime = clock.Receive(readAt);
+        if (!startTaken && !model->Leads()) {
+            // The tool leads: the exchange starts with its first byte on the wire.
+            startTaken = true;
+            startTime = byteTime - clock.ByteNs();
+        }
+        ++inBytes;
+        const bool wasStarted = model->ExchangeStarted();
+        model->OnByte(data[i], *this);
+        if (!startTaken && !wasStarted && model->ExchangeStarted()) {
+            // The loader leads: the exchange started with the announcement just answered.
+            startTaken = true;
+            startTime = lastAnnounceStart;
+            inAtStart = inAtAnnounce;
+            outAtStart = outAtAnnounce;
+        }
+    }
+    if (!wasComplete && model->Stats().complete) {
+        report.complete = true;
+        report.elapsedSeconds = static_cast<double>(std::max(lastScheduled, byteTime) - startTime) / 1e9;
+        report.wireBytesIn = inBytes - inAtStart;
+        report.wireBytesOut = outBytes - outAtStart;
+    }
+    UpdateReport();
+}
+
+void SimDevice::Impl::Run()
+{
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    const std::int64_t announceNs = static_cast<std::int64_t>(options.announceMs) * kMs;
+    std::int64_t nextAnnounce = Now();
+    bool announcing = false;
+    std::int64_t lingerUntil = -1;
+    std::uint8_t buffer[4096];
+
+    for (;;) {
+        std::int64_t now = Now();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopRequested)
+                break;
+            if (!Flush(now)) {
+                report.lineClosedByTool = true;
+                break;
+            }
+            const long vanishAfter = options.faults.vanishAfter;
+            if (vanishAfter >= 0 && model->Stats().framesReceived >= static_cast<unsigned long>(vanishAfter) &&
+                output.empty()) {
+                line.Close();
+                report.vanished = true;
+                break;
+            }
+            // The loader's own announcements: the first at once, then one every period
+            // after the last reply left; after a restart, one period after its last reply.
+            const bool wants = model->WantsAnnounce();
+            if (wants && !announcing && model->ExchangeStarted())
+                nextAnnounce = std::max(now, clock.TxFree()) + announceNs;
+            announcing = wants;
+            if (announcing && now >= nextAnnounce) {
+                byteTime = now;
+                lastAnnounceStart = std::max(now, clock.TxFree());
+                inAtAnnounce = inBytes;
+                outAtAnnounce = outBytes;
+                model->Announce(*this);
+                nextAnnounce = std::max(now, clock.TxFree()) + announceNs;
+                UpdateReport();
+                Flush(now);
+            }
+            if (lingerUntil < 0 && model->Stats().complete && output.empty())
+                lingerUntil = now + kLingerNs;
+            if (lingerUntil >= 0 && now >= lingerUntil)
+                break;
+        }
+
+        // Sleep until the next byte is due, the next announcement, the end of the
+        // linger, or input.
+        std::int64_t wake = now + 100 * kMs;
+        if (!output.empty())
+            wake = std::min(wake, output.front().deadline);
+        if (announcing)
+            wake = std::min(wake, nextAnnounce);
+        if (lingerUntil >= 0)
+            wake = std::min(wake, lingerUntil);
+        pollfd fds[2] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const timespec timeout = ToTimespec(std::max<std::int64_t>(0, wake - now));
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0) {
+            // Woken early by nothing: finish the wait on the clock itself.
+            const timespec until = ToTimespec(wake);
+            while (Now() < wake && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+            }
+            continue;
+        }
+        if (fds[1].revents != 0)
+            continue;  // Stop(): checked at the top
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = read(line.fd, buffer, sizeof buffer);
+            if (n > 0) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!connected) {
+                    // The tool has opened and configured its end: let go of ours, so that
+                    // the line hangs up when the tool closes it.
+                    connected = true;
+                    line.CloseSlave();
+                }
+                HandleInput(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLIN)) {
+            // End of input or EIO: nobody holds the other end any more.
+            std::lock_guard<std::mutex> lock(mutex);
+            report.lineClosedByTool = true;
+            break;
+        }
+    }
+
+    std::lock_guard<std::mutex> lock(mutex);
+    UpdateReport();
+    ended = true;
+    endedCv.notify_all();
+}
+
+SimDevice::SimDevice(SimOptions options) : m_pImpl(std::make_unique<Impl>(std::move(options))) {}
+
+SimDevice::~SimDevice()
+{
+    Stop();
+}
+
+bool SimDevice::Start(std::string& error)
+{
+    Impl& d = *m_pImpl;
+    if (d.thread.joinable() || d.stopped) {
+        error = "the simulated device has already been started";
+        return false;
+    }
+    d.model = MakeModel(d.options, error);
+    if (!d.model)
+        return false;
+    if (d.options.devicePath.empty() ? !d.line.OpenPty(error)
+                                     : !d.line.OpenSerial(d.options.devicePath, d.options.baud, error))
+        return false;
+    d.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (d.wakeFd < 0) {
+        error = "cannot create an event descriptor";
+        d.line.Close();
+        return false;
+    }
+    d.thread = std::thread([&d] { d.Run(); });
+    return true;
+}
+
+const std::string& SimDevice::SlavePath() const
+{
+    return m_pImpl->line.path;
+}
+
+bool SimDevice::WaitFinished(int timeoutMs)
+{
+    Impl& d = *m_pImpl;
+    std::unique_lock<std::mutex> lock(d.mutex);
+    if (!d.thread.joinable() && !d.stopped)
+        return false;
+    if (timeoutMs < 0) {
+        d.endedCv.wait(lock, [&d] { return d.ended; });
+        return true;
+    }
+    return d.endedCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&d] { return d.ended; });
+}
+
+void SimDevice::Stop()
+{
+    Impl& d = *m_pImpl;
+    if (!d.thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        d.stopRequested = true;
+    }
+    const std::uint64_t one = 1;
+    (void)!write(d.wakeFd, &one, sizeof one);
+    d.thread.join();
+    d.line.Close();
+    close(d.wakeFd);
+    d.wakeFd = -1;
+    d.stopped = true;
+
+    if (!d.options.flashPath.empty()) {
+        const std::vector<std::uint8_t> flash = d.model->FlashImage();
+        if (!WriteFile(d.options.flashPath, flash.data(), flash.size()))
+            std::fprintf(stderr, "device-sim: cannot write %s\n", d.options.flashPath.c_str());
+    }
+    if (!d.options.logPath.empty()) {
+        std::string text;
+        for (const std::string& entry : d.model->FrameLog())
+            text += entry + "\n";
+        if (!WriteFile(d.options.logPath, text.data(), text.size()))
+            std::fprintf(stderr, "device-sim: cannot write %s\n", d.options.logPath.c_str());
+    }
+}
+
+SimReport SimDevice::Report() const
+{
+    std::lock_guard<std::mutex> lock(m_pImpl->mutex);
+    return m_pImpl->report;
+}
+
+std::string FormatReport(const SimReport& report)
+{
+    std::string text;
+    char line[256];
+    auto add = [&text](const char* s) { text += s; };
+    std::snprintf(line, sizeof line, "result: %s\n", report.complete ? "complete" : "incomplete");
+    add(line);
+    std::snprintf(line, sizeof line, "frames received: %lu\n", report.framesReceived);
+    add(line);
+    std::snprintf(line, sizeof line, "errors: %lu\n", report.errorCount);
+    add(line);
+    for (const std::string& error : report.errors)
+        text += "error: " + error + "\n";
+    std::snprintf(line, sizeof line, "bytes written: %lu\n", report.bytesWritten);
+    add(line);
+    std::snprintf(line, sizeof line, "replies sent: %lu\n", report.repliesSent);
+    add(line);
+    std::snprintf(line, sizeof line, "line closed by tool: %s\n", report.lineClosedByTool ? "yes" : "no");
+    add(line);
+    std::snprintf(line, sizeof line, "device vanished: %s\n", report.vanished ? "yes" : "no");
+    add(line);
+    std::snprintf(line, sizeof line, "wire bytes in: %lu\n", report.wireBytesIn);
+    add(line);
+    std::snprintf(line, sizeof line, "wire bytes out: %lu\n", report.wireBytesOut);
+    add(line);
+    std::snprintf(line, sizeof line, "elapsed: %.6f s\n", report.elapsedSeconds);
+    add(line);
+    std::snprintf(line, sizeof line, "all checked: %s\n", report.AllChecked() ? "yes" : "no");
+    add(line);
+    return text;
+}
+
+}  // namespace sim
