@@ -137,8 +137,8 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.imageHelp;
         s += "\n";
     }
-    s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3)\n"
-         "                     or COM1 to COM8\n"
+    s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3),\n"
+         "                     or COMn, which opens $SUITE_COM<n> if set, else /dev/ttyS<n-1>\n"
          "  --simulate         run against the built-in simulated device on a\n"
          "                     pseudo-terminal; no hardware needed. ";
     s += traits.simulateHelp;
