@@ -1,0 +1,469 @@
+// The serial-port engine. The whole algorithm is here, once, for every platform; the
+// platform's calls go through SerialBackend and the owner's through OwnerWindow.
+//
+// Threads: the user-interface thread runs OpenPort, ClosePort, StartMonitor,
+// QueueTransmit and the destructor; the monitor thread runs MonitorThread,
+// DrainReceived and TransmitPending. They meet at the byte hand-over (a synchronous
+// send to the owner, made without any lock held) and at the transmit slot.
+#include "serial/SerialPort.h"
+
+#include "platform/Diagnostics.h"
+#include "platform/SerialBackend.h"
+
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Timeouts applied at open, in ms: every field.
+constexpr std::uint32_t kPortTimeoutMs = 1000;
+// The event character: every received 'q' raises SERIAL_EV_RXFLAG.
+constexpr char kEventChar = 'q';
+// Size of the error text; longer texts are cut.
+constexpr std::size_t kErrorTextSize = 200;
+// Size of the port-name and settings texts.
+constexpr std::size_t kNameTextSize = 50;
+// Bytes read from the port with one call and handed to the owner in one exchange.
+constexpr std::uint32_t kReadChunk = 256;
+// How long the user-interface thread waits for sends per round while it waits for
+// the monitor to end.
+constexpr unsigned kStopPollMs = 1;
+// Exit code of the monitor thread (kept for the traces of a debugger).
+constexpr int kMonitorExitCode = 100;
+
+bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialInvalidHandle(); }
+
+}  // namespace
+
+SerialPort::SerialPort()
+    : m_nTxLength(1),
+      m_hComm(nullptr),
+      m_pMonitorThread(nullptr),
+      m_bMonitorAlive(FALSE),
+      m_hTxEvent(nullptr),
+      m_hStopEvent(nullptr),
+      m_waitHandles{nullptr, nullptr, nullptr},
+      m_overlapped(),
+      m_timeouts(),
+      m_lineState(),
+      m_pOwnerWnd(nullptr),
+      m_nPortNumber(0),
+      m_pTxBuffer(nullptr),
+      m_dwEventMask(0),
+      m_nTxBufferSize(0),
+      m_pWriteBuffer(nullptr),
+      m_bSuspended(false),
+      m_bStopRequested(false) {}
+
+SerialPort::~SerialPort() {
+    SerialBackend& backend = ActiveSerialBackend();
+    // 1. Stop the monitor; with none running this is one setting of the stop event.
+    StopAndWaitForMonitor();
+    // 2. A port opened without a monitor (or a failed open) is closed here.
+    PortHandle handle = m_hComm.exchange(nullptr);
+    if (IsUsable(handle))
+        backend.ClosePort(handle);
+    // 3. The events, in this order.
+    for (EventHandle* event : {&m_hStopEvent, &m_overlapped.hEvent, &m_hTxEvent}) {
+        if (*event) {
+            backend.DeleteEvent(*event);
+            *event = nullptr;
+        }
+    }
+    // 4.
+    DebugTrace("Thread ended\n");
+    // 5.
+    delete[] m_pTxBuffer;
+    delete[] m_pWriteBuffer;
+}
+
+BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits,
+                          int stopbits, std::uint32_t eventmask, int txbuffersize) {
+    // 1.
+    assert(portnr >= 1 && "OpenPort: port numbers start at 1");
+    assert(pPortOwner != nullptr && "OpenPort: the owner window must not be null");
+    SerialBackend& backend = ActiveSerialBackend();
+
+    // 2. No monitor may run while the port is reopened. The wait delivers the old
+    // monitor's sends, so a byte being handed over cannot block it.
+    const bool monitorWasRunning = m_bMonitorAlive.load();
+    StopAndWaitForMonitor();  // also collects a monitor thread that has ended by itself
+    if (monitorWasRunning)
+        DebugTrace("Thread ended\n");
+
+    // 3. Events: reset the ones that exist, create the others.
+    for (EventHandle* event : {&m_overlapped.hEvent, &m_hTxEvent, &m_hStopEvent}) {
+        if (*event)
+            backend.ClearEvent(*event);
+        else
+            *event = backend.NewEvent();
+    }
+    if (!m_overlapped.hEvent || !m_hTxEvent || !m_hStopEvent)
+        return FALSE;  // no events, no monitor: the port can't be served
+    {
+        std::lock_guard<std::mutex> lock(m_suspendLock);
+        m_bSuspended = false;
+        m_bStopRequested = false;
+    }
+
+    // 4. The wait list, in its fixed order.
+    m_waitHandles[0] = m_hStopEvent;
+    m_waitHandles[1] = m_overlapped.hEvent;
+    m_waitHandles[2] = m_hTxEvent;
+
+    // 5. The lock was set up by the constructor, once.
+
+    // 6. Owner, transmit slot and the settings of this open.
+    m_pOwnerWnd = pPortOwner;
+    const std::uint32_t bufferSize = static_cast<std::uint32_t>(std::max(txbuffersize, 0));
+    {
+        std::lock_guard<std::mutex> lock(m_txSlotLock);
+        delete[] m_pTxBuffer;
+        delete[] m_pWriteBuffer;
+        m_pTxBuffer = new std::uint8_t[bufferSize];
+        m_pWriteBuffer = new std::uint8_t[bufferSize];
+        m_nTxBufferSize = bufferSize;
+    }
+    m_nPortNumber = portnr;
+    m_dwEventMask = eventmask;
+
+    // 7.
+    char portName[kNameTextSize];
+    char settings[kNameTextSize];
+
+    // 8.
+    std::lock_guard<std::recursive_mutex> portLock(m_csPortLock);
+
+    // 9. Close the previous port; a failed open left nothing to close.
+    PortHandle previous = m_hComm.exchange(nullptr);
+    if (IsUsable(previous))
+        backend.ClosePort(previous);
+
+    // 10.
+    std::snprintf(portName, sizeof portName, "COM%u", portnr);
+    std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits,
+                  stopbits);
+
+    // 11.
+    PortHandle handle = backend.OpenPort(portName);
+    m_hComm.store(handle);
+    if (handle == SerialInvalidHandle() || handle == nullptr) {
+        m_hComm.store(SerialInvalidHandle());
+        return FALSE;
+    }
+
+    // 12-17: the configuration chain; the first failing step is reported and ends it.
+    const char* failedCall = nullptr;
+    m_timeouts.ReadIntervalTimeout = kPortTimeoutMs;
+    m_timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
+    m_timeouts.ReadTotalTimeoutConstant = kPortTimeoutMs;
+    m_timeouts.WriteTotalTimeoutMultiplier = kPortTimeoutMs;
+    m_timeouts.WriteTotalTimeoutConstant = kPortTimeoutMs;
+    if (!backend.SetTimeouts(handle, m_timeouts)) {
+        failedCall = "SetCommTimeouts()";
+    } else if (!backend.SetEventMask(handle, eventmask)) {
+        failedCall = "SetCommMask()";
+    } else if (!backend.GetLineState(handle, m_lineState)) {
+        failedCall = "GetCommState()";
+    } else {
+        m_lineState.EvtChar = kEventChar;
+        m_lineState.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
+        if (!backend.BuildLineState(settings, m_lineState))
+            failedCall = "BuildCommDCB()";
+        else if (!backend.SetLineState(handle, m_lineState))
+            failedCall = "SetCommState()";
+    }
+    if (failedCall)
+        ReportPortError(failedCall);
+
+    // 18. (the texts live on the stack)
+    // 19.
+    backend.Purge(handle, SERIAL_PURGE_ALL);  // a purge that fails leaves old bytes; nothing to report
+    // 20. portLock is left on return.
+    // 21.
+    DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n",
+               portnr);
+    // 22.
+    return TRUE;
+}
+
+void SerialPort::ClosePort() { RequestStop(); }
+
+void SerialPort::RequestStop() {
+    {
+        std::lock_guard<std::mutex> lock(m_suspendLock);
+        m_bStopRequested = true;
+    }
+    m_suspendChanged.notify_all();
+    if (m_hStopEvent)
+        ActiveSerialBackend().SignalEvent(m_hStopEvent);
+}
+
+void SerialPort::StopAndWaitForMonitor() {
+    RequestStop();
+    while (m_bMonitorAlive.load()) {
+        RequestStop();
+        if (m_pOwnerWnd)
+            m_pOwnerWnd->DeliverSentMessages(kStopPollMs);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollMs));
+    }
+    if (m_pMonitorThread) {
+        m_pMonitorThread->join();  // it has cleared m_bMonitorAlive as its last act
+        delete m_pMonitorThread;
+        m_pMonitorThread = nullptr;
+    }
+}
+
+BOOL SerialPort::StartMonitor() {
+    // At most one monitor per port, and only on a port that is open.
+    if (m_bMonitorAlive.load() || !IsUsable(m_hComm.load()) || !m_hStopEvent)
+        return FALSE;
+    if (m_pMonitorThread) {  // the previous monitor has ended: collect it
+        m_pMonitorThread->join();
+        delete m_pMonitorThread;
+        m_pMonitorThread = nullptr;
+    }
+    // Alive from here, not from the thread's first step: a stop requested before the
+    // thread got going must still wait for it.
+    m_bMonitorAlive.store(TRUE);
+    try {
+        m_pMonitorThread = new std::thread(MonitorThread, this);
+    } catch (...) {
+        m_pMonitorThread = nullptr;
+        m_bMonitorAlive.store(FALSE);
+        return FALSE;
+    }
+    DebugTrace("Thread started\n");
+    return TRUE;
+}
+
+BOOL SerialPort::RestartMonitor() {
+    DebugTrace("Thread resumed\n");
+    {
+        std::lock_guard<std::mutex> lock(m_suspendLock);
+        m_bSuspended = false;
+    }
+    m_suspendChanged.notify_all();
+    return TRUE;
+}
+
+BOOL SerialPort::StopMonitor() {
+    DebugTrace("Thread suspended\n");
+    std::lock_guard<std::mutex> lock(m_suspendLock);
+    m_bSuspended = true;
+    return TRUE;
+}
+
+void SerialPort::SuspendPoint() {
+    std::unique_lock<std::mutex> lock(m_suspendLock);
+    m_suspendChanged.wait(lock, [this] { return !m_bSuspended || m_bStopRequested; });
+}
+
+void SerialPort::MonitorThread(SerialPort* port) {
+    SerialBackend& backend = ActiveSerialBackend();
+    // 1.
+    port->m_bMonitorAlive.store(TRUE);
+    // The handle can't change while the monitor runs: OpenPort waits for it to end.
+    const PortHandle handle = port->m_hComm.load();
+    // 2.
+    if (handle)
+        backend.Purge(handle, SERIAL_PURGE_ALL);
+
+    // The event word of the comm wait, one variable for the thread's life: a wait
+    // still under way writes into it when it completes.
+    std::uint32_t eventWord = 0;
+    // False once reading the port failed: it was reported once, and from then on the
+    // monitor serves only the stop event (and drops transmissions), so that a dead
+    // port neither repeats its error box nor spins.
+    bool serving = true;
+    const EventHandle stopAndTx[2] = {port->m_hStopEvent, port->m_hTxEvent};
+
+    for (;;) {
+        // 3. Start waiting for a comm event.
+        while (serving) {
+            const CommWaitStart start = backend.StartCommWait(handle, &eventWord, port->m_overlapped);
+            if (start == CommWaitStart::Completed) {
+                std::uint32_t waiting = 0;
+                backend.GetBytesWaiting(handle, waiting);
+                if (waiting == 0)
+                    continue;
+            } else if (start == CommWaitStart::Failed) {
+                port->ReportPortError("WaitCommEvent()");
+                serving = false;
+            }
+            break;
+        }
+
+        // 4. Wait for stop, port event or transmission, lowest index first.
+        int index;
+        if (serving) {
+            index = backend.WaitForEvents(port->m_waitHandles, 3);
+        } else {
+            index = backend.WaitForEvents(stopAndTx, 2);
+            if (index == 1)
+                index = 2;
+        }
+        port->SuspendPoint();
+
+        // 5.
+        switch (index) {
+        case 0: {
+            std::unique_lock<std::recursive_mutex> lock(port->m_csPortLock);
+            PortHandle open = port->m_hComm.exchange(nullptr);
+            if (IsUsable(open))
+                backend.ClosePort(open);
+            lock.unlock();
+            DebugTrace("Monitor thread ends with code %d\n", kMonitorExitCode);
+            port->m_bMonitorAlive.store(FALSE);  // last touch of `port`
+            return;
+        }
+        case 1: {
+            std::uint32_t events = eventWord;
+            if (events & SERIAL_EV_RXCHAR)
+                serving = DrainReceived(port);
+            events |= eventWord;  // a back end may have added the event character meanwhile
+            static const struct {
+                std::uint32_t event;
+                unsigned message;
+            } kNotified[] = {
+                {SERIAL_EV_CTS, MSG_SERIAL_CTS},        {SERIAL_EV_BREAK, MSG_SERIAL_BREAK},
+                {SERIAL_EV_ERR, MSG_SERIAL_LINE_ERROR}, {SERIAL_EV_RING, MSG_SERIAL_RING},
+                {SERIAL_EV_RXFLAG, MSG_SERIAL_EVENT_CHAR},
+            };
+            for (const auto& n : kNotified) {
+                if (events & n.event)
+                    port->m_pOwnerWnd->SendOwnerMessage(n.message, 0, port->m_nPortNumber);
+            }
+            break;
+        }
+        case 2:
+            if (serving) {
+                TransmitPending(port);
+            } else {
+                std::lock_guard<std::mutex> lock(port->m_txSlotLock);
+                backend.ClearEvent(port->m_hTxEvent);
+                DebugTrace("Transmission dropped: port %u is no longer served\n", port->m_nPortNumber);
+            }
+            break;
+        default:
+            // The wait failed: try again, without spinning on a wait that keeps failing.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            break;
+        }
+        // 6. Back to step 3.
+    }
+}
+
+bool SerialPort::DrainReceived(SerialPort* port) {
+    SerialBackend& backend = ActiveSerialBackend();
+    const PortHandle handle = port->m_hComm.load();
+    std::uint8_t bytes[kReadChunk];
+    for (;;) {
+        port->SuspendPoint();
+        // 1. How many bytes wait (line errors are cleared and dropped).
+        std::uint32_t waiting = 0;
+        std::uint32_t got = 0;
+        PortIo io = PortIo::Done;
+        {
+            std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
+            if (!backend.GetBytesWaiting(handle, waiting)) {
+                port->ReportPortError("ClearCommError()");
+                return false;
+            }
+            // 2.
+            if (waiting == 0)
+                return true;
+            // 3. Read what is waiting (the read ends when it has those bytes).
+            io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
+        }  // 4.
+        if (io == PortIo::FailedStart || (io == PortIo::Done && got == 0)) {
+            port->ReportPortError("ReadFile()");
+            return false;
+        }
+        if (io == PortIo::FailedCompletion) {
+            port->ReportPortError("GetOverlappedResults() in ReadFile()");
+            return false;
+        }
+        // 5. Hand the bytes over: one handler call per byte, in order, on the owner's
+        // thread; nothing more is read until the last call has returned.
+        port->m_pOwnerWnd->SendOwnerBytes(MSG_SERIAL_RX_CHAR, bytes, got, port->m_nPortNumber);
+        // 6.
+    }
+}
+
+void SerialPort::TransmitPending(SerialPort* port) {
+    SerialBackend& backend = ActiveSerialBackend();
+    // 1. Take the slot's content; the event is cleared in the same step, so a
+    // QueueTransmit after this point sets it again for its own content.
+    std::uint32_t length;
+    {
+        std::lock_guard<std::mutex> lock(port->m_txSlotLock);
+        backend.ClearEvent(port->m_hTxEvent);
+        length = port->m_nTxLength;
+        std::memcpy(port->m_pWriteBuffer, port->m_pTxBuffer, length);
+    }
+    // 2.
+    std::uint32_t sent = 0;
+    PortIo io;
+    {
+        std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
+        const PortHandle handle = port->m_hComm.load();
+        // 3. The write's overlapped record belongs to the back end, which clears it.
+        // 4. Discard unread input and unsent output before the new frame.
+        backend.Purge(handle, SERIAL_PURGE_ALL);
+        // 5.
+        io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent);
+    }  // 6.
+    if (io == PortIo::FailedStart)
+        port->ReportPortError("WriteFile()");
+    // 7.
+    if (sent != length)
+        DebugTrace("WARNING: WriteFile() error.. Bytes Sent: %u; Message Length: %u\n", sent, length);
+}
+
+BOOL SerialPort::QueueTransmit(const char* text) {
+    assert(m_hComm.load() != nullptr && "m_hComm != 0");
+    if (!text)
+        return FALSE;
+    const std::size_t length = std::strlen(text);
+    std::lock_guard<std::mutex> lock(m_txSlotLock);
+    if (!m_pTxBuffer || !m_hTxEvent || length + 1 > m_nTxBufferSize)
+        return FALSE;
+    std::memcpy(m_pTxBuffer, text, length + 1);
+    m_nTxLength = static_cast<std::uint32_t>(length);
+    ActiveSerialBackend().SignalEvent(m_hTxEvent);
+    return TRUE;
+}
+
+BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
+    assert(m_hComm.load() != nullptr && "m_hComm != 0");
+    if (count < 0 || (count > 0 && !bytes))
+        return FALSE;
+    std::lock_guard<std::mutex> lock(m_txSlotLock);
+    if (!m_pTxBuffer || !m_hTxEvent || static_cast<std::uint32_t>(count) > m_nTxBufferSize)
+        return FALSE;
+    if (count > 0)
+        std::memcpy(m_pTxBuffer, bytes, static_cast<std::size_t>(count));
+    m_nTxLength = static_cast<std::uint32_t>(count);
+    ActiveSerialBackend().SignalEvent(m_hTxEvent);
+    return TRUE;
+}
+
+void SerialPort::ReportPortError(const char* failedCall) {
+    const std::string systemText = ActiveSerialBackend().LastErrorText();
+    char text[kErrorTextSize];
+    // snprintf cuts a long system text at the buffer's end.
+    std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n", failedCall,
+                  systemText.c_str(), m_nPortNumber);
+    ShowErrorBox(text, "Application Error");
+}
+
+LineState SerialPort::GetLineState() const { return m_lineState; }
+
+std::uint32_t SerialPort::GetEventMask() const { return m_dwEventMask; }
+
+std::uint32_t SerialPort::GetTxBufferSize() const { return m_nTxBufferSize; }
