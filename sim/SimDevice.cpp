@@ -37,6 +37,9 @@ constexpr std::int64_t kMs = 1'000'000;
 // How long a finished device keeps the line open for the tool to read its last reply
 // and close its end.
 constexpr std::int64_t kLingerNs = 2000 * kMs;
+// A vanishing device closes the line this long after its last reply has left: closing
+// a pseudo-terminal at once would discard that reply before the tool has read it.
+constexpr std::int64_t kVanishGraceNs = 100 * kMs;
 
 std::int64_t Now()
 {
@@ -128,6 +131,7 @@ struct SimDevice::Impl : LoaderOutput {
     std::deque<Pending> output;
     std::int64_t byteTime = 0;        // arrival time of the byte being handled
     std::int64_t lastScheduled = 0;   // deadline of the last byte scheduled
+    std::int64_t vanishAt = -1;       // when a vanishing device closes the line; -1: not yet
     bool connected = false;           // the tool has sent a byte
     bool startTaken = false;
     std::int64_t startTime = 0;
@@ -140,9 +144,9 @@ struct SimDevice::Impl : LoaderOutput {
     void Reply(std::string_view bytes) override
     {
         const std::string shaped = shaper.Shape(bytes, model->Stats().framesReceived);
-        ++report.repliesSent;
-        if (shaped.empty())
+        if (shaped.empty() || vanishAt >= 0)
             return;
+        ++report.repliesSent;
         const std::int64_t ready = byteTime + static_cast<std::int64_t>(options.faults.replyDelayMs) * kMs;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
         for (std::size_t i = 0; i < shaped.size(); ++i)
@@ -239,8 +243,10 @@ void SimDevice::Impl::Run()
                 break;
             }
             const long vanishAfter = options.faults.vanishAfter;
-            if (vanishAfter >= 0 && model->Stats().framesReceived >= static_cast<unsigned long>(vanishAfter) &&
-                output.empty()) {
+            if (vanishAt < 0 && vanishAfter >= 0 &&
+                model->Stats().framesReceived >= static_cast<unsigned long>(vanishAfter) && output.empty())
+                vanishAt = std::max(now, clock.TxFree()) + kVanishGraceNs;
+            if (vanishAt >= 0 && now >= vanishAt) {
                 line.Close();
                 report.vanished = true;
                 break;
@@ -276,6 +282,8 @@ void SimDevice::Impl::Run()
             wake = std::min(wake, nextAnnounce);
         if (lingerUntil >= 0)
             wake = std::min(wake, lingerUntil);
+        if (vanishAt >= 0)
+            wake = std::min(wake, vanishAt);
         pollfd fds[2] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         const timespec timeout = ToTimespec(std::max<std::int64_t>(0, wake - now));
         const int ready = ppoll(fds, 2, &timeout, nullptr);

@@ -1,0 +1,145 @@
+// The emulated line's timing and the reply faults.
+#include "sim/LineClock.h"
+#include "sim/ReplyShaper.h"
+#include "sim/SimCli.h"
+
+#include <gtest/gtest.h>
+
+using namespace sim;
+
+namespace {
+
+TEST(LineClock, BytesReadTogetherArriveOneByteTimeApart)
+{
+    LineClock clock(115200);
+    const std::int64_t t = clock.ByteNs();
+    EXPECT_EQ(t, 86805);  // 10 bits at 115200 bit/s
+    // A 7-byte frame written at once and read at time 1,000,000.
+    std::int64_t last = 0;
+    for (int i = 0; i < 7; ++i)
+        last = clock.Receive(1'000'000);
+    EXPECT_EQ(last, 1'000'000 + 7 * t);
+    // The line was idle meanwhile: the next byte starts when it is read.
+    EXPECT_EQ(clock.Receive(5'000'000), 5'000'000 + t);
+    // Read early (while the line still carries the one before): it queues behind it.
+    EXPECT_EQ(clock.Receive(5'000'000), 5'000'000 + 2 * t);
+}
+
+TEST(LineClock, RepliesWaitForTheLineToBeFree)
+{
+    LineClock clock(19200);
+    const std::int64_t t = clock.ByteNs();
+    EXPECT_EQ(clock.Transmit(1000, 6), 1000);
+    EXPECT_EQ(clock.TxFree(), 1000 + 6 * t);
+    EXPECT_EQ(clock.Transmit(2000, 6), 1000 + 6 * t);  // behind the first
+    EXPECT_EQ(clock.Transmit(10'000'000'000, 1), 10'000'000'000);
+
+    LineClock off(0);
+    EXPECT_EQ(off.Receive(42), 42);
+    EXPECT_EQ(off.Transmit(42, 262), 42);
+    EXPECT_EQ(off.TxFree(), 42);
+}
+
+TEST(ReplyShaper, NoiseIsSeededBoundedAndNeverAMarker)
+{
+    FaultPlan plan;
+    plan.noiseMax = 9;
+    plan.seed = 7;
+    ReplyShaper a(plan), b(plan);
+    bool sawNoise = false;
+    for (int i = 0; i < 200; ++i) {
+        const std::string shaped = a.Shape("*WOK-", 1);
+        ASSERT_EQ(shaped, b.Shape("*WOK-", 1));
+        ASSERT_GE(shaped.size(), 5u);
+        ASSERT_LE(shaped.size(), 5u + 9u);
+        ASSERT_EQ(shaped.substr(shaped.size() - 5), "*WOK-");
+        for (std::size_t j = 0; j + 5 < shaped.size(); ++j)
+            ASSERT_FALSE(ReplyShaper::IsMarker(static_cast<std::uint8_t>(shaped[j])));
+        sawNoise = sawNoise || shaped.size() > 5;
+    }
+    EXPECT_TRUE(sawNoise);
+    plan.seed = 8;
+    ReplyShaper c(plan);
+    std::string fromA, fromC;
+    for (int i = 0; i < 20; ++i) {
+        fromA += a.Shape("x", 1);
+        fromC += c.Shape("x", 1);
+    }
+    EXPECT_NE(fromA, fromC);
+}
+
+TEST(ReplyShaper, CutReplyAndSilence)
+{
+    FaultPlan plan;
+    plan.cutReply = 1;
+    plan.silentAfter = 3;
+    ReplyShaper shaper(plan);
+    EXPECT_EQ(shaper.Shape("+IAPC-", 0), "+IAPC-");
+    EXPECT_EQ(shaper.Shape("+RECV-", 2), "+RECV");  // all but the last byte
+    EXPECT_EQ(shaper.Shape("+DTOK-", 3), "+DTOK-");
+    EXPECT_EQ(shaper.Shape("+DTOK-", 4), "");        // the 4th frame gets no answer
+    EXPECT_EQ(shaper.Shape("+IAPC-", 4), "");
+    EXPECT_TRUE(shaper.Silent());
+    EXPECT_EQ(shaper.RepliesShaped(), 5);
+
+    plan = {};
+    plan.cutReply = 0;
+    plan.cutLength = 2;
+    ReplyShaper two(plan);
+    EXPECT_EQ(two.Shape("*EOK#", 1), "*E");
+}
+
+TEST(SimCommandLine, OptionsAndDefaults)
+{
+    SimCommandLine cli;
+    std::string error;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "quarrow", "--link", "/tmp/x", "--wer", "3x5,10-11",
+                                     "--silent-after", "40", "--noise", "3", "--seed", "99"},
+                                    cli, error))
+        << error;
+    EXPECT_EQ(cli.options.loader, LoaderKind::WholeFlash);
+    EXPECT_EQ(cli.options.baud, 115200u);
+    ASSERT_EQ(cli.options.faults.rejectFrames.size(), 3u);
+    EXPECT_EQ(cli.options.faults.rejectFrames[0].frame, 3);
+    EXPECT_EQ(cli.options.faults.rejectFrames[0].times, 5u);
+    EXPECT_EQ(cli.options.faults.rejectFrames[2].frame, 11);
+    EXPECT_EQ(cli.options.faults.rejectFrames[2].times, 1u);
+    EXPECT_EQ(cli.options.faults.silentAfter, 40);
+    EXPECT_EQ(cli.options.faults.seed, 99u);
+
+    SimCommandLine iap;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "tirell", "--baud", "0", "--dter", "1,4-6", "--no-restart",
+                                     "--cut-reply", "3:2"},
+                                    iap, error));
+    EXPECT_EQ(iap.options.baud, 0u);
+    EXPECT_EQ(iap.options.faults.errorBlocks, (std::vector<long>{1, 4, 5, 6}));
+    EXPECT_FALSE(iap.options.faults.restartAfterError);
+    EXPECT_EQ(iap.options.faults.cutReply, 3);
+    EXPECT_EQ(iap.options.faults.cutLength, 2u);
+    SimCommandLine solvane;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "solvane"}, solvane, error));
+    EXPECT_EQ(solvane.options.baud, 19200u);
+}
+
+TEST(SimCommandLine, BadCommandLines)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"--loader", "modem"},
+        {"--loader", "erase", "--baud", "fast"},
+        {"--loader", "erase", "--baud"},
+        {"--loader", "erase", "--dter", "5-2"},
+        {"--loader", "erase", "--wer", "3x0"},
+        {"--loader", "erase", "--silent-after", "-1"},
+        {"--loader", "erase", "--port", "/dev/ttyS0", "--link", "/tmp/l"},
+        {"--loader", "erase", "stray"},
+    };
+    for (const auto& args : bad) {
+        SimCommandLine cli;
+        std::string error;
+        EXPECT_FALSE(ParseSimCommandLine(args, cli, error)) << (args.empty() ? "" : args.back());
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace

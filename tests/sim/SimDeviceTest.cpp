@@ -1,0 +1,263 @@
+// The simulated device on a real pseudo-terminal, with the test as the tool.
+#include "sim/SimDevice.h"
+
+#include "SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace sim;
+using namespace simtest;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The tool's end of the line.
+class ToolEnd {
+public:
+    explicit ToolEnd(const std::string& path)
+    {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_fd >= 0) {
+            termios tio{};
+            tcgetattr(m_fd, &tio);
+            cfmakeraw(&tio);
+            tcsetattr(m_fd, TCSANOW, &tio);
+        }
+    }
+    ~ToolEnd() { Close(); }
+    bool IsOpen() const { return m_fd >= 0; }
+    void Close()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+    }
+    void Write(const std::string& bytes)
+    {
+        ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Reads until `count` bytes have come, the line hangs up, or `timeoutMs` passes.
+    // `hungUp` tells which of the last two ended it.
+    std::string Read(std::size_t count, int timeoutMs, bool* hungUp = nullptr)
+    {
+        std::string got;
+        const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (got.size() < count) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0)
+                break;
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) <= 0)
+                continue;
+            char buffer[512];
+            const ssize_t n = read(m_fd, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n <= 0) {
+                if (hungUp)
+                    *hungUp = true;
+                break;
+            }
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+std::string TempPath(const char* name)
+{
+    return ::testing::TempDir() + "sim_" + name + "_" + std::to_string(getpid());
+}
+
+std::vector<std::uint8_t> ReadAll(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(SimDevice, EraseChainOverThePseudoTerminal)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.flashPath = TempPath("erase.bin");
+    options.logPath = TempPath("erase.log");
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    ASSERT_TRUE(tool.IsOpen());
+    for (unsigned a = 1024; a <= 65472; a += 64) {
+        tool.Write(EraseFrame(a));
+        ASSERT_EQ(tool.Read(5, 2000), "*EOK#") << a;
+    }
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    device.Stop();
+    const SimReport report = device.Report();
+    EXPECT_TRUE(report.AllChecked());
+    EXPECT_TRUE(report.lineClosedByTool);
+    EXPECT_EQ(report.framesReceived, 1008u);
+    EXPECT_EQ(report.wireBytesIn, 1008u * 7);
+    EXPECT_EQ(report.wireBytesOut, 1008u * 5);
+    const auto flash = ReadAll(options.flashPath);
+    ASSERT_EQ(flash.size(), 65536u);
+    EXPECT_EQ(flash[1023], 0x00);
+    EXPECT_EQ(flash[1024], 0xFF);
+    const auto log = ReadAll(options.logPath);
+    EXPECT_EQ(std::string(log.begin(), log.begin() + 14), "E 0400\nE 0440\n");
+    std::remove(options.flashPath.c_str());
+    std::remove(options.logPath.c_str());
+}
+
+TEST(SimDevice, IapLoaderAnnouncesUntilAnsweredThenTakesTheImage)
+{
+    const auto image = TestImage(200);
+    SimOptions options;
+    options.loader = LoaderKind::IapTirell;
+    options.startReply = "UPDF";
+    options.announceMs = 40;
+    options.expectedImage = image;
+    options.hasExpectedImage = true;
+    options.waitBeforeBlocks = {1};
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    const auto begin = Clock::now();
+    // Three announcements, one every 40 ms (the first may predate the open).
+    EXPECT_EQ(tool.Read(18, 1000), "+UPDF-+UPDF-+UPDF-");
+    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(60));
+    tool.Write("*DNDA#");
+    tool.Write("*0000#");
+    EXPECT_EQ(tool.Read(6, 1000), "+RECV-");
+    tool.Write(IapDataFrame(image, 0));
+    EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+    tool.Write(IapDataFrame(image, 1));
+    EXPECT_EQ(tool.Read(6, 1000), "+UPDS-");
+    tool.Write("*WAIT#");
+    EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+    // The finished device keeps the line open for the tool to close it.
+    EXPECT_EQ(tool.Read(1, 100), "");
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    const SimReport report = device.Report();
+    EXPECT_TRUE(report.AllChecked());
+    EXPECT_EQ(report.framesReceived, 5u);
+    EXPECT_EQ(report.wireBytesIn, 6u + 6 + 262 + 262 + 6);
+    EXPECT_EQ(report.wireBytesOut, 5u * 6);  // from the announcement answered
+}
+
+TEST(SimDevice, EmulatedLineTakesTheWireTimeBothWays)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.baud = 9600;  // 1.0417 ms a byte
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    for (unsigned a = 1024; a < 1024 + 10 * 64; a += 64) {
+        const auto sent = Clock::now();
+        tool.Write(EraseFrame(a));
+        ASSERT_EQ(tool.Read(5, 1000), "*EOK#");
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count();
+        EXPECT_GE(took, 12 * 1041);       // 7 bytes in, 5 bytes out
+        EXPECT_LT(took, 12 * 1042 + 4000); // and not much more
+    }
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+}
+
+TEST(SimDevice, SlowDeviceDelaysEveryReply)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.faults.replyDelayMs = 30;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    const auto sent = Clock::now();
+    tool.Write(EraseFrame(1024));
+    EXPECT_EQ(tool.Read(5, 1000), "*EOK#");
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(30));
+}
+
+TEST(SimDevice, SilentDeviceAnswersNothingMore)
+{
+    SimOptions options;
+    options.loader = LoaderKind::WholeFlash;
+    options.faults.silentAfter = 2;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    tool.Write(EraseFrame(0));
+    EXPECT_EQ(tool.Read(5, 1000), "*EOK-");
+    tool.Write(EraseFrame(64));
+    EXPECT_EQ(tool.Read(5, 1000), "*EOK-");
+    tool.Write(EraseFrame(128));
+    EXPECT_EQ(tool.Read(5, 200), "");
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    const SimReport report = device.Report();
+    EXPECT_FALSE(report.complete);
+    EXPECT_EQ(report.framesReceived, 3u);
+    EXPECT_EQ(report.errorCount, 0u);
+}
+
+TEST(SimDevice, VanishingDeviceHangsUpTheLine)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.faults.vanishAfter = 1;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    tool.Write(EraseFrame(1024));
+    bool hungUp = false;
+    EXPECT_EQ(tool.Read(5, 1000, &hungUp), "*EOK#");
+    EXPECT_EQ(tool.Read(1, 1000, &hungUp), "");
+    EXPECT_TRUE(hungUp);
+    ASSERT_TRUE(device.WaitFinished(1000));
+    EXPECT_TRUE(device.Report().vanished);
+}
+
+TEST(SimDevice, StopEndsAnIdleDeviceAndStartTwiceFails)
+{
+    SimOptions options;
+    options.loader = LoaderKind::IapSolvane;
+    options.ackReply = "NOPE";
+    SimDevice bad(options);
+    std::string error;
+    EXPECT_FALSE(bad.Start(error));
+    EXPECT_NE(error.find("NOPE"), std::string::npos);
+
+    options.ackReply = "DTOK";
+    SimDevice device(options);
+    ASSERT_TRUE(device.Start(error)) << error;
+    EXPECT_FALSE(device.Start(error));
+    EXPECT_FALSE(device.WaitFinished(50));
+    device.Stop();
+    device.Stop();
+    EXPECT_FALSE(device.Report().complete);
+
+    options.devicePath = "/nonexistent/ttyUSB9";
+    SimDevice missing(options);
+    EXPECT_FALSE(missing.Start(error));
+    EXPECT_NE(error.find("/nonexistent/ttyUSB9"), std::string::npos);
+}
+
+}  // namespace
