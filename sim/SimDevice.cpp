@@ -24,6 +24,7 @@
 #include <fstream>
 #include <mutex>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <thread>
@@ -40,6 +41,11 @@ constexpr std::int64_t kLingerNs = 2000 * kMs;
 // A vanishing device closes the line this long after its last reply has left: closing
 // a pseudo-terminal at once would discard that reply before the tool has read it.
 constexpr std::int64_t kVanishGraceNs = 100 * kMs;
+// Emulated line only: how long before a reply's deadline the thread stops sleeping and
+// polls, and how long after a reply it polls for the tool's answer (the tools answer
+// on their next 1 ms tick, or at once).
+constexpr std::int64_t kSpinNs = 150'000;
+constexpr std::int64_t kAnswerSpinNs = 1'500'000;
 
 std::int64_t Now()
 {
@@ -284,18 +290,38 @@ void SimDevice::Impl::Run()
             wake = std::min(wake, lingerUntil);
         if (vanishAt >= 0)
             wake = std::min(wake, vanishAt);
+        // On an emulated line, the last stretch before a reply's deadline, and the
+        // time right after a reply when the tool's next frame is due, are spent polling
+        // without sleeping: waking from a sleep takes tens of microseconds, which would
+        // add to every exchange and make the device slower than the line it emulates.
+        std::int64_t sleepEnd = wake;
+        std::int64_t spinEnd = wake;
+        if (clock.ByteNs() > 0) {
+            if (!output.empty()) {
+                sleepEnd = wake - kSpinNs;
+            } else {
+                const std::int64_t answerDue = clock.TxFree() + kAnswerSpinNs;
+                if (now < answerDue) {
+                    sleepEnd = now;
+                    spinEnd = std::min(wake, answerDue);
+                }
+            }
+        }
         pollfd fds[2] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-        const timespec timeout = ToTimespec(std::max<std::int64_t>(0, wake - now));
-        const int ready = ppoll(fds, 2, &timeout, nullptr);
+        int ready = 0;
+        if (sleepEnd > now) {
+            const timespec timeout = ToTimespec(sleepEnd - now);
+            ready = ppoll(fds, 2, &timeout, nullptr);
+        }
+        while (ready == 0 && Now() < spinEnd) {
+            // Yield between polls: the pty's own work and the tool need the CPU too.
+            sched_yield();
+            ready = poll(fds, 2, 0);
+        }
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready <= 0) {
-            // Woken early by nothing: finish the wait on the clock itself.
-            const timespec until = ToTimespec(wake);
-            while (Now() < wake && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-            }
+        if (ready <= 0)
             continue;
-        }
         if (fds[1].revents != 0)
             continue;  // Stop(): checked at the top
         if (fds[0].revents & POLLIN) {
