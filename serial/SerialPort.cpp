@@ -227,6 +227,13 @@ BOOL SerialPort::StartMonitor() {
         delete m_pMonitorThread;
         m_pMonitorThread = nullptr;
     }
+    // The monitor's first purge, done here before the thread starts: input that
+    // arrives once StartMonitor has returned is then always delivered, never
+    // discarded by a purge that a slow-starting thread makes later.
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_csPortLock);
+        ActiveSerialBackend().Purge(m_hComm.load(), SERIAL_PURGE_ALL);
+    }
     // Alive from here, not from the thread's first step: a stop requested before the
     // thread got going must still wait for it.
     m_bMonitorAlive.store(TRUE);
@@ -269,9 +276,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
     port->m_bMonitorAlive.store(TRUE);
     // The handle can't change while the monitor runs: OpenPort waits for it to end.
     const PortHandle handle = port->m_hComm.load();
-    // 2.
-    if (handle)
-        backend.Purge(handle, SERIAL_PURGE_ALL);
+    // 2. The port was purged by StartMonitor just before this thread started.
 
     // The event word of the comm wait, one variable for the thread's life: a wait
     // still under way writes into it when it completes.

@@ -474,7 +474,7 @@ public:
                 PosixPort* port = event->armedPort;
                 if (!port)
                     continue;
-                if (!(fds[k].revents & POLLIN))
+                if (fds[k].revents & (POLLHUP | POLLERR | POLLNVAL))
                     port->hungUp = true;
                 if (event->armedWord)
                     *event->armedWord = SERIAL_EV_RXCHAR;
@@ -491,8 +491,12 @@ public:
         if (!port)
             return Fail(EBADF);
         int count = 0;
-        if (ioctl(port->fd, FIONREAD, &count) != 0)
-            return Fail(errno);
+        if (ioctl(port->fd, FIONREAD, &count) != 0) {
+            if (errno != EIO)
+                return Fail(errno);
+            port->hungUp = true;  // a hung-up terminal refuses ioctls: let the read tell
+            count = 0;
+        }
         waiting = count > 0 ? static_cast<std::uint32_t>(count) : 0;
         if (waiting == 0 && port->hungUp)
             waiting = 1;  // let the read report the hang-up

@@ -4,7 +4,8 @@
 // error boxes; and a second program holding a port. The test cases use only this
 // header and the engine, so that they run unchanged on every platform that has an
 // implementation of it:
-//   LineFixturePosix.cpp: openpty; COMn mapped with SetPortDevice.
+//   LineFixture.cpp:      the platform-free parts (recording, error boxes);
+//   LineFixturePosix.cpp: openpty; COMn mapped with SetPortDevice;
 //   LineFixtureWin32.cpp: COMn and a second port mapped by Wine to the two ends of a
 //                         pseudo-terminal pair (the peer talks through the second).
 #pragma once
@@ -39,8 +40,8 @@ public:
     virtual std::string PeerRead(std::size_t count, std::chrono::milliseconds timeout) = 0;
     // Everything the engine sent that has arrived now (no waiting).
     virtual std::string PeerReadAvailable() = 0;
-    // Waits until the bytes the peer wrote have reached the engine's side (they can
-    // be read there now). True unless `timeout` passed first.
+    // Waits until bytes the peer wrote are waiting unread on the engine's side (use it
+    // while the engine is kept from reading). True unless `timeout` passed first.
     virtual bool WaitUntilDelivered(std::chrono::milliseconds timeout) = 0;
     // The device goes away (cable pulled): the engine's reads fail from now on.
     virtual void PeerHangUp() = 0;

@@ -1,0 +1,448 @@
+// The serial engine over real lines: reception, the event character, the transmit
+// slot and its purge, opening, closing and reopening, and the failures the engine
+// must survive. Platform-free: the line, the owner and the error boxes come from
+// LineFixture.h.
+#include "ForwardingBackend.h"
+#include "LineFixture.h"
+
+#include "serial/SerialPort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    // Opens `port` on COM<portnr> as Dunmere does (115200 8N1, mask 3).
+    BOOL Open(SerialPort& port, unsigned portnr, int txBufferSize = 2048) {
+        return port.OpenPort(owner->Window(), portnr, 115200, 'N', 8, 1, 3, txBufferSize);
+    }
+
+    // Pumps until `count` bytes have arrived in all.
+    bool WaitForBytes(std::size_t count) {
+        return owner->PumpUntil([&] { return owner->CountOf(MSG_SERIAL_RX_CHAR) >= count; }, 5s);
+    }
+
+    // Sends `data` from the device and checks that it arrives (the monitor serves the line).
+    void ExpectExchange(TestLine& line, const std::string& data) {
+        const std::size_t before = owner->CountOf(MSG_SERIAL_RX_CHAR);
+        ASSERT_TRUE(line.PeerWrite(data));
+        ASSERT_TRUE(WaitForBytes(before + data.size()));
+        EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR).substr(before), data);
+    }
+
+    std::unique_ptr<TestOwner> owner = TestOwner::Create();
+    ErrorBoxRecorder boxes;
+};
+
+TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber) {
+    auto line = TestLine::Create(3);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 3));
+    ASSERT_TRUE(port.StartMonitor());
+
+    std::string data;
+    for (int round = 0; round < 4; ++round) {
+        for (int value = 0; value < 256; ++value)
+            data.push_back(static_cast<char>(value));
+    }
+    ASSERT_TRUE(line->PeerWrite(data));
+    ASSERT_TRUE(WaitForBytes(data.size()));
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), data);
+    for (const OwnerMessage& m : owner->Messages())
+        EXPECT_EQ(m.lParam, 3);
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(SerialPortTest, EventCharacterIsNotifiedOnceAfterTheBytesOfItsWake) {
+    auto line = TestLine::Create(2);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 2));
+    ASSERT_TRUE(port.StartMonitor());
+
+    ASSERT_TRUE(line->PeerWrite("aqb"));
+    ASSERT_TRUE(owner->PumpUntil(
+        [&] { return owner->CountOf(MSG_SERIAL_RX_CHAR) == 3 && owner->CountOf(MSG_SERIAL_EVENT_CHAR) == 1; }, 5s));
+    const auto messages = owner->Messages();
+    const auto q = std::find_if(messages.begin(), messages.end(), [](const OwnerMessage& m) {
+        return m.message == MSG_SERIAL_RX_CHAR && m.wParam == 'q';
+    });
+    const auto event = std::find_if(messages.begin(), messages.end(),
+                                    [](const OwnerMessage& m) { return m.message == MSG_SERIAL_EVENT_CHAR; });
+    ASSERT_NE(event, messages.end());
+    EXPECT_LT(q - messages.begin(), event - messages.begin());
+    EXPECT_EQ(event->wParam, 0u);
+    EXPECT_EQ(event->lParam, 2);
+
+    // Bytes without the event character raise no notification.
+    ExpectExchange(*line, "xyz");
+    owner->PumpFor(50ms);
+    EXPECT_EQ(owner->CountOf(MSG_SERIAL_EVENT_CHAR), 1u);
+}
+
+TEST_F(SerialPortTest, TextFormSendsNoTerminatorAndByteFormSendsZeros) {
+    auto line = TestLine::Create(1);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1));
+    ASSERT_TRUE(port.StartMonitor());
+
+    ASSERT_TRUE(port.QueueTransmit("*IAPK#"));
+    EXPECT_EQ(line->PeerRead(6, 5s), "*IAPK#");
+    const std::uint8_t frame[] = {0x00, '+', 0x00, 0x00, 0xFF, 0x00, '-'};
+    ASSERT_TRUE(port.QueueTransmit(frame, sizeof frame));
+    EXPECT_EQ(line->PeerRead(sizeof frame, 5s), std::string(reinterpret_cast<const char*>(frame), sizeof frame));
+    EXPECT_EQ(line->PeerRead(1, 100ms), "");  // no terminator, nothing extra
+}
+
+TEST_F(SerialPortTest, OversizeTransmissionIsRefusedAndNothingIsSent) {
+    auto line = TestLine::Create(1);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1, 16));
+    ASSERT_TRUE(port.StartMonitor());
+    EXPECT_EQ(port.GetTxBufferSize(), 16u);
+
+    const std::uint8_t big[17] = {};
+    EXPECT_FALSE(port.QueueTransmit(big, 17));
+    EXPECT_FALSE(port.QueueTransmit("0123456789ABCDEF"));  // 16 characters + terminator
+    EXPECT_FALSE(port.QueueTransmit(big, -1));
+    EXPECT_EQ(line->PeerRead(1, 100ms), "");
+
+    // What fits still goes out whole.
+    EXPECT_TRUE(port.QueueTransmit("0123456789ABCDE"));
+    EXPECT_EQ(line->PeerRead(15, 5s), "0123456789ABCDE");
+    const std::uint8_t full[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    EXPECT_TRUE(port.QueueTransmit(full, 16));
+    EXPECT_EQ(line->PeerRead(16, 5s).size(), 16u);
+}
+
+TEST_F(SerialPortTest, SecondQueuedTransmissionReplacesTheFirst) {
+    auto line = TestLine::Create(1);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1));
+    ASSERT_TRUE(port.StartMonitor());
+
+    // Inside the handler the monitor is busy handing the byte over, so neither
+    // transmission can have started when the second replaces the first.
+    owner->SetHook([&](const OwnerMessage& m) {
+        if (m.message == MSG_SERIAL_RX_CHAR && m.wParam == '-') {
+            port.QueueTransmit("*FIRST#");
+            port.QueueTransmit("*2ND#");
+        }
+    });
+    ASSERT_TRUE(line->PeerWrite("+RECV-"));
+    ASSERT_TRUE(WaitForBytes(6));
+    EXPECT_EQ(line->PeerRead(5, 5s), "*2ND#");
+    EXPECT_EQ(line->PeerRead(1, 100ms), "");
+}
+
+// Writes a reply byte from the device at the moment the transmission's purge comes,
+// after the transmission was queued: a byte waiting unread when a transmission starts.
+class ReplyAtPurge : public ForwardingBackend {
+public:
+    bool Purge(PortHandle port, std::uint32_t flags) override {
+        if (armed.exchange(false)) {
+            delivered = line->PeerWrite("Z") && line->WaitUntilDelivered(5s);
+        }
+        return ForwardingBackend::Purge(port, flags);
+    }
+    std::atomic<bool> armed{false};
+    std::atomic<bool> delivered{false};
+    TestLine* line = nullptr;
+};
+
+TEST_F(SerialPortTest, ReplyLeftUnreadWhenATransmissionStartsIsPurged) {
+    auto line = TestLine::Create(1);
+    ASSERT_TRUE(line);
+    ReplyAtPurge backend;
+    backend.line = line.get();
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1));
+    ASSERT_TRUE(port.StartMonitor());
+
+    owner->SetHook([&](const OwnerMessage& m) {
+        if (m.message == MSG_SERIAL_RX_CHAR && m.wParam == 'A') {
+            backend.armed = true;  // the monitor's next purge is the transmission's
+            port.QueueTransmit("T");
+        }
+    });
+    ASSERT_TRUE(line->PeerWrite("A"));
+    ASSERT_TRUE(WaitForBytes(1));
+    EXPECT_EQ(line->PeerRead(1, 5s), "T");
+    EXPECT_TRUE(backend.delivered);
+    owner->PumpFor(100ms);
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "A");  // never the purged Z
+    ExpectExchange(*line, "B");                           // and the line still works
+}
+
+TEST_F(SerialPortTest, ClosePortEndsTheMonitorClosesThePortAndNullsTheHandle) {
+    auto line = TestLine::Create(4);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 4));
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line, "x");
+
+    port.ClosePort();
+    ASSERT_TRUE(owner->PumpUntil([&] { return port.m_hComm == nullptr; }, 5s));
+    // The port is free again: another port object gets it.
+    SerialPort other;
+    EXPECT_TRUE(Open(other, 4));
+}
+
+TEST_F(SerialPortTest, ClosePortWithoutMonitorLeavesThePortOpenUntilTheNextOpen) {
+    auto line = TestLine::Create(4);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 4));
+    port.ClosePort();
+    owner->PumpFor(20ms);
+    EXPECT_NE(port.m_hComm, nullptr);
+    SerialPort other;
+    EXPECT_FALSE(Open(other, 4));  // still held
+
+    ASSERT_TRUE(Open(port, 4));  // clears the stop request, reopens
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line, "ok");
+}
+
+TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother) {
+    auto line1 = TestLine::Create(1);
+    auto line2 = TestLine::Create(2);
+    ASSERT_TRUE(line1 && line2);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1));
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line1, "a");
+
+    // Same number: the old monitor closes the old handle before the new open.
+    ASSERT_TRUE(Open(port, 1));
+    EXPECT_NE(port.m_hComm, nullptr);
+    ASSERT_TRUE(line1->PeerWrite("-"));  // nobody reads it: no monitor until StartMonitor
+    owner->PumpFor(50ms);
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "a");
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line1, "b");
+
+    // Another number: COM1 is released, COM2 is served.
+    ASSERT_TRUE(Open(port, 2));
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line2, "c");
+    ASSERT_TRUE(port.QueueTransmit("to2"));
+    EXPECT_EQ(line2->PeerRead(3, 5s), "to2");
+    SerialPort other;
+    EXPECT_TRUE(Open(other, 1));
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
+    TestLine::MapMissing(6);
+    SerialPort port;
+    EXPECT_FALSE(Open(port, 6));
+    EXPECT_EQ(port.m_hComm, SerialInvalidHandle());
+    EXPECT_FALSE(port.StartMonitor());  // nothing to monitor
+    port.ClosePort();                   // as a dialog does before its next pick
+
+    auto line = TestLine::Create(6);
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(Open(port, 6));
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line, "up");
+    EXPECT_EQ(boxes.Count(), 0u);  // a failed open reports nothing itself
+}
+
+TEST_F(SerialPortTest, PortHeldByAnotherProgramIsRefused) {
+    auto line = TestLine::Create(3);
+    ASSERT_TRUE(line);
+    {
+        auto holder = PortHolder::Hold(3);
+        ASSERT_TRUE(holder);
+        SerialPort port;
+        EXPECT_FALSE(Open(port, 3));
+        EXPECT_EQ(port.m_hComm, SerialInvalidHandle());
+    }
+    SerialPort port;
+    EXPECT_TRUE(Open(port, 3));  // free again once the other program let go
+}
+
+TEST_F(SerialPortTest, PortsFiveToEightWorkLikeTheOthers) {
+    for (unsigned n = 5; n <= 8; ++n) {
+        SCOPED_TRACE(n);
+        auto line = TestLine::Create(n);
+        ASSERT_TRUE(line);
+        SerialPort port;
+        ASSERT_TRUE(Open(port, n));
+        ASSERT_TRUE(port.StartMonitor());
+        const std::size_t before = owner->Messages().size();
+        ExpectExchange(*line, "n");
+        EXPECT_EQ(owner->Messages()[before].lParam, static_cast<std::intptr_t>(n));
+        ASSERT_TRUE(port.QueueTransmit("ack"));
+        EXPECT_EQ(line->PeerRead(3, 5s), "ack");
+    }
+}
+
+class FailingEventMask : public ForwardingBackend {
+public:
+    bool SetEventMask(PortHandle, std::uint32_t) override { return false; }
+    bool GetLineState(PortHandle port, LineState& state) override {
+        ++lineStateReads;
+        return ForwardingBackend::GetLineState(port, state);
+    }
+    std::atomic<int> lineStateReads{0};
+};
+
+TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds) {
+    auto line = TestLine::Create(3);
+    ASSERT_TRUE(line);
+    FailingEventMask backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 3));
+    ASSERT_EQ(boxes.Count(), 1u);
+    const std::string text = boxes.Texts()[0];
+    EXPECT_EQ(text.rfind("WARNING:  SetCommMask() Failed with the following error: \n", 0), 0u) << text;
+    EXPECT_EQ(text.substr(text.size() - 9), "\nPort: 3\n") << text;
+    EXPECT_EQ(boxes.Captions()[0], "Application Error");
+    EXPECT_EQ(backend.lineStateReads, 0);  // the rest of the chain is skipped
+
+    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(port.QueueTransmit("still"));
+    EXPECT_EQ(line->PeerRead(5, 5s), "still");
+    EXPECT_EQ(boxes.Count(), 1u);
+}
+
+TEST_F(SerialPortTest, ErrorTextIsCutToItsBuffer) {
+    SerialPort port;
+    const std::string longName(400, 'X');
+    port.ReportPortError(longName.c_str());
+    ASSERT_EQ(boxes.Count(), 1u);
+    EXPECT_EQ(boxes.Texts()[0].size(), 199u);
+    EXPECT_EQ(boxes.Texts()[0].rfind("WARNING:  XXX", 0), 0u);
+    EXPECT_EQ(boxes.Captions()[0], "Application Error");
+}
+
+// Counts the monitor's reads so that a test can wait until a byte was read and is
+// being handed over.
+using CountingBackend = ForwardingBackend;
+
+TEST_F(SerialPortTest, ReopeningWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt) {
+    auto line1 = TestLine::Create(1);
+    auto line2 = TestLine::Create(2);
+    ASSERT_TRUE(line1 && line2);
+    CountingBackend backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 1));
+    ASSERT_TRUE(port.StartMonitor());
+
+    // The owner's thread doesn't pump: the monitor reads the byte and blocks in its
+    // hand-over. The reopen must deliver it while it waits for the monitor.
+    ASSERT_TRUE(line1->PeerWrite("K"));
+    for (int i = 0; i < 5000 && backend.reads == 0; ++i)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_GT(backend.reads, 0);
+    ASSERT_TRUE(Open(port, 2));
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "K");
+}
+
+TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt) {
+    auto line = TestLine::Create(1);
+    ASSERT_TRUE(line);
+    CountingBackend backend;
+    ScopedBackend scope(backend);
+    {
+        SerialPort port;
+        ASSERT_TRUE(Open(port, 1));
+        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(line->PeerWrite("D"));
+        for (int i = 0; i < 5000 && backend.reads == 0; ++i)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_GT(backend.reads, 0);
+    }
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "D");
+}
+
+TEST_F(SerialPortTest, FailingReadsAreReportedOnceAndThePortIsNoLongerServed) {
+    auto line = TestLine::Create(5);
+    ASSERT_TRUE(line);
+    CountingBackend backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(Open(port, 5));
+    ASSERT_TRUE(port.StartMonitor());
+    ExpectExchange(*line, "1");
+
+    line->PeerHangUp();  // the adapter is pulled
+    ASSERT_TRUE(owner->PumpUntil([&] { return boxes.Count() >= 1; }, 5s));
+    owner->PumpFor(20ms);
+    const int callsAfterReport = backend.calls;
+    owner->PumpFor(200ms);
+    EXPECT_EQ(boxes.Count(), 1u);
+    EXPECT_LE(backend.calls - callsAfterReport, 2) << "the monitor keeps polling a dead port";
+    EXPECT_EQ(boxes.Texts()[0].rfind("WARNING:  ReadFile() Failed with the following error: \n", 0), 0u)
+        << boxes.Texts()[0];
+
+    // Transmissions are dropped quietly, and the stop still works.
+    EXPECT_TRUE(port.QueueTransmit("lost"));
+    owner->PumpFor(20ms);
+    EXPECT_EQ(boxes.Count(), 1u);
+    port.ClosePort();
+    EXPECT_TRUE(owner->PumpUntil([&] { return port.m_hComm == nullptr; }, 5s));
+}
+
+TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUpDestruction) {
+    auto line = TestLine::Create(7);
+    ASSERT_TRUE(line);
+    {
+        SerialPort port;
+        ASSERT_TRUE(Open(port, 7));
+        ASSERT_TRUE(port.StartMonitor());
+        EXPECT_TRUE(port.StopMonitor());
+        ASSERT_TRUE(line->PeerWrite("s"));
+        owner->PumpFor(100ms);
+        EXPECT_EQ(owner->CountOf(MSG_SERIAL_RX_CHAR), 0u);
+        EXPECT_TRUE(port.RestartMonitor());
+        ASSERT_TRUE(WaitForBytes(1));
+
+        EXPECT_TRUE(port.StopMonitor());
+    }  // destroyed while suspended: must return
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "s");
+}
+
+TEST_F(SerialPortTest, NeverOpenedPortIsDestroyedAtOnce) {
+    SerialPort port;
+    EXPECT_EQ(port.m_hComm, nullptr);
+    EXPECT_FALSE(port.StartMonitor());
+    port.ClosePort();
+}
+
+TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndTheEventCharacter) {
+    auto line = TestLine::Create(4);
+    ASSERT_TRUE(line);
+    SerialPort port;
+    ASSERT_TRUE(port.OpenPort(owner->Window(), 4, 19200, 'N', 8, 1, 3, 512));
+    const LineState state = port.GetLineState();
+    EXPECT_EQ(state.BaudRate, 19200u);
+    EXPECT_EQ(state.ByteSize, 8);
+    EXPECT_EQ(state.Parity, SERIAL_NOPARITY);
+    EXPECT_EQ(state.StopBits, SERIAL_ONESTOPBIT);
+    EXPECT_EQ(state.EvtChar, 'q');
+    EXPECT_EQ(state.fRtsControl, SERIAL_RTS_CONTROL_ENABLE);
+    EXPECT_EQ(state.fOutxCtsFlow, 0u);
+    EXPECT_EQ(state.fOutX, 0u);
+    EXPECT_EQ(state.fInX, 0u);
+    EXPECT_EQ(port.GetEventMask(), 3u);
+    EXPECT_EQ(port.GetTxBufferSize(), 512u);
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+}  // namespace
