@@ -138,6 +138,9 @@ struct SimDevice::Impl : LoaderOutput {
     std::int64_t byteTime = 0;        // arrival time of the byte being handled
     std::int64_t lastScheduled = 0;   // deadline of the last byte scheduled
     std::int64_t vanishAt = -1;       // when a vanishing device closes the line; -1: not yet
+    bool awaitingAnswer = false;      // a reply has been sent and the tool has not spoken since
+    std::int64_t answerNsTotal = 0;   // sum of the tool's answer times
+    unsigned long answers = 0;
     bool connected = false;           // the tool has sent a byte
     bool startTaken = false;
     std::int64_t startTime = 0;
@@ -160,6 +163,7 @@ struct SimDevice::Impl : LoaderOutput {
                               start + clock.WireNs(i + 1)});
         lastScheduled = output.back().deadline;
         outBytes += shaped.size();
+        awaitingAnswer = true;
     }
 
     void Run();
@@ -202,6 +206,13 @@ void SimDevice::Impl::HandleInput(const std::uint8_t* data, std::size_t size)
 {
     const std::int64_t readAt = Now();
     const bool wasComplete = model->Stats().complete;
+    if (awaitingAnswer && output.empty()) {
+        // The tool's answer time: from the last byte of the reply to its next frame.
+        awaitingAnswer = false;
+        answerNsTotal += std::max<std::int64_t>(0, readAt - lastScheduled);
+        ++answers;
+        report.meanAnswerMs = static_cast<double>(answerNsTotal) / static_cast<double>(answers) / 1e6;
+    }
     for (std::size_t i = 0; i < size; ++i) {
         byteTime = clock.Receive(readAt);
         if (!startTaken && !model->Leads()) {
@@ -465,6 +476,8 @@ std::string FormatReport(const SimReport& report)
     std::snprintf(line, sizeof line, "wire bytes out: %lu\n", report.wireBytesOut);
     add(line);
     std::snprintf(line, sizeof line, "elapsed: %.6f s\n", report.elapsedSeconds);
+    add(line);
+    std::snprintf(line, sizeof line, "mean answer time: %.3f ms\n", report.meanAnswerMs);
     add(line);
     std::snprintf(line, sizeof line, "all checked: %s\n", report.AllChecked() ? "yes" : "no");
     add(line);

@@ -130,6 +130,9 @@ struct SimReport {
     unsigned long wireBytesIn = 0;
     unsigned long wireBytesOut = 0;
     double elapsedSeconds = 0.0;
+    // Mean time from the last byte of a reply to the tool's next byte, as the device
+    // saw it (includes the pseudo-terminal's own latency).
+    double meanAnswerMs = 0.0;
     // Everything the tool sent checked out and the loader received all it expected.
     bool AllChecked() const { return complete && errorCount == 0; }
 };
