@@ -28,11 +28,12 @@ constexpr std::size_t kErrorTextSize = 200;
 constexpr std::size_t kNameTextSize = 50;
 // Bytes read from the port with one call and handed to the owner in one exchange.
 constexpr std::uint32_t kReadChunk = 256;
+// Comm waits completing at once with nothing to read that the monitor restarts
+// before it looks at its events again.
+constexpr int kImmediateWaitsInARow = 64;
 // How long the user-interface thread waits for sends per round while it waits for
 // the monitor to end.
 constexpr unsigned kStopPollMs = 1;
-// Exit code of the monitor thread (kept for the traces of a debugger).
-constexpr int kMonitorExitCode = 100;
 
 bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialInvalidHandle(); }
 
@@ -288,13 +289,15 @@ void SerialPort::MonitorThread(SerialPort* port) {
     const EventHandle stopAndTx[2] = {port->m_hStopEvent, port->m_hTxEvent};
 
     for (;;) {
-        // 3. Start waiting for a comm event.
-        while (serving) {
+        // 3. Start waiting for a comm event. A wait that completes at once with no
+        // byte waiting is started again, a bounded number of times, so that the stop
+        // event is still looked at if the port keeps completing waits at once.
+        for (int immediate = 0; serving; ++immediate) {
             const CommWaitStart start = backend.StartCommWait(handle, &eventWord, port->m_overlapped);
             if (start == CommWaitStart::Completed) {
                 std::uint32_t waiting = 0;
                 backend.GetBytesWaiting(handle, waiting);
-                if (waiting == 0)
+                if (waiting == 0 && immediate < kImmediateWaitsInARow)
                     continue;
             } else if (start == CommWaitStart::Failed) {
                 port->ReportPortError("WaitCommEvent()");
@@ -322,7 +325,6 @@ void SerialPort::MonitorThread(SerialPort* port) {
             if (IsUsable(open))
                 backend.ClosePort(open);
             lock.unlock();
-            DebugTrace("Monitor thread ends with code %d\n", kMonitorExitCode);
             port->m_bMonitorAlive.store(FALSE);  // last touch of `port`
             return;
         }
@@ -350,8 +352,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
                 TransmitPending(port);
             } else {
                 std::lock_guard<std::mutex> lock(port->m_txSlotLock);
-                backend.ClearEvent(port->m_hTxEvent);
-                DebugTrace("Transmission dropped: port %u is no longer served\n", port->m_nPortNumber);
+                backend.ClearEvent(port->m_hTxEvent);  // dropped: the port is no longer served
             }
             break;
         default:
