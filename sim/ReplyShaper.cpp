@@ -9,9 +9,9 @@ bool ReplyShaper::IsMarker(std::uint8_t byte)
     return byte == '+' || byte == '-' || byte == '*' || byte == '#';
 }
 
-std::string ReplyShaper::Shape(std::string_view reply, unsigned long framesReceived)
+std::string ReplyShaper::Shape(std::string_view reply, unsigned long framesReceived, bool counted)
 {
-    const long index = m_nReplies++;
+    const long index = counted ? m_nReplies++ : -1;
     if (m_plan.silentAfter >= 0 && framesReceived > static_cast<unsigned long>(m_plan.silentAfter))
         m_bSilent = true;
     if (m_bSilent)
@@ -26,7 +26,7 @@ std::string ReplyShaper::Shape(std::string_view reply, unsigned long framesRecei
                 bytes += static_cast<char>(byte);
         }
     }
-    if (index == m_plan.cutReply && !reply.empty()) {
+    if (index >= 0 && index == m_plan.cutReply && !reply.empty()) {
         std::size_t keep = m_plan.cutLength;
         if (keep == 0 || keep >= reply.size())
             keep = reply.size() - 1;

@@ -16,10 +16,12 @@ public:
 
     // The bytes that go on the line for `reply`, given how many frames the device has
     // received so far: the reply, perhaps after noise, perhaps cut short; empty once
-    // the device has fallen silent.
-    std::string Shape(std::string_view reply, unsigned long framesReceived);
+    // the device has fallen silent. Announcements (`counted` false) do not count as
+    // replies for the cut, so that its index does not depend on how many
+    // announcements it took for the tool to answer.
+    std::string Shape(std::string_view reply, unsigned long framesReceived, bool counted = true);
 
-    // Replies shaped so far (dropped ones included): the index of the next one.
+    // Counted replies shaped so far (dropped ones included): the index of the next one.
     long RepliesShaped() const { return m_nReplies; }
     bool Silent() const { return m_bSilent; }
 

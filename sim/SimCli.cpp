@@ -219,7 +219,8 @@ In-application-programming loaders:
 Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
   --seed N           seed of the noise generator (1)
   --noise N          up to N random noise bytes before every reply
-  --cut-reply K[:L]  cut reply K short after L bytes (default: all but the last)
+  --cut-reply K[:L]  cut reply K (counted over the replies to frames) short
+                     after L bytes (default: all but the last)
   --dter LIST        answer these blocks "+DTER-" the first time they arrive;
                      the loader then announces itself again
   --no-restart       after "+DTER-", wait instead of announcing again

@@ -138,6 +138,7 @@ struct SimDevice::Impl : LoaderOutput {
     std::int64_t byteTime = 0;        // arrival time of the byte being handled
     std::int64_t lastScheduled = 0;   // deadline of the last byte scheduled
     std::int64_t vanishAt = -1;       // when a vanishing device closes the line; -1: not yet
+    bool inAnnounce = false;          // the model is making an announcement
     bool awaitingAnswer = false;      // a reply has been sent and the tool has not spoken since
     std::int64_t answerNsTotal = 0;   // sum of the tool's answer times
     unsigned long answers = 0;
@@ -152,7 +153,7 @@ struct SimDevice::Impl : LoaderOutput {
     // LoaderOutput: a reply of the model, shaped by the faults and scheduled.
     void Reply(std::string_view bytes) override
     {
-        const std::string shaped = shaper.Shape(bytes, model->Stats().framesReceived);
+        const std::string shaped = shaper.Shape(bytes, model->Stats().framesReceived, !inAnnounce);
         if (shaped.empty() || vanishAt >= 0)
             return;
         ++report.repliesSent;
@@ -279,7 +280,9 @@ void SimDevice::Impl::Run()
                 lastAnnounceStart = std::max(now, clock.TxFree());
                 inAtAnnounce = inBytes;
                 outAtAnnounce = outBytes;
+                inAnnounce = true;
                 model->Announce(*this);
+                inAnnounce = false;
                 nextAnnounce = std::max(now, clock.TxFree()) + announceNs;
                 UpdateReport();
                 Flush(now);

@@ -47,8 +47,8 @@ struct FaultPlan {
     // Up to this many noise bytes (random count and values) before every reply. Noise
     // never contains the bytes that start or end a reply ('+', '-', '*', '#').
     unsigned noiseMax = 0;
-    // The reply with this index (counted from 0 over all replies, announcements
-    // included) is cut short after `cutLength` bytes; -1: no cut. A cut length of 0
+    // The reply with this index (counted from 0 over the replies to the tool's frames;
+    // announcements do not count) is cut short after `cutLength` bytes; -1: no cut. A cut length of 0
     // or more than the reply's length-1 cuts off only the last byte.
     long cutReply = -1;
     unsigned cutLength = 0;

@@ -1,0 +1,92 @@
+#include "Process.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace e2e {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+Process::Process(const std::vector<std::string>& argv, const std::string& logBase)
+    : m_outPath(logBase + ".out"), m_errPath(logBase + ".err")
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0)
+        m_pid = pid;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+Process::~Process()
+{
+    if (m_pid > 0 && !m_bWaited) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+}
+
+void Process::Terminate()
+{
+    if (m_pid > 0 && !m_bWaited)
+        kill(m_pid, SIGTERM);
+}
+
+std::string Process::OutputSoFar() const
+{
+    return ReadText(m_outPath);
+}
+
+ProcessResult Process::Wait(int limitMs, bool terminateFirst)
+{
+    ProcessResult result;
+    if (m_pid <= 0 || m_bWaited)
+        return result;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid)
+            break;
+        if (std::chrono::steady_clock::now() >= end && terminateFirst) {
+            kill(m_pid, SIGTERM);
+            terminateFirst = false;
+            end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        } else if (std::chrono::steady_clock::now() >= end) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+            result.killed = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_bWaited = true;
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    result.signalled = WIFSIGNALED(status);
+    result.out = ReadText(m_outPath);
+    result.err = ReadText(m_errPath);
+    return result;
+}
+
+}  // namespace e2e

@@ -1,0 +1,46 @@
+// A child process for the end-to-end tests: spawned with its output in files, and
+// waited for with a hard time limit after which it is killed, so that nothing can
+// hang the suite.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct ProcessResult {
+    bool killed = false;      // it outlived its time limit
+    bool signalled = false;   // it ended by a signal (a crash, or our kill)
+    int exitStatus = -1;      // when it exited normally
+    std::string out;          // standard output
+    std::string err;          // standard error
+};
+
+class Process {
+public:
+    // Starts `argv[0]` with `argv`; standard output and error go to `logBase`.out and
+    // `logBase`.err. Check Started().
+    Process(const std::vector<std::string>& argv, const std::string& logBase);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    // Waits at most `limitMs`, then kills the process (after a SIGTERM and another
+    // `limitMs` if `terminateFirst`). Call once.
+    ProcessResult Wait(int limitMs, bool terminateFirst = false);
+    // Sends SIGTERM (a polite stop).
+    void Terminate();
+    // Standard output so far.
+    std::string OutputSoFar() const;
+
+private:
+    int m_pid = -1;
+    std::string m_outPath;
+    std::string m_errPath;
+    bool m_bWaited = false;
+};
+
+std::string ReadText(const std::string& path);
+
+}  // namespace e2e
