@@ -99,6 +99,18 @@ struct MessageLoop::State {
         }
     }
 
+    // Queues `request` for the loop thread and waits until it was served; 0 when the
+    // loop is gone. Any thread but the loop's.
+    std::intptr_t SendAndWait(SendRequest& request) {
+        std::unique_lock<std::mutex> guard(lock);
+        if (dead)
+            return 0;
+        sends.push_back(&request);
+        WakeLocked();
+        sendDone.wait(guard, [&] { return request.done; });
+        return request.result;
+    }
+
     // Runs the handler for every send waiting now. True when one was served.
     bool ServeSends() {
         bool served = false;
@@ -380,13 +392,7 @@ std::intptr_t LoopWindow::SendOwnerMessage(unsigned message, std::uintptr_t wPar
     if (std::this_thread::get_id() == state.thread)
         return m_record->handler(message, wParam, lParam);
     SendRequest request{m_record, message, wParam, lParam, nullptr, 0, 0, false};
-    std::unique_lock<std::mutex> guard(state.lock);
-    if (state.dead)
-        return 0;
-    state.sends.push_back(&request);
-    state.WakeLocked();
-    state.sendDone.wait(guard, [&] { return request.done; });
-    return request.result;
+    return state.SendAndWait(request);
 }
 
 void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
@@ -400,12 +406,7 @@ void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std
         return;
     }
     SendRequest request{m_record, message, 0, lParam, bytes, count, 0, false};
-    std::unique_lock<std::mutex> guard(state.lock);
-    if (state.dead)
-        return;
-    state.sends.push_back(&request);
-    state.WakeLocked();
-    state.sendDone.wait(guard, [&] { return request.done; });
+    state.SendAndWait(request);
 }
 
 bool LoopWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -22,6 +22,19 @@ protected:
         return port.OpenPort(owner->Window(), portnr, 115200, 'N', 8, 1, 3, txBufferSize);
     }
 
+    // Opens `port` as above and starts its monitor.
+    bool OpenMonitored(SerialPort& port, unsigned portnr, int txBufferSize = 2048) {
+        return Open(port, portnr, txBufferSize) && port.StartMonitor();
+    }
+
+    // Waits, without serving the owner, until the monitor has read something: it is
+    // then handing the bytes over and blocks until the owner's thread takes them.
+    static bool WaitUntilRead(const ForwardingBackend& backend) {
+        for (int i = 0; i < 5000 && backend.reads == 0; ++i)
+            std::this_thread::sleep_for(1ms);
+        return backend.reads > 0;
+    }
+
     // Pumps until `count` bytes have arrived in all.
     bool WaitForBytes(std::size_t count) {
         return owner->PumpUntil([&] { return owner->CountOf(MSG_SERIAL_RX_CHAR) >= count; }, 5s);
@@ -43,8 +56,7 @@ TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber) {
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 3));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 3));
 
     std::string data;
     for (int round = 0; round < 4; ++round) {
@@ -63,8 +75,7 @@ TEST_F(SerialPortTest, EventCharacterIsNotifiedOnceAfterTheBytesOfItsWake) {
     auto line = TestLine::Create(2);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 2));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 2));
 
     ASSERT_TRUE(line->PeerWrite("aqb"));
     ASSERT_TRUE(owner->PumpUntil(
@@ -90,8 +101,7 @@ TEST_F(SerialPortTest, TextFormSendsNoTerminatorAndByteFormSendsZeros) {
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1));
 
     ASSERT_TRUE(port.QueueTransmit("*IAPK#"));
     EXPECT_EQ(line->PeerRead(6, 5s), "*IAPK#");
@@ -105,8 +115,7 @@ TEST_F(SerialPortTest, OversizeTransmissionIsRefusedAndNothingIsSent) {
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1, 16));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1, 16));
     EXPECT_EQ(port.GetTxBufferSize(), 16u);
 
     const std::uint8_t big[17] = {};
@@ -127,8 +136,7 @@ TEST_F(SerialPortTest, SecondQueuedTransmissionReplacesTheFirst) {
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1));
 
     // Inside the handler the monitor is busy handing the byte over, so neither
     // transmission can have started when the second replaces the first.
@@ -166,8 +174,7 @@ TEST_F(SerialPortTest, ReplyLeftUnreadWhenATransmissionStartsIsPurged) {
     backend.line = line.get();
     ScopedBackend scope(backend);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1));
 
     owner->SetHook([&](const OwnerMessage& m) {
         if (m.message == MSG_SERIAL_RX_CHAR && m.wParam == 'A') {
@@ -188,8 +195,7 @@ TEST_F(SerialPortTest, ClosePortEndsTheMonitorClosesThePortAndNullsTheHandle) {
     auto line = TestLine::Create(4);
     ASSERT_TRUE(line);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 4));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 4));
     ExpectExchange(*line, "x");
 
     port.ClosePort();
@@ -220,8 +226,7 @@ TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother) {
     auto line2 = TestLine::Create(2);
     ASSERT_TRUE(line1 && line2);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1));
     ExpectExchange(*line1, "a");
 
     // Same number: the old monitor closes the old handle before the new open.
@@ -234,8 +239,7 @@ TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother) {
     ExpectExchange(*line1, "b");
 
     // Another number: COM1 is released, COM2 is served.
-    ASSERT_TRUE(Open(port, 2));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 2));
     ExpectExchange(*line2, "c");
     ASSERT_TRUE(port.QueueTransmit("to2"));
     EXPECT_EQ(line2->PeerRead(3, 5s), "to2");
@@ -254,8 +258,7 @@ TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
 
     auto line = TestLine::Create(6);
     ASSERT_TRUE(line);
-    ASSERT_TRUE(Open(port, 6));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 6));
     ExpectExchange(*line, "up");
     EXPECT_EQ(boxes.Count(), 0u);  // a failed open reports nothing itself
 }
@@ -280,8 +283,7 @@ TEST_F(SerialPortTest, PortsFiveToEightWorkLikeTheOthers) {
         auto line = TestLine::Create(n);
         ASSERT_TRUE(line);
         SerialPort port;
-        ASSERT_TRUE(Open(port, n));
-        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(OpenMonitored(port, n));
         const std::size_t before = owner->Messages().size();
         ExpectExchange(*line, "n");
         EXPECT_EQ(owner->Messages()[before].lParam, static_cast<std::intptr_t>(n));
@@ -341,15 +343,12 @@ TEST_F(SerialPortTest, ReopeningWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt
     CountingBackend backend;
     ScopedBackend scope(backend);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 1));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 1));
 
     // The owner's thread doesn't pump: the monitor reads the byte and blocks in its
     // hand-over. The reopen must deliver it while it waits for the monitor.
     ASSERT_TRUE(line1->PeerWrite("K"));
-    for (int i = 0; i < 5000 && backend.reads == 0; ++i)
-        std::this_thread::sleep_for(1ms);
-    ASSERT_GT(backend.reads, 0);
+    ASSERT_TRUE(WaitUntilRead(backend));
     ASSERT_TRUE(Open(port, 2));
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "K");
 }
@@ -361,12 +360,9 @@ TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesI
     ScopedBackend scope(backend);
     {
         SerialPort port;
-        ASSERT_TRUE(Open(port, 1));
-        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(OpenMonitored(port, 1));
         ASSERT_TRUE(line->PeerWrite("D"));
-        for (int i = 0; i < 5000 && backend.reads == 0; ++i)
-            std::this_thread::sleep_for(1ms);
-        ASSERT_GT(backend.reads, 0);
+        ASSERT_TRUE(WaitUntilRead(backend));
     }
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "D");
 }
@@ -377,8 +373,7 @@ TEST_F(SerialPortTest, FailingReadsAreReportedOnceAndThePortIsNoLongerServed) {
     CountingBackend backend;
     ScopedBackend scope(backend);
     SerialPort port;
-    ASSERT_TRUE(Open(port, 5));
-    ASSERT_TRUE(port.StartMonitor());
+    ASSERT_TRUE(OpenMonitored(port, 5));
     ExpectExchange(*line, "1");
 
     line->PeerHangUp();  // the adapter is pulled
@@ -404,8 +399,7 @@ TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUp
     ASSERT_TRUE(line);
     {
         SerialPort port;
-        ASSERT_TRUE(Open(port, 7));
-        ASSERT_TRUE(port.StartMonitor());
+        ASSERT_TRUE(OpenMonitored(port, 7));
         EXPECT_TRUE(port.StopMonitor());
         ASSERT_TRUE(line->PeerWrite("s"));
         owner->PumpFor(100ms);
