@@ -144,7 +144,7 @@ void HandOverRate() {
                 receiver.received, seconds, target, rate / target);
 }
 
-void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds) {
+void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds, double wakeUpCost) {
     Pty pty;
     Receiver receiver;
     SerialPort port;
@@ -160,8 +160,11 @@ void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds) 
     const double cpu = CpuSeconds() - cpuBefore;
     waitpid(device, nullptr, 0);
     const double percent = 100.0 * cpu / wall;
+    const double bursts = static_cast<double>(total) / chunk;
     std::printf("full line, %-13s %8.2f %% of one core  (%.0f bytes/s over %.1f s)  target <= 2 %%  ratio %.2f\n",
                 label, percent, static_cast<double>(receiver.received) / wall, wall, percent / 2.0);
+    std::printf("                         (%.1f us of CPU per arrival of %d byte(s) = %.1f wake-ups' worth)\n",
+                1e6 * cpu / bursts, chunk, cpu / bursts / wakeUpCost);
 }
 
 void IdleCpu(double seconds, bool withTimer) {
@@ -216,8 +219,8 @@ int main(int argc, char** argv) {
     std::printf("                         (so 1,000 wake-ups a second cost %.2f %% here, 11,520 cost %.1f %%)\n",
                 100.0 * wakeUp * 1000, 100.0 * wakeUp * 11520);
     HandOverRate();
-    FullLineCpu("1 ms bursts:", 12, 1000000000L * 12 / 11520, seconds);
-    FullLineCpu("byte by byte:", 1, 1000000000L / 11520, seconds);
+    FullLineCpu("1 ms bursts:", 12, 1000000000L * 12 / 11520, seconds, wakeUp);
+    FullLineCpu("byte by byte:", 1, 1000000000L / 11520, seconds, wakeUp);
     IdleCpu(seconds, true);
     IdleCpu(seconds, false);
     return 0;
