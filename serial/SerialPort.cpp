@@ -61,41 +61,38 @@ SerialPort::SerialPort()
 
 SerialPort::~SerialPort() {
     SerialBackend& backend = ActiveSerialBackend();
-    // 1. Stop the monitor; with none running this is one setting of the stop event.
+    // Stop the monitor; with none running this is one setting of the stop event.
     StopAndWaitForMonitor();
-    // 2. A port opened without a monitor (or a failed open) is closed here.
+    // A port opened without a monitor (or a failed open) is closed here.
     PortHandle handle = m_hComm.exchange(nullptr);
     if (IsUsable(handle))
         backend.ClosePort(handle);
-    // 3. The events, in this order.
+    // The events, in this order.
     for (EventHandle* event : {&m_hStopEvent, &m_overlapped.hEvent, &m_hTxEvent}) {
         if (*event) {
             backend.DeleteEvent(*event);
             *event = nullptr;
         }
     }
-    // 4.
     DebugTrace("Thread ended\n");
-    // 5.
     delete[] m_pTxBuffer;
     delete[] m_pWriteBuffer;
 }
 
 BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits,
                           int stopbits, std::uint32_t eventmask, int txbuffersize) {
-    // 1.
     assert(portnr >= 1 && "OpenPort: port numbers start at 1");
     assert(pPortOwner != nullptr && "OpenPort: the owner window must not be null");
     SerialBackend& backend = ActiveSerialBackend();
 
-    // 2. No monitor may run while the port is reopened. The wait delivers the old
+    // No monitor may run while the port is reopened. The wait delivers the old
     // monitor's sends, so a byte being handed over cannot block it.
     const bool monitorWasRunning = m_bMonitorAlive.load();
     StopAndWaitForMonitor();  // also collects a monitor thread that has ended by itself
     if (monitorWasRunning)
         DebugTrace("Thread ended\n");
 
-    // 3. Events: reset the ones that exist, create the others.
+    // Events: reset the ones that exist, create the others.
     for (EventHandle* event : {&m_overlapped.hEvent, &m_hTxEvent, &m_hStopEvent}) {
         if (*event)
             backend.ClearEvent(*event);
@@ -110,14 +107,12 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         m_bStopRequested = false;
     }
 
-    // 4. The wait list, in its fixed order.
+    // The wait list, in its fixed order.
     m_waitHandles[0] = m_hStopEvent;
     m_waitHandles[1] = m_overlapped.hEvent;
     m_waitHandles[2] = m_hTxEvent;
 
-    // 5. The lock was set up by the constructor, once.
-
-    // 6. Owner, transmit slot and the settings of this open.
+    // Owner, transmit slot and the settings of this open.
     m_pOwnerWnd = pPortOwner;
     const std::uint32_t bufferSize = static_cast<std::uint32_t>(std::max(txbuffersize, 0));
     {
@@ -131,24 +126,20 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
     m_nPortNumber = portnr;
     m_dwEventMask = eventmask;
 
-    // 7.
     char portName[kNameTextSize];
     char settings[kNameTextSize];
 
-    // 8.
     std::lock_guard<std::recursive_mutex> portLock(m_csPortLock);
 
-    // 9. Close the previous port; a failed open left nothing to close.
+    // Close the previous port; a failed open left nothing to close.
     PortHandle previous = m_hComm.exchange(nullptr);
     if (IsUsable(previous))
         backend.ClosePort(previous);
 
-    // 10.
     std::snprintf(portName, sizeof portName, "COM%u", portnr);
     std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits,
                   stopbits);
 
-    // 11.
     PortHandle handle = backend.OpenPort(portName);
     m_hComm.store(handle);
     if (handle == SerialInvalidHandle() || handle == nullptr) {
@@ -156,7 +147,8 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         return FALSE;
     }
 
-    // 12-17: the configuration chain; the first failing step is reported and ends it.
+    // The configuration chain: the first failing step is reported and ends it; the
+    // open goes on with the purge and succeeds.
     const char* failedCall = nullptr;
     m_timeouts.ReadIntervalTimeout = kPortTimeoutMs;
     m_timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
@@ -180,14 +172,9 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
     if (failedCall)
         ReportPortError(failedCall);
 
-    // 18. (the texts live on the stack)
-    // 19.
     backend.Purge(handle, SERIAL_PURGE_ALL);  // a purge that fails leaves old bytes; nothing to report
-    // 20. portLock is left on return.
-    // 21.
     DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n",
                portnr);
-    // 22.
     return TRUE;
 }
 
@@ -273,11 +260,10 @@ void SerialPort::SuspendPoint() {
 
 void SerialPort::MonitorThread(SerialPort* port) {
     SerialBackend& backend = ActiveSerialBackend();
-    // 1.
     port->m_bMonitorAlive.store(TRUE);
     // The handle can't change while the monitor runs: OpenPort waits for it to end.
     const PortHandle handle = port->m_hComm.load();
-    // 2. The port was purged by StartMonitor just before this thread started.
+    // (StartMonitor purged the port just before this thread started.)
 
     // The event word of the comm wait, one variable for the thread's life: a wait
     // still under way writes into it when it completes.
@@ -289,7 +275,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
     const EventHandle stopAndTx[2] = {port->m_hStopEvent, port->m_hTxEvent};
 
     for (;;) {
-        // 3. Start waiting for a comm event. A wait that completes at once with no
+        // Start waiting for a comm event. A wait that completes at once with no
         // byte waiting is started again, a bounded number of times, so that the stop
         // event is still looked at if the port keeps completing waits at once.
         for (int immediate = 0; serving; ++immediate) {
@@ -306,7 +292,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
             break;
         }
 
-        // 4. Wait for stop, port event or transmission, lowest index first.
+        // Wait for stop, port event or transmission, lowest index first.
         int index;
         if (serving) {
             index = backend.WaitForEvents(port->m_waitHandles, 3);
@@ -317,7 +303,6 @@ void SerialPort::MonitorThread(SerialPort* port) {
         }
         port->SuspendPoint();
 
-        // 5.
         switch (index) {
         case 0: {
             std::unique_lock<std::recursive_mutex> lock(port->m_csPortLock);
@@ -360,7 +345,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             break;
         }
-        // 6. Back to step 3.
+        // Then wait again.
     }
 }
 
@@ -370,7 +355,7 @@ bool SerialPort::DrainReceived(SerialPort* port) {
     std::uint8_t bytes[kReadChunk];
     for (;;) {
         port->SuspendPoint();
-        // 1. How many bytes wait (line errors are cleared and dropped).
+        // How many bytes wait (line errors are cleared and dropped).
         std::uint32_t waiting = 0;
         std::uint32_t got = 0;
         PortIo io = PortIo::Done;
@@ -380,10 +365,9 @@ bool SerialPort::DrainReceived(SerialPort* port) {
                 port->ReportPortError("ClearCommError()");
                 return false;
             }
-            // 2.
             if (waiting == 0)
                 return true;
-            // 3. Read what is waiting (the read ends when it has those bytes).
+            // Read what is waiting (the read ends when it has those bytes).
             io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
         }  // 4.
         if (io == PortIo::FailedStart || (io == PortIo::Done && got == 0)) {
@@ -394,16 +378,15 @@ bool SerialPort::DrainReceived(SerialPort* port) {
             port->ReportPortError("GetOverlappedResults() in ReadFile()");
             return false;
         }
-        // 5. Hand the bytes over: one handler call per byte, in order, on the owner's
+        // Hand the bytes over: one handler call per byte, in order, on the owner's
         // thread; nothing more is read until the last call has returned.
         port->m_pOwnerWnd->SendOwnerBytes(MSG_SERIAL_RX_CHAR, bytes, got, port->m_nPortNumber);
-        // 6.
     }
 }
 
 void SerialPort::TransmitPending(SerialPort* port) {
     SerialBackend& backend = ActiveSerialBackend();
-    // 1. Take the slot's content; the event is cleared in the same step, so a
+    // Take the slot's content; the event is cleared in the same step, so a
     // QueueTransmit after this point sets it again for its own content.
     std::uint32_t length;
     {
@@ -412,21 +395,18 @@ void SerialPort::TransmitPending(SerialPort* port) {
         length = port->m_nTxLength;
         std::memcpy(port->m_pWriteBuffer, port->m_pTxBuffer, length);
     }
-    // 2.
     std::uint32_t sent = 0;
     PortIo io;
     {
         std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
         const PortHandle handle = port->m_hComm.load();
-        // 3. The write's overlapped record belongs to the back end, which clears it.
-        // 4. Discard unread input and unsent output before the new frame.
+        // The write's overlapped record belongs to the back end, which clears it.
+        // Discard unread input and unsent output before the new frame.
         backend.Purge(handle, SERIAL_PURGE_ALL);
-        // 5.
         io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent);
     }  // 6.
     if (io == PortIo::FailedStart)
         port->ReportPortError("WriteFile()");
-    // 7.
     if (sent != length)
         DebugTrace("WARNING: WriteFile() error.. Bytes Sent: %u; Message Length: %u\n", sent, length);
 }
