@@ -24,7 +24,7 @@ while [ $# -gt 0 ]; do
     --build) build=$2; shift 2 ;;
     --pages) pages=$2; shift 2 ;;
     --quick) pages=64; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     dunmere|solvane|tirell|quarrow) tools+=("$1"); shift ;;
     *) echo "tools_bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
