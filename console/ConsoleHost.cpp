@@ -90,6 +90,10 @@ void ConsoleHost::ReportProgress(bool complete)
     if (!m_pTool)
         return;
     ProgressSample sample = m_pTool->Progress();
+    if (!sample.phase.empty())
+        m_lastActive = sample;
+    else if (complete)
+        sample = m_lastActive; // a tool may leave its job as it reports the end of it
     if (complete && sample.total > 0)
         sample.done = sample.total;
     m_reporter.Progress(sample, Now());
@@ -178,6 +182,7 @@ void ConsoleHost::ShowMessage(const char* text)
         if (m_pTrace)
             m_pTrace->Flush();
         ReportProgress(true);
+        m_reporter.Finish(); // the finished bar stays above the success text
         m_reporter.Info(text);
         Finish(EXIT_STATUS_SUCCESS);
         return;
@@ -187,6 +192,8 @@ void ConsoleHost::ShowMessage(const char* text)
 
 void ConsoleHost::SetStatusText(const char* text)
 {
+    // Progress first, so that a status that ends a phase follows its last figures.
+    ReportProgress(false);
     m_reporter.Status(text);
 }
 

@@ -125,6 +125,7 @@ private:
     int m_nExitStatus = 0;
     std::string m_progressText;
     int m_nProgressPos = 0;
+    ProgressSample m_lastActive;              // the last reading that had a phase
 
     // Destroyed in reverse order: the port (stopping its monitor) before the window,
     // the window before the loop.

@@ -75,6 +75,16 @@ void ConsoleReporter::Trace(const std::string& line)
 
 void ConsoleReporter::Progress(const ProgressSample& sample, double now)
 {
+    // A tool moves to its next phase only once the last one is finished, often on the
+    // same tick as its last unit: show that phase complete before the next begins.
+    const ProgressSample& last = m_meter.Last();
+    if (!sample.phase.empty() && !last.phase.empty() && sample.phase != last.phase &&
+        last.total > 0 && last.done < last.total) {
+        ProgressSample finished = last;
+        finished.done = finished.total;
+        Progress(finished, now);
+    }
+
     bool lineDue = m_meter.Update(sample, now);
     if (sample.phase.empty())
         return;
