@@ -322,6 +322,36 @@ TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds) 
     EXPECT_EQ(boxes.Count(), 1u);
 }
 
+class FailingFirstWrite : public ForwardingBackend {
+public:
+    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent) override {
+        if (failNext.exchange(false)) {
+            sent = 0;
+            return PortIo::FailedStart;
+        }
+        return ForwardingBackend::WritePort(port, data, count, sent);
+    }
+    std::atomic<bool> failNext{true};
+};
+
+TEST_F(SerialPortTest, FailedWriteShowsOneErrorAndTheNextWriteGoesOut) {
+    auto line = TestLine::Create(2);
+    ASSERT_TRUE(line);
+    FailingFirstWrite backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 2));
+
+    ASSERT_TRUE(port.QueueTransmit("lost"));
+    ASSERT_TRUE(owner->PumpUntil([&] { return boxes.Count() == 1; }, 5s));
+    EXPECT_EQ(boxes.Texts()[0].rfind("WARNING:  WriteFile() Failed with the following error: \n", 0), 0u);
+    EXPECT_EQ(boxes.Texts()[0].substr(boxes.Texts()[0].size() - 9), "\nPort: 2\n");
+    ASSERT_TRUE(port.QueueTransmit("next"));
+    EXPECT_EQ(line->PeerRead(4, 5s), "next");  // the lock was released, nothing repeated
+    ExpectExchange(*line, "r");
+    EXPECT_EQ(boxes.Count(), 1u);
+}
+
 TEST_F(SerialPortTest, ErrorTextIsCutToItsBuffer) {
     SerialPort port;
     const std::string longName(400, 'X');
