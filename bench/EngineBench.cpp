@@ -22,9 +22,15 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __APPLE__
+#include <util.h>  // openpty
+#else
 #include <pty.h>
+#endif
 #include <signal.h>
+#ifdef __linux__
 #include <sys/prctl.h>
+#endif
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -86,7 +92,9 @@ pid_t StartDevice(int master, long total, int chunk, long intervalNs) {
     const pid_t child = fork();
     if (child != 0)
         return child;
+#ifdef __linux__
     prctl(PR_SET_TIMERSLACK, 1UL);  // sleep as exactly as the kernel can
+#endif
     std::vector<char> data(static_cast<std::size_t>(chunk), 'x');
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
@@ -192,14 +200,14 @@ void IdleCpu(double seconds, bool withTimer) {
 }
 
 // What one sleep and wake-up of a thread costs this machine: a bare loop of 1 ms
-// ppoll timeouts, the least any 1 ms timer can cost. Returns CPU seconds per wake-up.
+// sleeps, the least any 1 ms timer can cost. Returns CPU seconds per wake-up.
 double WakeUpCost(double seconds) {
     const int wakes = static_cast<int>(seconds * 1000);
     const double cpuBefore = CpuSeconds();
     const auto start = Clock::now();
     for (int i = 0; i < wakes; ++i) {
         timespec timeout{0, 1000000};
-        ppoll(nullptr, 0, &timeout, nullptr);
+        nanosleep(&timeout, nullptr);
     }
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuBefore;
