@@ -138,10 +138,13 @@ std::string UsageText(const ToolTraits& traits)
         s += "\n";
     }
     s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3),\n"
-         "                     or COMn, which opens $SUITE_COM<n> if set, else /dev/ttyS<n-1>\n"
+         "                     or COMn: $SUITE_COM<n> if set, else /dev/ttyS<n-1>\n"
          "  --simulate         run against the built-in simulated device on a\n"
-         "                     pseudo-terminal; no hardware needed. ";
-    s += traits.simulateHelp;
+         "                     pseudo-terminal; no hardware needed.";
+    if (*traits.simulateHelp) {
+        s += "\n                     ";
+        s += traits.simulateHelp;
+    }
     s += "\n";
     s += "  --timeout SECONDS  give up when the device sends nothing for this long\n"
          "                     (default: wait for ever; with --simulate: 30)\n"

@@ -100,10 +100,9 @@ int main(int argc, char** argv)
         "Writes a whole-flash image to the device at 115200 baud: erases the flash, then\n"
         "writes every page of the image (up to 1,024 pages of 2,112 bytes).",
         true,
-        "any file, taken as raw bytes (the first 2,162,688); trailing 0xFF\n"
-        "                     bytes are not written",
-        "Without IMAGE a built-in\n"
-        "                     16-page image is written.",
+        "any file, taken as raw bytes (the first 2,162,688 of them);\n"
+        "                     trailing 0xFF bytes are not written",
+        "Without IMAGE a built-in 16-page image is written.",
         "Updata success!",
     };
     return RunConsoleProgram(traits, argc, argv,

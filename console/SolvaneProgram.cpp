@@ -9,10 +9,9 @@ int main(int argc, char** argv)
         "19200 baud. The device leads: once the port is open, the program waits for the\n"
         "loader's start reply, then sends the image in 128-byte blocks.",
         true,
-        "a .bin or .hex file, sent as raw bytes (a .hex file is not decoded);\n"
-        "                     the first 14,336 bytes are used",
-        "Without IMAGE a built-in\n"
-        "                     3,000-byte image is sent.",
+        "a .bin or .hex file, sent as raw bytes (a .hex file is not\n"
+        "                     decoded); the first 14,336 bytes are used",
+        "Without IMAGE a built-in 3,000-byte image is sent.",
         "Update Complete!",
     };
     return RunConsoleProgram(traits, argc, argv, [](ConsoleHost& host) {

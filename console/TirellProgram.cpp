@@ -10,10 +10,9 @@ int main(int argc, char** argv)
         "program waits for the loader's start reply, then sends the image in 128-byte\n"
         "blocks, and answers the loader's requests to wait.",
         true,
-        "a .bin or .hex file, sent as raw bytes (a .hex file is not decoded);\n"
-        "                     the first 14,336 bytes are used",
-        "Without IMAGE a built-in\n"
-        "                     3,000-byte image is sent.",
+        "a .bin or .hex file, sent as raw bytes (a .hex file is not\n"
+        "                     decoded); the first 14,336 bytes are used",
+        "Without IMAGE a built-in 3,000-byte image is sent.",
         "Update complete!",
     };
     return RunConsoleProgram(traits, argc, argv, [](ConsoleHost& host) {
