@@ -26,6 +26,12 @@ void IapProgram::DescribeJob(sim::SimOptions& options) const
     auto blocks = m_job.ImageBlocks();
     options.expectedImage.assign(blocks.begin(), blocks.begin() + static_cast<long>(m_job.ImageLength()));
     options.hasExpectedImage = true;
+    if (m_job.Variant() == VARIANT_TIRELL) {
+        // Tirell's own loader: it starts with the download command and, half-way,
+        // asks the tool once to wait.
+        options.startReply = "UPDF";
+        options.waitBeforeBlocks = {m_job.TotalBlocks() / 2};
+    }
 }
 
 bool IapProgram::Begin(bool portOpened)
