@@ -23,6 +23,12 @@
 
 using namespace std::chrono_literals;
 
+// What a platform's lines may lack; tests that need it are skipped there.
+enum class LineFeature {
+    EventCharacter,  // the driver raises the event-character event (Wine doesn't)
+    HangUp,          // PeerHangUp makes the engine's reads fail
+};
+
 // A serial line: COM<portnr> for the engine, the peer for the test.
 class TestLine {
 public:
@@ -47,6 +53,8 @@ public:
     virtual void PeerHangUp() = 0;
     // The port number this line answers to.
     virtual unsigned PortNumber() const = 0;
+    // Whether this platform's lines have `feature` (all of them, unless overridden).
+    virtual bool Supports(LineFeature) const { return true; }
 };
 
 // One message as the owner's handler received it.
