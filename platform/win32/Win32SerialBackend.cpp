@@ -167,8 +167,19 @@ public:
         OVERLAPPED* record = AsOverlapped(overlapped);
         // One wait at a time per record: while the last one still runs, it stays the
         // wait (starting another on the same record would corrupt it).
-        if (p->commWaitPending && p->commWait == record && WaitForSingleObject(record->hEvent, 0) == WAIT_TIMEOUT)
-            return CommWaitStart::Pending;
+        if (p->commWaitPending && p->commWait == record) {
+            if (WaitForSingleObject(record->hEvent, 0) == WAIT_TIMEOUT)
+                return CommWaitStart::Pending;
+            p->commWaitPending = false;
+            // The last wait has completed. One that ended with an error instead of an
+            // event means the port is gone (a removed adapter, a hung-up line): every
+            // new wait would end the same way at once, so this is the wait failing.
+            DWORD unused = 0;
+            if (!GetOverlappedResult(p->hFile, record, &unused, FALSE)) {
+                RecordError();
+                return CommWaitStart::Failed;
+            }
+        }
         p->commWaitPending = false;
         p->commWait = record;
         ResetEvent(record->hEvent);

@@ -27,6 +27,7 @@ using namespace std::chrono_literals;
 enum class LineFeature {
     EventCharacter,  // the driver raises the event-character event (Wine doesn't)
     HangUp,          // PeerHangUp makes the engine's reads fail
+    ExclusiveOpen,   // a second open of a port that is held fails (Wine doesn't refuse it)
 };
 
 // A serial line: COM<portnr> for the engine, the peer for the test.

@@ -174,6 +174,20 @@ public:
 
     unsigned PortNumber() const override { return m_portnr; }
 
+    bool Supports(LineFeature feature) const override {
+        if (!RunningOnWine())
+            return true;
+        switch (feature) {
+        case LineFeature::EventCharacter:
+            return false;  // Wine never reports EV_RXFLAG
+        case LineFeature::ExclusiveOpen:
+            return false;  // Wine doesn't refuse a second open of a port (share mode 0)
+        case LineFeature::HangUp:
+            return true;
+        }
+        return true;
+    }
+
 private:
     bool SetReadTimeouts(DWORD interval, DWORD multiplier, DWORD constant) {
         COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 5000};
@@ -297,16 +311,4 @@ std::unique_ptr<PortHolder> PortHolder::Hold(unsigned portnr) {
     if (port == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<Win32PortHolder>(port);
-}
-
-std::string MissingLineFeature(LineFeature feature) {
-    if (!RunningOnWine())
-        return {};
-    switch (feature) {
-    case LineFeature::EventCharacter:
-        return "Wine never reports the event character (EV_RXFLAG)";
-    case LineFeature::ExclusiveOpen:
-        return "Wine doesn't refuse a second open of a serial port (share mode 0 is not enforced)";
-    }
-    return {};
 }

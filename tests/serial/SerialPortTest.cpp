@@ -215,8 +215,10 @@ TEST_F(SerialPortTest, ClosePortWithoutMonitorLeavesThePortOpenUntilTheNextOpen)
     port.ClosePort();
     owner->PumpFor(20ms);
     EXPECT_NE(port.m_hComm, nullptr);
-    SerialPort other;
-    EXPECT_FALSE(Open(other, 4));  // still held
+    if (line->Supports(LineFeature::ExclusiveOpen)) {
+        SerialPort other;
+        EXPECT_FALSE(Open(other, 4));  // still held
+    }
 
     ASSERT_TRUE(Open(port, 4));  // clears the stop request, reopens
     ASSERT_TRUE(port.StartMonitor());
@@ -268,6 +270,8 @@ TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
 TEST_F(SerialPortTest, PortHeldByAnotherProgramIsRefused) {
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
+    if (!line->Supports(LineFeature::ExclusiveOpen))
+        GTEST_SKIP() << "this platform doesn't refuse a second open of a port";
     {
         auto holder = PortHolder::Hold(3);
         ASSERT_TRUE(holder);
@@ -417,8 +421,12 @@ TEST_F(SerialPortTest, FailingReadsAreReportedOnceAndThePortIsNoLongerServed) {
     owner->PumpFor(200ms);
     EXPECT_EQ(boxes.Count(), 1u);
     EXPECT_LE(backend.calls - callsAfterReport, 2) << "the monitor keeps polling a dead port";
-    EXPECT_EQ(boxes.Texts()[0].rfind("WARNING:  ReadFile() Failed with the following error: \n", 0), 0u)
-        << boxes.Texts()[0];
+    // The box names the call that failed first: the read, or on Win32 the comm-event
+    // wait that was pending when the line died (it completes with an error).
+    const std::string text = boxes.Texts()[0];
+    EXPECT_TRUE(text.rfind("WARNING:  ReadFile() Failed with the following error: \n", 0) == 0 ||
+                text.rfind("WARNING:  WaitCommEvent() Failed with the following error: \n", 0) == 0)
+        << text;
 
     // Transmissions are dropped quietly, and the stop still works.
     EXPECT_TRUE(port.QueueTransmit("lost"));

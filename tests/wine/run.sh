@@ -20,8 +20,9 @@
 #     when its services start (symlinks in dosdevices would be rewritten);
 #   - LD_PRELOAD of tests/wine/ptymodem.c, which answers the modem-line ioctls on
 #     ptys (without it Wine aborts every overlapped WaitCommEvent on a pty).
-# The test programs learn the layout from SUITE_WINE_PEER_OFFSET and
-# SUITE_WINE_MISSING_PORT; without them the engine tests skip themselves.
+# The test programs learn the layout from SUITE_WINE_PEER_OFFSET,
+# SUITE_WINE_MISSING_PORT and SUITE_WINE_PORT_DIR (the directory of the links, of the
+# relay's byte counters and of its control FIFO; see ptypair.c).
 # Ends with wineserver -k.
 set -euo pipefail
 
@@ -127,6 +128,7 @@ rm -f "$ports/missing$missing_port"
 
 export SUITE_WINE_PEER_OFFSET=$peer_offset
 export SUITE_WINE_MISSING_PORT=$missing_port
+export SUITE_WINE_PORT_DIR=$ports
 
 if [ ${#exec_command[@]} -gt 0 ]; then
   status=0
