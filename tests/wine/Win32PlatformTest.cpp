@@ -1,0 +1,293 @@
+// The Win32 platform layer on its own: the owner window's hand-over guarantees
+// (the engine relies on them for ordering and for not deadlocking), and the serial
+// back end's handling of the comm-event wait beside reads and writes. Runs under Wine
+// with the ports of tests/wine/run.sh.
+#include "LineFixture.h"
+
+#include "platform/SerialBackend.h"
+#include "platform/win32/Win32OwnerWindow.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr unsigned MSG_TEST = WM_USER + 7;
+constexpr unsigned MSG_POSTED = WM_USER + 11;
+
+// Runs the calling thread's messages until `done()` or `timeout`.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline)
+            return false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        MsgWaitForMultipleObjectsEx(0, nullptr, 2, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    return true;
+}
+
+// One handled message and the thread it ran on.
+struct Seen {
+    unsigned message;
+    std::uintptr_t wParam;
+    std::intptr_t lParam;
+    DWORD thread;
+};
+
+class OwnerWindowTest : public ::testing::Test {
+protected:
+    Win32OwnerWindow window{[this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) -> std::intptr_t {
+        seen.push_back({message, wParam, lParam, GetCurrentThreadId()});
+        if (onMessage)
+            onMessage(message, wParam);
+        return static_cast<std::intptr_t>(wParam) * 2;
+    }};
+    std::vector<Seen> seen;  // touched only on the owner's (the test's) thread
+    std::function<void(unsigned, std::uintptr_t)> onMessage;
+    const DWORD ownerThread = GetCurrentThreadId();
+};
+
+TEST_F(OwnerWindowTest, SendFromAnotherThreadRunsOnTheOwnersThreadAndReturnsTheResult) {
+    std::atomic<std::intptr_t> result{-1};
+    std::thread sender([&] { result = window.SendOwnerMessage(MSG_TEST, 21, 5); });
+    ASSERT_TRUE(PumpUntil([&] { return result != -1; }));
+    sender.join();
+    EXPECT_EQ(result, 42);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].thread, ownerThread);
+    EXPECT_EQ(seen[0].lParam, 5);
+}
+
+TEST_F(OwnerWindowTest, ByteBatchIsHandledOncePerByteInOrderBeforeTheSenderGoesOn) {
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 600; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(i * 7));
+    std::atomic<bool> returned{false};
+    std::size_t handledWhenReturned = 0;
+    std::thread sender([&] {
+        window.SendOwnerBytes(MSG_TEST, bytes.data(), bytes.size(), 3);
+        returned = true;
+    });
+    ASSERT_TRUE(PumpUntil([&] {
+        if (returned && handledWhenReturned == 0)
+            handledWhenReturned = seen.size();
+        return returned.load();
+    }));
+    sender.join();
+    EXPECT_EQ(handledWhenReturned, bytes.size());  // all handled before the send returned
+    ASSERT_EQ(seen.size(), bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_EQ(seen[i].message, MSG_TEST);
+        EXPECT_EQ(seen[i].wParam, bytes[i]) << i;
+        EXPECT_EQ(seen[i].lParam, 3);
+        EXPECT_EQ(seen[i].thread, ownerThread);
+    }
+}
+
+TEST_F(OwnerWindowTest, PostedMessageRunsAfterTheHandlerThatPostedIt) {
+    std::vector<std::string> order;
+    onMessage = [&](unsigned message, std::uintptr_t) {
+        if (message == MSG_TEST) {
+            EXPECT_TRUE(window.PostOwnerMessage(MSG_POSTED, 0, 0));
+            order.push_back("handler end");
+        } else if (message == MSG_POSTED) {
+            order.push_back("posted");
+        }
+    };
+    window.SendOwnerMessage(MSG_TEST, 1, 0);  // from the owner's thread: a direct call
+    ASSERT_TRUE(PumpUntil([&] { return order.size() == 2; }));
+    EXPECT_EQ(order, (std::vector<std::string>{"handler end", "posted"}));
+}
+
+TEST_F(OwnerWindowTest, WaitingForSendsServesThemAndLeavesPostedMessagesQueued) {
+    ASSERT_TRUE(window.PostOwnerMessage(MSG_POSTED, 9, 0));
+    std::atomic<bool> sent{false};
+    std::thread sender([&] {
+        window.SendOwnerMessage(MSG_TEST, 1, 0);
+        sent = true;
+    });
+    const auto deadline = Clock::now() + 5s;
+    while (!sent && Clock::now() < deadline)
+        window.DeliverSentMessages(1);
+    sender.join();
+    ASSERT_TRUE(sent);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, MSG_TEST);
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() == 2; }));  // the post is still there
+    EXPECT_EQ(seen[1].message, MSG_POSTED);
+}
+
+TEST_F(OwnerWindowTest, TimerTicksWithItsIdUntilKilled) {
+    ASSERT_TRUE(window.SetOwnerTimer(4, 1));
+    ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 3; }));
+    window.KillOwnerTimer(4);
+    for (const Seen& s : seen) {
+        EXPECT_EQ(s.message, OWNER_MSG_TIMER);
+        EXPECT_EQ(s.wParam, 4u);
+    }
+    const std::size_t ticks = seen.size();
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))  // a tick already queued
+        DispatchMessageA(&message);
+    const std::size_t afterKill = seen.size();
+    PumpUntil([] { return false; }, 100ms);
+    EXPECT_EQ(seen.size(), afterKill);
+    EXPECT_GE(afterKill, ticks);
+}
+
+TEST_F(OwnerWindowTest, DestroyedWindowRunsNothingAndABatchStopsWithIt) {
+    const std::uint8_t bytes[] = {1, 2, 3, 4};
+    onMessage = [&](unsigned, std::uintptr_t wParam) {
+        if (wParam == 2)
+            window.Destroy();
+    };
+    window.SendOwnerBytes(MSG_TEST, bytes, sizeof bytes, 0);
+    ASSERT_EQ(seen.size(), 2u);  // nothing after the window went away
+
+    std::atomic<bool> done{false};
+    std::intptr_t result = -1;
+    bool posted = true;
+    std::thread sender([&] {
+        result = window.SendOwnerMessage(MSG_TEST, 5, 0);  // returns at once, unpumped
+        window.SendOwnerBytes(MSG_TEST, bytes, sizeof bytes, 0);
+        posted = window.PostOwnerMessage(MSG_POSTED, 0, 0);
+        done = true;
+    });
+    sender.join();
+    EXPECT_TRUE(done);
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(posted);
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+// A window with a procedure of its own, as a tool's dialog has.
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == MSG_TEST) {
+        auto* received = reinterpret_cast<std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        received->push_back(static_cast<char>(wParam));
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST(OwnerWindowOfAnExistingWindow, BytesReachTheWindowsOwnProcedureInOrder) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = RecordingProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "SerialSuiteTestDialog";
+    RegisterClassA(&windowClass);
+    HWND dialog = CreateWindowExA(0, "SerialSuiteTestDialog", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(dialog, nullptr);
+    std::string received;
+    SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+    {
+        Win32OwnerWindow owner(dialog);
+        EXPECT_EQ(owner.Handle(), dialog);
+        const std::string text = "+IAPC-";
+        std::atomic<bool> returned{false};
+        std::thread sender([&] {
+            owner.SendOwnerBytes(MSG_TEST, reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), 1);
+            returned = true;
+        });
+        ASSERT_TRUE(PumpUntil([&] { return returned.load(); }));
+        sender.join();
+        EXPECT_EQ(received, text);
+    }
+    EXPECT_TRUE(IsWindow(dialog));  // the dialog is not the owner object's to destroy
+    DestroyWindow(dialog);
+}
+
+// The back end on a real line: the comm-event wait uses the engine's record, reads
+// and writes their own, so a write or read while the wait is pending leaves the wait
+// intact, and closing ends a pending wait before the handle goes.
+class Win32BackendTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        line = TestLine::Create(8);
+        ASSERT_TRUE(line);
+        port = backend.OpenPort("COM8");
+        ASSERT_NE(port, SerialInvalidHandle());
+        ASSERT_TRUE(backend.SetEventMask(port, SERIAL_EV_RXCHAR));
+        overlapped.hEvent = backend.NewEvent();
+        ASSERT_NE(overlapped.hEvent, nullptr);
+    }
+    void TearDown() override {
+        if (port && port != SerialInvalidHandle())
+            backend.ClosePort(port);
+        if (overlapped.hEvent)
+            backend.DeleteEvent(overlapped.hEvent);
+    }
+
+    SerialBackend& backend = PlatformSerialBackend();
+    std::unique_ptr<TestLine> line;
+    PortHandle port = nullptr;
+    PortOverlapped overlapped;
+    std::uint32_t eventWord = 0;
+};
+
+TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheReply) {
+    ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    std::uint32_t sent = 0;
+    const std::uint8_t frame[] = {'*', 0, 0xFF, '#'};
+    ASSERT_EQ(backend.WritePort(port, frame, sizeof frame, sent), PortIo::Done);
+    EXPECT_EQ(sent, sizeof frame);
+    EXPECT_EQ(line->PeerRead(4, 5s), std::string(reinterpret_cast<const char*>(frame), sizeof frame));
+    // A second start while the wait runs is the same wait, not a new one on its record.
+    EXPECT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+
+    ASSERT_TRUE(line->PeerWrite("+DTOK-"));
+    const EventHandle handles[] = {overlapped.hEvent};
+    ASSERT_EQ(backend.WaitForEvents(handles, 1), 0);
+    EXPECT_TRUE(eventWord & SERIAL_EV_RXCHAR);
+    ASSERT_TRUE(line->WaitUntilDelivered(5s));
+    std::uint32_t waiting = 0;
+    ASSERT_TRUE(backend.GetBytesWaiting(port, waiting));
+    EXPECT_EQ(waiting, 6u);
+    std::uint8_t buffer[16] = {};
+    std::uint32_t got = 0;
+    ASSERT_EQ(backend.ReadPort(port, buffer, waiting, got), PortIo::Done);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "+DTOK-");
+}
+
+TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfterwards) {
+    ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    const auto start = Clock::now();
+    backend.ClosePort(port);
+    port = nullptr;
+    EXPECT_LT(Clock::now() - start, 1s);
+    eventWord = 0xA5A5A5A5;
+    ASSERT_TRUE(line->PeerWrite("late"));
+    Sleep(100);
+    EXPECT_EQ(eventWord, 0xA5A5A5A5u);
+}
+
+TEST(Win32Backend, MissingDeviceIsAFailedOpenWithTheSystemsText) {
+    TestLine::MapMissing(6);
+    SerialBackend& backend = PlatformSerialBackend();
+    EXPECT_EQ(backend.OpenPort("COM6"), SerialInvalidHandle());
+    const std::string text = backend.LastErrorText();
+    EXPECT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+    auto line = TestLine::Create(6);  // maps COM6 to its line again
+    ASSERT_TRUE(line);
+    PortHandle port = backend.OpenPort("COM6");
+    ASSERT_NE(port, SerialInvalidHandle());
+    // A second open of a held port fails where the system enforces exclusive opens.
+    if (line->Supports(LineFeature::ExclusiveOpen)) {
+        EXPECT_EQ(backend.OpenPort("COM6"), SerialInvalidHandle());
+    }
+    backend.ClosePort(port);
+}
+
+}  // namespace
