@@ -1,6 +1,7 @@
 #include "console/ConsoleHost.h"
 
 #include "console/CommandLine.h"
+#include "platform/Diagnostics.h"
 #include "platform/OwnerWindow.h"
 #include "serial/SerialMessages.h"
 
@@ -29,12 +30,26 @@ ConsoleHost::ConsoleHost(const char* program, ConsoleReporter& reporter, bool tr
 {
     if (trace)
         m_pTrace = std::make_unique<TraceLog>([this](const std::string& line) { m_reporter.Trace(line); });
+    // A port that fails (a vanished adapter, a line that hangs up) is never served
+    // again; without this the run would wait for ever for bytes that cannot come.
+    SetErrorBoxHook([this](const char* text, const char* caption) { OnPortError(text, caption); });
 }
 
 ConsoleHost::~ConsoleHost()
 {
     // From here on bytes the monitor still hands over are dropped (m_bFinished).
     m_bFinished = true;
+}
+
+void ConsoleHost::OnPortError(const char* text, const char* caption)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_portErrorLock);
+        if (!m_portError.empty())
+            return; // the run ends on the first one
+        m_portError = std::string(caption) + ": " + text;
+    }
+    m_window.PostOwnerMessage(CONSOLE_MSG_PORT_FAILED, 0, 0);
 }
 
 double ConsoleHost::Now() const
@@ -103,7 +118,16 @@ std::intptr_t ConsoleHost::OnMessage(unsigned message, std::uintptr_t wParam, st
 {
     if (m_bFinished || !m_pTool)
         return 0;
-    if (message == MSG_SERIAL_RX_CHAR) {
+    if (message == CONSOLE_MSG_PORT_FAILED) {
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(m_portErrorLock);
+            text = m_portError;
+        }
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        Fail(text + "\n" + m_pProgram + ": the serial port failed; giving up", EXIT_STATUS_FAILURE);
+    } else if (message == MSG_SERIAL_RX_CHAR) {
         auto byte = static_cast<std::uint8_t>(wParam & 0xFF);
         double now = Now();
         m_idle.Restart(now);

@@ -14,12 +14,14 @@
 #include "console/Progress.h"
 #include "console/Reporter.h"
 #include "console/Trace.h"
+#include "platform/Diagnostics.h"
 #include "platform/posix/MessageLoop.h"
 #include "serial/SerialPort.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // What the host needs from a tool's console wiring: where its inputs go and how far
@@ -42,6 +44,10 @@ public:
 // The id of the host's own housekeeping timer; tools use small ids (1 to 4).
 constexpr unsigned CONSOLE_TIMER_ID = 0x7C00;
 constexpr unsigned CONSOLE_TIMER_PERIOD_MS = 10;
+// Posted by the engine's error box (from whichever thread reported the failure): the
+// serial port failed, and a console run cannot go on without it. WM_USER+12, clear of
+// the engine's messages and of the tools' own.
+constexpr unsigned CONSOLE_MSG_PORT_FAILED = 0x40C;
 
 class ConsoleHost : public ToolHost {
 public:
@@ -113,6 +119,8 @@ private:
     void Finish(int status);
     // Shows the tool's progress now (at the end: as complete when `complete`).
     void ReportProgress(bool complete);
+    // The engine's error box: keeps the text and asks the loop thread to end the run.
+    void OnPortError(const char* text, const char* caption);
 
     const char* m_pProgram;
     ConsoleReporter& m_reporter;
@@ -126,7 +134,14 @@ private:
     std::string m_progressText;
     int m_nProgressPos = 0;
     ProgressSample m_lastActive;              // the last reading that had a phase
+    std::mutex m_portErrorLock;               // guards m_portError (monitor thread writes it)
+    std::string m_portError;                  // the first error box's text, not yet shown
 
+    // Takes the error box hook away again once the port below (whose monitor may
+    // still report) is gone.
+    struct ErrorBoxHookReset {
+        ~ErrorBoxHookReset() { SetErrorBoxHook(nullptr); }
+    } m_hookReset;
     // Destroyed in reverse order: the port (stopping its monitor) before the window,
     // the window before the loop.
     MessageLoop m_loop;

@@ -317,6 +317,19 @@ TEST_F(EndToEnd, QuarrowFailsCleanlyOnEveryDeviceFault)
 
 // ---- No device ----------------------------------------------------------------------
 
+// With no --timeout at all, a line that hangs up still ends the run at once: the port
+// failed and nothing more can come.
+TEST_F(EndToEnd, VanishedDeviceEndsTheRunWithoutTimeout)
+{
+    const std::string image = WriteImage(Pattern(300, 11));
+    const Outcome erase = Run("erase", DUNMERE, {"--vanish-after", "5"}, "", 0);
+    ExpectFailure(erase, "Finish");
+    EXPECT_NE(erase.tool.err.find("serial port failed"), std::string::npos) << erase.tool.err;
+    ExpectFailure(Run("solvane", SOLVANE, {"--vanish-after", "2"}, image, 0), "Update Complete!");
+    ExpectFailure(Run("quarrow", QUARROW, {"--vanish-after", "20"}, WriteImage(QuarrowImage(12)), 0),
+                  "Updata success!");
+}
+
 TEST_F(EndToEnd, ToolsFailCleanlyWithNoDevice)
 {
     const std::string image = WriteImage(Pattern(256, 10));
