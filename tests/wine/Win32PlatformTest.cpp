@@ -219,6 +219,7 @@ protected:
         port = backend.OpenPort("COM8");
         ASSERT_NE(port, SerialInvalidHandle());
         ASSERT_TRUE(backend.SetEventMask(port, SERIAL_EV_RXCHAR));
+        ASSERT_TRUE(backend.Purge(port, SERIAL_PURGE_ALL));  // what an earlier test left
         overlapped.hEvent = backend.NewEvent();
         ASSERT_NE(overlapped.hEvent, nullptr);
     }
@@ -268,7 +269,8 @@ TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfter
     EXPECT_LT(Clock::now() - start, 1s);
     eventWord = 0xA5A5A5A5;
     ASSERT_TRUE(line->PeerWrite("late"));
-    Sleep(100);
+    ASSERT_TRUE(line->WaitUntilDelivered(5s));
+    Sleep(50);
     EXPECT_EQ(eventWord, 0xA5A5A5A5u);
 }
 
