@@ -37,7 +37,7 @@ static int output_lines = TIOCM_RTS | TIOCM_DTR;
 
 int ioctl(int fd, unsigned long request, ...)
 {
-    static ioctl_fn real_ioctl;
+    static ioctl_fn real_ioctl; /* the same value whichever thread looks it up first */
     if (!real_ioctl)
         real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
 
@@ -57,18 +57,19 @@ int ioctl(int fd, unsigned long request, ...)
         return result;
     }
     int *bits = (int *)arg;
+    /* Wine's serial calls come from several threads. */
     switch (request) {
     case TIOCMGET:
-        *bits = output_lines | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
+        *bits = __atomic_load_n(&output_lines, __ATOMIC_SEQ_CST) | TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
         break;
     case TIOCMSET:
-        output_lines = *bits & (TIOCM_RTS | TIOCM_DTR);
+        __atomic_store_n(&output_lines, *bits & (TIOCM_RTS | TIOCM_DTR), __ATOMIC_SEQ_CST);
         break;
     case TIOCMBIS:
-        output_lines |= *bits & (TIOCM_RTS | TIOCM_DTR);
+        __atomic_or_fetch(&output_lines, *bits & (TIOCM_RTS | TIOCM_DTR), __ATOMIC_SEQ_CST);
         break;
     case TIOCMBIC:
-        output_lines &= ~(*bits & (TIOCM_RTS | TIOCM_DTR));
+        __atomic_and_fetch(&output_lines, ~(*bits & (TIOCM_RTS | TIOCM_DTR)), __ATOMIC_SEQ_CST);
         break;
     }
     return 0;
