@@ -45,9 +45,13 @@ for f in build-fuzz/bin/fuzz_*; do
   name=$(basename "$f")
   mkdir -p "build-fuzz/corpus/$name"
   echo "--- $name"
-  "$f" -max_total_time="$fuzz_seconds" -print_final_stats=1 "build-fuzz/corpus/$name" 2>&1 \
-    | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$name failed" >&2; exit 1; }
+  log=build-fuzz/$name.log
+  if ! "$f" -max_total_time="$fuzz_seconds" -print_final_stats=1 "build-fuzz/corpus/$name" >"$log" 2>&1; then
+    tail -n 60 "$log" >&2
+    echo "$name failed (full log: $log)" >&2
+    exit 1
+  fi
+  grep -E 'stat::number_of_executed_units' "$log" || true
 done
 
 step "Windows cross-builds"
