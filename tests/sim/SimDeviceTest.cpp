@@ -172,8 +172,9 @@ TEST(SimDevice, EmulatedLineTakesTheWireTimeBothWays)
         tool.Write(EraseFrame(a));
         ASSERT_EQ(tool.Read(5, 1000), "*EOK#");
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count();
-        EXPECT_GE(took, 12 * 1041);       // 7 bytes in, 5 bytes out
-        EXPECT_LT(took, 12 * 1042 + 4000); // and not much more
+        // 7 bytes in, 5 bytes out. How little the device adds on top is the tools
+        // benchmark's business (a timed upper bound here would fail on a busy machine).
+        EXPECT_GE(took, 12 * 1041);
     }
     tool.Close();
     ASSERT_TRUE(device.WaitFinished(3000));
