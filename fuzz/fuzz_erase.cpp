@@ -5,6 +5,8 @@
 // inside the received-byte handler; the only message posted is MSG_ERASE_NEXT.
 #include "erase/FlashEraser.h"
 
+#include "fuzz/FuzzSupport.h"
+
 #include "common/ToolHost.h"
 
 #include <cstdint>
@@ -12,12 +14,6 @@
 #include <cstring>
 
 namespace {
-
-#define FUZZ_CHECK(cond) \
-    do {                 \
-        if (!(cond))     \
-            abort();     \
-    } while (0)
 
 class CheckingHost : public ToolHost {
 public:

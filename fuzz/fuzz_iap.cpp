@@ -14,6 +14,8 @@
 // counters stay within 0 .. total; the progress position stays within the bar's range.
 #include "iap/UpdateJob.h"
 
+#include "fuzz/FuzzSupport.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,14 +23,6 @@
 #include <vector>
 
 namespace {
-
-#define FUZZ_CHECK(cond, what)                                                                               \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "invariant broken: %s (%s)\n", what, #cond);                                \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 // Reads the fuzzer's bytes; past the end it yields zeros.
 class InputReader {
@@ -54,15 +48,6 @@ std::vector<std::uint8_t> MakeImage(std::size_t length, std::uint8_t seed)
     for (std::size_t i = 0; i < length; ++i)
         image[i] = static_cast<std::uint8_t>(i * 31 + seed + (i >> 7));
     return image;
-}
-
-int HexValue(std::uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 const char* const kReplies[] = {"+IAPC-", "+UPDS-", "+UPDF-", "+RECV-", "+DTOK-", "+DTNX-", "+DTER-", "+"};

@@ -6,6 +6,8 @@
 // image and their correct sum.
 #include "wholeflash/WholeFlashUpdater.h"
 
+#include "fuzz/FuzzSupport.h"
+
 #include "common/Hex.h"
 #include "common/ToolHost.h"
 
@@ -15,21 +17,6 @@
 #include <vector>
 
 namespace {
-
-#define FUZZ_CHECK(cond) \
-    do {                 \
-        if (!(cond))     \
-            abort();     \
-    } while (0)
-
-int HexValue(std::uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 int Hex16(const std::uint8_t* p)
 {

@@ -369,7 +369,7 @@ bool SerialPort::DrainReceived(SerialPort* port) {
                 return true;
             // Read what is waiting (the read ends when it has those bytes).
             io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
-        }  // 4.
+        }
         if (io == PortIo::FailedStart || (io == PortIo::Done && got == 0)) {
             port->ReportPortError("ReadFile()");
             return false;
@@ -404,7 +404,7 @@ void SerialPort::TransmitPending(SerialPort* port) {
         // Discard unread input and unsent output before the new frame.
         backend.Purge(handle, SERIAL_PURGE_ALL);
         io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent);
-    }  // 6.
+    }
     if (io == PortIo::FailedStart)
         port->ReportPortError("WriteFile()");
     if (sent != length)
