@@ -6,7 +6,7 @@
 set -euo pipefail
 set_name=${1:-all}
 
-pkgs=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev)
+pkgs=(build-essential cmake ninja-build googletest libgtest-dev)
 if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
