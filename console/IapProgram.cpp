@@ -6,7 +6,7 @@ IapProgram::IapProgram(ConsoleHost& host, IapVariant variant) : m_host(host), m_
 
 sim::LoaderKind IapProgram::SimLoader() const
 {
-    return m_job.Variant() == VARIANT_TIRELL ? sim::LoaderKind::IapTirell : sim::LoaderKind::IapSolvane;
+    return m_job.GetVariant() == VARIANT_TIRELL ? sim::LoaderKind::IapTirell : sim::LoaderKind::IapSolvane;
 }
 
 bool IapProgram::LoadImage(const std::string& path)
@@ -23,14 +23,14 @@ bool IapProgram::LoadImage(const std::string& path)
 
 void IapProgram::DescribeJob(sim::SimOptions& options) const
 {
-    auto blocks = m_job.ImageBlocks();
-    options.expectedImage.assign(blocks.begin(), blocks.begin() + static_cast<long>(m_job.ImageLength()));
+    auto blocks = m_job.GetImageBlocks();
+    options.expectedImage.assign(blocks.begin(), blocks.begin() + static_cast<long>(m_job.GetImageLength()));
     options.hasExpectedImage = true;
-    if (m_job.Variant() == VARIANT_TIRELL) {
+    if (m_job.GetVariant() == VARIANT_TIRELL) {
         // Tirell's own loader: it starts with the download command and, half-way,
         // asks the tool once to wait.
         options.startReply = "UPDF";
-        options.waitBeforeBlocks = {m_job.TotalBlocks() / 2};
+        options.waitBeforeBlocks = {m_job.GetTotalBlocks() / 2};
     }
 }
 
@@ -43,7 +43,7 @@ bool IapProgram::Begin(bool portOpened)
         return false;
     }
     m_host.SetStatusText("Open serial success!");
-    m_job.StartUp();
+    m_job.Initialise();
     m_host.Reporter().Status("Waiting for the device's loader to start the update...");
     return true;
 }
@@ -54,8 +54,8 @@ ProgressSample IapProgram::Progress() const
     if (!m_job.IsUpdating())
         return s;
     s.phase = "sending";
-    s.total = m_job.TotalBlocks();
-    s.done = m_job.TotalBlocks() - m_job.BlocksLeft();
+    s.total = m_job.GetTotalBlocks();
+    s.done = m_job.GetTotalBlocks() - m_job.GetBlocksLeft();
     s.unitBytes = IAP_BLOCK_SIZE;
     s.unitName = "blocks";
     return s;

@@ -19,7 +19,7 @@ public:
     void OnByte(std::uint8_t byte) override { m_job.ParseReplyByte(byte); }
     void OnTimer(unsigned id) override { m_job.OnTimerTick(id); }
     ProgressSample Progress() const override;
-    const char* SuccessText() const override { return m_job.CompletionText(); }
+    const char* SuccessText() const override { return m_job.GetCompletionText(); }
 
 private:
     ConsoleHost& m_host;

@@ -66,8 +66,8 @@ public:
         FUZZ_CHECK(job->IsPortOpen(), "data frame sent while the port is closed");
         FUZZ_CHECK(length == IAP_FRAME_LENGTH, "data frame length");
         FUZZ_CHECK(data[0] == '*' && data[IAP_FRAME_LENGTH - 1] == '#', "data frame delimiters");
-        const int block = job->TotalBlocks() - job->BlocksLeft();
-        FUZZ_CHECK(block >= 0 && block < job->TotalBlocks(), "block index within the image");
+        const int block = job->GetTotalBlocks() - job->GetBlocksLeft();
+        FUZZ_CHECK(block >= 0 && block < job->GetTotalBlocks(), "block index within the image");
         unsigned sum = 0;
         for (int j = 0; j < IAP_BLOCK_SIZE; ++j) {
             const int high = HexValue(data[1 + 2 * j]);
@@ -139,12 +139,12 @@ void Feed(UpdateJob& job, const char* text, std::size_t count)
 
 void CheckCounters(const UpdateJob& job)
 {
-    FUZZ_CHECK(job.TotalBlocks() >= 0 && job.TotalBlocks() <= IAP_MAX_BLOCKS, "total blocks");
-    FUZZ_CHECK(job.BlocksLeft() >= 0 && job.BlocksLeft() <= job.TotalBlocks(), "blocks left within 0 .. total");
-    FUZZ_CHECK(job.ImageBlocks().size() == static_cast<std::size_t>(job.TotalBlocks()) * IAP_BLOCK_SIZE,
+    FUZZ_CHECK(job.GetTotalBlocks() >= 0 && job.GetTotalBlocks() <= IAP_MAX_BLOCKS, "total blocks");
+    FUZZ_CHECK(job.GetBlocksLeft() >= 0 && job.GetBlocksLeft() <= job.GetTotalBlocks(), "blocks left within 0 .. total");
+    FUZZ_CHECK(job.GetImageBlocks().size() == static_cast<std::size_t>(job.GetTotalBlocks()) * IAP_BLOCK_SIZE,
                "image buffer holds whole blocks");
-    FUZZ_CHECK(job.ParseState() >= PARSE_IDLE && job.ParseState() <= PARSE_DTN, "parser state");
-    const int pos = job.ProgressPosition();
+    FUZZ_CHECK(job.GetParseState() >= PARSE_IDLE && job.GetParseState() <= PARSE_DTN, "parser state");
+    const int pos = job.GetProgressPosition();
     FUZZ_CHECK(pos >= 0 && pos <= 100, "progress position");
 }
 
@@ -159,13 +159,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.job = &job;
     host.input = &input;
     host.reenterWithBytes = (flags & 4) != 0;
-    job.StartUp();
+    job.Initialise();
     job.SetPortOpen((flags & 2) == 0);
 
     const std::size_t firstLength = input.Word() % 20001;
     std::vector<std::uint8_t> first = MakeImage(firstLength, flags);
     if (job.LoadImage(first) == LOAD_OK)
-        host.image.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(job.ImageLength()));
+        host.image.assign(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(job.GetImageLength()));
     CheckCounters(job);
 
     while (!input.AtEnd()) {
@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::size_t length = input.Word() % 20001;
             std::vector<std::uint8_t> next = MakeImage(length, op);
             if (job.LoadImage(next) == LOAD_OK)
-                host.image.assign(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(job.ImageLength()));
+                host.image.assign(next.begin(), next.begin() + static_cast<std::ptrdiff_t>(job.GetImageLength()));
             break;
         }
         case 14:

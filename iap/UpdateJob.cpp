@@ -26,14 +26,14 @@ UpdateJob::UpdateJob(ToolHost& host, IapVariant variant)
 {
 }
 
-void UpdateJob::StartUp()
+void UpdateJob::Initialise()
 {
     m_host.GetProgressRange(m_nRangeLower, m_nRangeUpper);
     m_host.StartTimer(TIMER_SEND, SEND_PERIOD_MS);
     m_host.StartTimer(TIMER_PROGRESS, PROGRESS_PERIOD_MS);
 }
 
-const char* UpdateJob::CompletionText() const
+const char* UpdateJob::GetCompletionText() const
 {
     switch (m_nVariant) {
     case VARIANT_SOLVANE:
@@ -44,12 +44,12 @@ const char* UpdateJob::CompletionText() const
     return "Update Complete!";
 }
 
-std::span<const std::uint8_t> UpdateJob::ImageBlocks() const
+std::span<const std::uint8_t> UpdateJob::GetImageBlocks() const
 {
     return {m_pImage.get(), static_cast<std::size_t>(m_nTotalBlocks) * IAP_BLOCK_SIZE};
 }
 
-int UpdateJob::ProgressPosition() const
+int UpdateJob::GetProgressPosition() const
 {
     if (m_nTotalBlocks <= 0)
         return m_nRangeLower;
@@ -136,7 +136,7 @@ void UpdateJob::CloseReply()
     m_bUpdating = false;
     // Modal: timer ticks keep arriving meanwhile. The step is already idle, so a send
     // request still pending finds nothing to do.
-    m_host.ShowMessage(CompletionText());
+    m_host.ShowMessage(GetCompletionText());
     // Ready for the next start reply. Only when nothing has moved the counter while
     // the message was open (a front end that delivers bytes meanwhile may have begun
     // another update, which must not be disturbed).
@@ -301,7 +301,7 @@ bool UpdateJob::SendDataFrame(int block)
 {
     if (block < 0 || block >= m_nTotalBlocks)
         return false;
-    const IapDataFrame frame = BuildDataFrame(ImageBlocks(), block);
+    const IapDataFrame frame = BuildDataFrame(GetImageBlocks(), block);
     m_host.SendBytes(frame.data(), frame.size());
     return true;
 }
@@ -359,7 +359,7 @@ bool UpdateJob::OnTimerTick(unsigned id)
     case TIMER_PROGRESS:
         if (m_bProgressDue) {
             m_bProgressDue = false;
-            m_host.SetProgressPos(ProgressPosition());
+            m_host.SetProgressPos(GetProgressPosition());
         }
         return true;
     default:

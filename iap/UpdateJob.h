@@ -17,7 +17,7 @@
 //
 // Wiring a front end:
 //   UpdateJob job(host, VARIANT_SOLVANE);
-//   job.StartUp();                      // reads the bar's range, starts timers 2 and 4
+//   job.Initialise();                   // reads the bar's range, starts timers 2 and 4
 //   job.SetPortOpen(portOpened);        // after every attempt to open the port
 //   job.LoadImageFile(path);            // on the Open file command; 0 on success
 //   job.ParseReplyByte(byte);           // for every byte received from the port
@@ -110,7 +110,7 @@ public:
     // Start-up: reads the progress bar's range from the host and starts TIMER_SEND and
     // TIMER_PROGRESS (1 ms each), which then run for the life of the front end.
     // Until it is called the range is taken as 0 .. 100.
-    void StartUp();
+    void Initialise();
 
     // Whether the port is open; set by the front end after every opening attempt.
     // Frames are handed to the host only while it is set.
@@ -136,27 +136,27 @@ public:
     bool OnTimerTick(unsigned id);
 
     // Read-only view for front ends and tests.
-    IapVariant Variant() const { return m_nVariant; }
+    IapVariant GetVariant() const { return m_nVariant; }
     // "Update Complete!" in Solvane, "Update complete!" in Tirell.
-    const char* CompletionText() const;
+    const char* GetCompletionText() const;
     bool HasImage() const { return m_nTotalBlocks > 0; }
-    std::size_t ImageLength() const { return m_nImageLength; }
+    std::size_t GetImageLength() const { return m_nImageLength; }
     // The image buffer: whole blocks, the last one filled with IAP_FILL_BYTE.
-    std::span<const std::uint8_t> ImageBlocks() const;
-    int TotalBlocks() const { return m_nTotalBlocks; }
-    // Blocks not yet acknowledged; TotalBlocks() - BlocksLeft() have been.
-    int BlocksLeft() const { return m_nBlocksLeft; }
+    std::span<const std::uint8_t> GetImageBlocks() const;
+    int GetTotalBlocks() const { return m_nTotalBlocks; }
+    // Blocks not yet acknowledged; GetTotalBlocks() - GetBlocksLeft() have been.
+    int GetBlocksLeft() const { return m_nBlocksLeft; }
     // Data frames sent in this update (1 from the start reply until the second frame).
-    int SentCount() const { return m_nSentCount; }
+    int GetSentCount() const { return m_nSentCount; }
     // True from a start reply until the update completes.
     bool IsUpdating() const { return m_bUpdating; }
-    IapStep Step() const { return m_nStep; }
-    IapPhase Phase() const { return m_nPhase; }
-    IapParseState ParseState() const { return m_nParseState; }
-    bool DownloadCommand() const { return m_bDownloadCommand; }
-    bool SendRequested() const { return m_bSendRequest; }
+    IapStep GetStep() const { return m_nStep; }
+    IapPhase GetPhase() const { return m_nPhase; }
+    IapParseState GetParseState() const { return m_nParseState; }
+    bool IsDownloadCommand() const { return m_bDownloadCommand; }
+    bool IsSendRequested() const { return m_bSendRequest; }
     // The progress bar position for the current sent count, within the bar's range.
-    int ProgressPosition() const;
+    int GetProgressPosition() const;
 
 private:
     // The effects of a start reply at its fourth letter.

@@ -77,7 +77,7 @@ protected:
     explicit JobTest(IapVariant variant = VARIANT_SOLVANE)
         : job(host, variant)
     {
-        job.StartUp();
+        job.Initialise();
         job.SetPortOpen(true);
     }
 

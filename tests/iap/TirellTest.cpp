@@ -26,9 +26,9 @@ TEST_F(TirellJob, DownloadStartSendsDndaThenTheLengthFrame)
     const std::vector<std::uint8_t> image = PatternImage(256);
     Load(image);
     Feed("+UPDF-");
-    EXPECT_EQ(job.Step(), STEP_COMMAND);
-    EXPECT_TRUE(job.DownloadCommand());
-    EXPECT_EQ(job.Phase(), PHASE_STARTED);
+    EXPECT_EQ(job.GetStep(), STEP_COMMAND);
+    EXPECT_TRUE(job.IsDownloadCommand());
+    EXPECT_EQ(job.GetPhase(), PHASE_STARTED);
     SendTick();
     Tick(TIMER_LENGTH_FRAME);
     EXPECT_EQ(host.TakeFrames(), (Frames{"*DNDA#", "*0000#"}));
@@ -43,12 +43,12 @@ TEST_F(TirellJob, WaitRequestAnswersWaitAndChangesNothingElse)
 {
     Load(PatternImage(300));
     Feed("+UPDS-");
-    EXPECT_EQ(job.Step(), STEP_WAIT);
-    EXPECT_EQ(job.Phase(), PHASE_NONE);
+    EXPECT_EQ(job.GetStep(), STEP_WAIT);
+    EXPECT_EQ(job.GetPhase(), PHASE_NONE);
     SendTick();
     EXPECT_EQ(host.TakeFrames(), Frames{"*WAIT#"});
     EXPECT_FALSE(host.TimerRunning(TIMER_LENGTH_FRAME));
-    EXPECT_EQ(job.BlocksLeft(), 3);
+    EXPECT_EQ(job.GetBlocksLeft(), 3);
     EXPECT_TRUE(host.progressPositions.empty());
 
     // Without a start reply the phase stays 0, so "+RECV-" is not accepted.
@@ -74,8 +74,8 @@ TEST_F(TirellJob, WaitDuringATransferThenTheNextBlock)
     Feed("+UPDS-");
     SendTick();
     EXPECT_EQ(host.TakeFrames(), Frames{"*WAIT#"});
-    EXPECT_EQ(job.Phase(), PHASE_TRANSFER);
-    EXPECT_EQ(job.BlocksLeft(), 3);
+    EXPECT_EQ(job.GetPhase(), PHASE_TRANSFER);
+    EXPECT_EQ(job.GetBlocksLeft(), 3);
 
     Feed("+DTOK-");
     SendTick();
@@ -94,9 +94,9 @@ TEST_F(TirellJob, WaitRequestWithoutImageCompletesAtOnce)
 TEST_F(TirellJob, CompletionUsesTirellsText)
 {
     Load(PatternImage(128));
-    EXPECT_STREQ(job.CompletionText(), "Update complete!");
+    EXPECT_STREQ(job.GetCompletionText(), "Update complete!");
     StartTransfer("+UPDF-");
     Feed("+DTNX-");
     EXPECT_EQ(host.messages, Frames{"Update complete!"});
-    EXPECT_EQ(job.BlocksLeft(), 1);
+    EXPECT_EQ(job.GetBlocksLeft(), 1);
 }

@@ -20,18 +20,18 @@ TEST_F(SolvaneJob, WholeThreeBlockUpdate)
 {
     const std::vector<std::uint8_t> image = PatternImage(300);
     Load(image);
-    ASSERT_EQ(job.TotalBlocks(), 3);
+    ASSERT_EQ(job.GetTotalBlocks(), 3);
     EXPECT_EQ(host.timers[TIMER_SEND], 1u);
     EXPECT_EQ(host.timers[TIMER_PROGRESS], 1u);
 
     // The start reply takes effect at its fourth letter; the '-' raises the request.
     Feed("+IAPC");
-    EXPECT_EQ(job.Step(), STEP_COMMAND);
-    EXPECT_EQ(job.Phase(), PHASE_STARTED);
-    EXPECT_EQ(job.BlocksLeft(), 3);
-    EXPECT_FALSE(job.SendRequested());
+    EXPECT_EQ(job.GetStep(), STEP_COMMAND);
+    EXPECT_EQ(job.GetPhase(), PHASE_STARTED);
+    EXPECT_EQ(job.GetBlocksLeft(), 3);
+    EXPECT_FALSE(job.IsSendRequested());
     Feed("-");
-    EXPECT_TRUE(job.SendRequested());
+    EXPECT_TRUE(job.IsSendRequested());
     EXPECT_TRUE(host.frames.empty());
 
     // The command frame on the next send tick, the length frame on timer 1's tick.
@@ -60,7 +60,7 @@ TEST_F(SolvaneJob, WholeThreeBlockUpdate)
     // Ticks keep arriving while the message is open; nothing may go out.
     int leftWhileOpen = -1;
     host.onMessage = [&](const std::string&) {
-        leftWhileOpen = job.BlocksLeft();
+        leftWhileOpen = job.GetBlocksLeft();
         for (int i = 0; i < 3; ++i) {
             job.OnTimerTick(TIMER_SEND);
             job.OnTimerTick(TIMER_PROGRESS);
@@ -70,9 +70,9 @@ TEST_F(SolvaneJob, WholeThreeBlockUpdate)
     EXPECT_EQ(host.messages, Frames{"Update Complete!"});
     EXPECT_EQ(leftWhileOpen, 0);
     EXPECT_TRUE(host.frames.empty());
-    EXPECT_EQ(job.BlocksLeft(), 3);
-    EXPECT_EQ(job.Step(), STEP_IDLE);
-    EXPECT_EQ(job.Phase(), PHASE_TRANSFER) << "the phase is never reset";
+    EXPECT_EQ(job.GetBlocksLeft(), 3);
+    EXPECT_EQ(job.GetStep(), STEP_IDLE);
+    EXPECT_EQ(job.GetPhase(), PHASE_TRANSFER) << "the phase is never reset";
     EXPECT_FALSE(job.IsUpdating());
 
     // The device can run the same update again from block 0.
@@ -88,8 +88,8 @@ TEST_F(SolvaneJob, PlusRestartsAReplyAndOtherBytesAreDropped)
     Load(PatternImage(256));
     Feed("\r\n+IA+");
     Feed("+IAPC-");
-    EXPECT_EQ(job.Step(), STEP_COMMAND);
-    EXPECT_TRUE(job.SendRequested());
+    EXPECT_EQ(job.GetStep(), STEP_COMMAND);
+    EXPECT_TRUE(job.IsSendRequested());
 
     // Lower case, noise inside a reply, and unknown replies do nothing.
     RecordingHost quiet;
@@ -98,9 +98,9 @@ TEST_F(SolvaneJob, PlusRestartsAReplyAndOtherBytesAreDropped)
     for (const char* noise : {"+iapc-", "+IAXC-", "+IA\nPC-", "+ABCD-", "IAPC-", "+UPDF-"}) {
         for (const char* c = noise; *c; ++c)
             other.ParseReplyByte(static_cast<std::uint8_t>(*c));
-        EXPECT_EQ(other.Step(), STEP_IDLE) << noise;
-        EXPECT_EQ(other.Phase(), PHASE_NONE) << noise;
-        EXPECT_FALSE(other.SendRequested()) << noise;
+        EXPECT_EQ(other.GetStep(), STEP_IDLE) << noise;
+        EXPECT_EQ(other.GetPhase(), PHASE_NONE) << noise;
+        EXPECT_FALSE(other.IsSendRequested()) << noise;
     }
 }
 
@@ -109,10 +109,10 @@ TEST_F(SolvaneJob, StartReplyWithoutItsDashKeepsEffectsButSendsNothing)
     const std::vector<std::uint8_t> image = PatternImage(200);
     Load(image);
     Feed("+IAPCx");
-    EXPECT_EQ(job.Step(), STEP_COMMAND);
-    EXPECT_EQ(job.Phase(), PHASE_STARTED);
-    EXPECT_EQ(job.BlocksLeft(), 2);
-    EXPECT_FALSE(job.SendRequested());
+    EXPECT_EQ(job.GetStep(), STEP_COMMAND);
+    EXPECT_EQ(job.GetPhase(), PHASE_STARTED);
+    EXPECT_EQ(job.GetBlocksLeft(), 2);
+    EXPECT_FALSE(job.IsSendRequested());
     SendTick();
     EXPECT_TRUE(host.frames.empty());
 
@@ -141,7 +141,7 @@ TEST_F(SolvaneJob, UpdateBegunWhileTheCompletionMessageIsOpenIsNotDisturbed)
     };
     Feed("+DTOK-");
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(job.BlocksLeft(), 2);
+    EXPECT_EQ(job.GetBlocksLeft(), 2);
     SendTick();
     EXPECT_EQ(host.TakeFrames(), (Frames{"*IAPK#", "*0000#", ExpectedDataFrame(image, 0), ExpectedDataFrame(image, 1)}));
 }
@@ -151,15 +151,15 @@ TEST_F(SolvaneJob, RepliesOutsideTheirPhaseAreIgnored)
     const std::vector<std::uint8_t> image = PatternImage(300);
     Load(image);
     Feed("+RECV-+DTOK-+DTER-");
-    EXPECT_EQ(job.Phase(), PHASE_NONE);
-    EXPECT_FALSE(job.SendRequested());
+    EXPECT_EQ(job.GetPhase(), PHASE_NONE);
+    EXPECT_FALSE(job.IsSendRequested());
 
     Feed("+IAPC-");
     SendTick();
     Tick(TIMER_LENGTH_FRAME);
     host.TakeFrames();
     Feed("+DTOK-");
-    EXPECT_EQ(job.BlocksLeft(), 3) << "no acknowledgement before +RECV-";
+    EXPECT_EQ(job.GetBlocksLeft(), 3) << "no acknowledgement before +RECV-";
     SendTick();
     EXPECT_TRUE(host.frames.empty());
 
@@ -178,10 +178,10 @@ TEST_F(SolvaneJob, DataErrorWaitsAndTheNextAcknowledgementMovesOn)
     host.TakeFrames();
 
     Feed("+DTER-");
-    EXPECT_EQ(job.Step(), STEP_DATA_ERROR);
+    EXPECT_EQ(job.GetStep(), STEP_DATA_ERROR);
     SendTick();
     EXPECT_TRUE(host.frames.empty());
-    EXPECT_EQ(job.BlocksLeft(), 4);
+    EXPECT_EQ(job.GetBlocksLeft(), 4);
 
     Feed("+DTOK-");
     SendTick();
@@ -202,7 +202,7 @@ TEST_F(SolvaneJob, StrayAcknowledgementAfterCompletionSendsBlockOneAndBarStaysFu
     host.TakeFrames();
 
     Feed("+DTOK-");
-    EXPECT_EQ(job.BlocksLeft(), 2);
+    EXPECT_EQ(job.GetBlocksLeft(), 2);
     SendTick();
     EXPECT_EQ(host.TakeFrames(), Frames{ExpectedDataFrame(image, 1)});
     // The sent count is now past the total; the bar stops at its upper end.
@@ -220,9 +220,9 @@ TEST_F(SolvaneJob, AcknowledgementsBeyondTheLastBlockAreIgnored)
     // The acknowledgement of block 1 loses its '-', so the request for block 1 is
     // still pending; further acknowledgements have no block left to count.
     Feed("+DTOK");
-    EXPECT_EQ(job.BlocksLeft(), 0);
+    EXPECT_EQ(job.GetBlocksLeft(), 0);
     Feed("+DTOK-+DTNX-+DTOK");
-    EXPECT_EQ(job.BlocksLeft(), 0);
+    EXPECT_EQ(job.GetBlocksLeft(), 0);
     EXPECT_TRUE(host.messages.empty());
 
     // The pending request finds block 2 of 2, outside the image: nothing is sent.
@@ -246,9 +246,9 @@ TEST_F(SolvaneJob, NewImageDuringAnUpdateResetsBothCounters)
 
     const std::vector<std::uint8_t> fresh = PatternImage(300, 11);
     Load(fresh);
-    EXPECT_EQ(job.TotalBlocks(), 3);
-    EXPECT_EQ(job.BlocksLeft(), 3);
-    EXPECT_EQ(job.Phase(), PHASE_TRANSFER);
+    EXPECT_EQ(job.GetTotalBlocks(), 3);
+    EXPECT_EQ(job.GetBlocksLeft(), 3);
+    EXPECT_EQ(job.GetPhase(), PHASE_TRANSFER);
 
     Feed("+DTOK-");
     SendTick();
@@ -264,7 +264,7 @@ TEST_F(SolvaneJob, NothingIsSentWhileThePortIsClosed)
     SendTick();
     EXPECT_TRUE(host.frames.empty());
     EXPECT_FALSE(host.TimerRunning(TIMER_LENGTH_FRAME));
-    EXPECT_EQ(job.Step(), STEP_COMMAND) << "fields stay as they were";
+    EXPECT_EQ(job.GetStep(), STEP_COMMAND) << "fields stay as they were";
 
     // The request was used up: reopening the port sends nothing until the next reply.
     job.SetPortOpen(true);
@@ -291,14 +291,14 @@ TEST_F(SolvaneJob, StartReplyWithoutAnImageCompletesAtOnce)
     Feed("+RECV-");
     SendTick();
     EXPECT_TRUE(host.frames.empty());
-    EXPECT_EQ(job.ProgressPosition(), 0);
+    EXPECT_EQ(job.GetProgressPosition(), 0);
 }
 
 TEST_F(SolvaneJob, ProgressUsesTheWholeRangeOfTheBar)
 {
     host.rangeLower = 10;
     host.rangeUpper = 110;
-    job.StartUp();
+    job.Initialise();
     Load(PatternImage(300));
     StartTransfer();
     Feed("+DTOK-");
@@ -320,14 +320,14 @@ TEST_F(SolvaneJob, FilesAreCutToTheLimitAndSentInWholeBlocks)
         SCOPED_TRACE(c.fileLength);
         RecordingHost fileHost;
         UpdateJob fileJob(fileHost, VARIANT_SOLVANE);
-        fileJob.StartUp();
+        fileJob.Initialise();
         fileJob.SetPortOpen(true);
         const std::vector<std::uint8_t> content = PatternImage(c.fileLength, 13);
         TempFile file("size_" + std::to_string(c.fileLength) + ".bin", content);
         ASSERT_EQ(fileJob.LoadImageFile(file.Path()), LOAD_OK);
-        EXPECT_EQ(fileJob.TotalBlocks(), c.blocks);
-        EXPECT_EQ(fileJob.BlocksLeft(), c.blocks);
-        EXPECT_EQ(fileJob.ImageLength(), std::min<std::size_t>(c.fileLength, 14336));
+        EXPECT_EQ(fileJob.GetTotalBlocks(), c.blocks);
+        EXPECT_EQ(fileJob.GetBlocksLeft(), c.blocks);
+        EXPECT_EQ(fileJob.GetImageLength(), std::min<std::size_t>(c.fileLength, 14336));
         EXPECT_TRUE(fileHost.messages.empty());
 
         auto feed = [&](std::string_view s) {
@@ -343,7 +343,7 @@ TEST_F(SolvaneJob, FilesAreCutToTheLimitAndSentInWholeBlocks)
         for (int block = 1; block < c.blocks; ++block)
             feed("+DTOK-");
         const std::vector<std::uint8_t> used(content.begin(),
-                                             content.begin() + static_cast<std::ptrdiff_t>(fileJob.ImageLength()));
+                                             content.begin() + static_cast<std::ptrdiff_t>(fileJob.GetImageLength()));
         Frames expected = {"*IAPK#", "*0000#"};
         for (int block = 0; block < c.blocks; ++block)
             expected.push_back(ExpectedDataFrame(used, block));
@@ -358,7 +358,7 @@ TEST_F(SolvaneJob, HexFileIsSentAsItsCharacters)
 {
     TempFile file("image.hex", std::string_view(":1000000012AB\r\n"));
     ASSERT_EQ(job.LoadImageFile(file.Path()), LOAD_OK);
-    EXPECT_EQ(job.ImageLength(), 15u);
+    EXPECT_EQ(job.GetImageLength(), 15u);
     StartTransfer();
     const Frames frames = host.TakeFrames();
     ASSERT_EQ(frames.size(), 3u);
@@ -383,8 +383,8 @@ TEST_F(SolvaneJob, FailedLoadsKeepThePreviousImageAndSayWhy)
     EXPECT_EQ(host.messages[0], "Can't open the file: " + missing);
     EXPECT_EQ(host.messages[1].rfind("Can't ", 0), 0u) << host.messages[1];
     EXPECT_EQ(host.messages[2], "The file is empty, there is nothing to update: " + empty.Path());
-    EXPECT_EQ(job.TotalBlocks(), 3);
-    EXPECT_EQ(job.BlocksLeft(), 2);
+    EXPECT_EQ(job.GetTotalBlocks(), 3);
+    EXPECT_EQ(job.GetBlocksLeft(), 2);
 
     // The update goes on with the previous image.
     SendTick();
@@ -400,5 +400,5 @@ TEST_F(SolvaneJob, EmptyFileWithoutPreviousImageLeavesNoBlocks)
     Feed("+IAPC-+RECV-");
     SendTick();
     EXPECT_TRUE(host.frames.empty());
-    EXPECT_EQ(job.ProgressPosition(), 0);
+    EXPECT_EQ(job.GetProgressPosition(), 0);
 }
