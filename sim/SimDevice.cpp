@@ -456,34 +456,27 @@ SimReport SimDevice::Report() const
 std::string FormatReport(const SimReport& report)
 {
     std::string text;
-    char line[256];
-    auto add = [&text](const char* s) { text += s; };
-    std::snprintf(line, sizeof line, "result: %s\n", report.complete ? "complete" : "incomplete");
-    add(line);
-    std::snprintf(line, sizeof line, "frames received: %lu\n", report.framesReceived);
-    add(line);
-    std::snprintf(line, sizeof line, "errors: %lu\n", report.errorCount);
-    add(line);
+    auto add = [&text](const char* key, const std::string& value) { text += std::string(key) + ": " + value + "\n"; };
+    auto yesNo = [](bool b) { return std::string(b ? "yes" : "no"); };
+    char number[32];
+    auto fixed = [&number](const char* format, double value) {
+        std::snprintf(number, sizeof number, format, value);
+        return std::string(number);
+    };
+    add("result", report.complete ? "complete" : "incomplete");
+    add("frames received", std::to_string(report.framesReceived));
+    add("errors", std::to_string(report.errorCount));
     for (const std::string& error : report.errors)
-        text += "error: " + error + "\n";
-    std::snprintf(line, sizeof line, "bytes written: %lu\n", report.bytesWritten);
-    add(line);
-    std::snprintf(line, sizeof line, "replies sent: %lu\n", report.repliesSent);
-    add(line);
-    std::snprintf(line, sizeof line, "line closed by tool: %s\n", report.lineClosedByTool ? "yes" : "no");
-    add(line);
-    std::snprintf(line, sizeof line, "device vanished: %s\n", report.vanished ? "yes" : "no");
-    add(line);
-    std::snprintf(line, sizeof line, "wire bytes in: %lu\n", report.wireBytesIn);
-    add(line);
-    std::snprintf(line, sizeof line, "wire bytes out: %lu\n", report.wireBytesOut);
-    add(line);
-    std::snprintf(line, sizeof line, "elapsed: %.6f s\n", report.elapsedSeconds);
-    add(line);
-    std::snprintf(line, sizeof line, "mean answer time: %.3f ms\n", report.meanAnswerMs);
-    add(line);
-    std::snprintf(line, sizeof line, "all checked: %s\n", report.AllChecked() ? "yes" : "no");
-    add(line);
+        add("error", error);
+    add("bytes written", std::to_string(report.bytesWritten));
+    add("replies sent", std::to_string(report.repliesSent));
+    add("line closed by tool", yesNo(report.lineClosedByTool));
+    add("device vanished", yesNo(report.vanished));
+    add("wire bytes in", std::to_string(report.wireBytesIn));
+    add("wire bytes out", std::to_string(report.wireBytesOut));
+    add("elapsed", fixed("%.6f s", report.elapsedSeconds));
+    add("mean answer time", fixed("%.3f ms", report.meanAnswerMs));
+    add("all checked", yesNo(report.AllChecked()));
     return text;
 }
 
