@@ -14,6 +14,27 @@ void WriteHex16(std::uint16_t value, char* out)
     out[3] = NibbleToHex(value);
 }
 
+int HexDigitValue(std::uint8_t c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+long ParseHex16(const std::uint8_t* digits)
+{
+    long value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int v = HexDigitValue(digits[i]);
+        if (v < 0)
+            return -1;
+        value = value * 16 + v;
+    }
+    return value;
+}
+
 std::uint16_t WordSum16(const std::uint8_t* data, std::size_t length)
 {
     std::uint32_t sum = 0;

@@ -1,5 +1,7 @@
 #include "console/Trace.h"
 
+#include "common/Hex.h"
+
 #include <cstdio>
 
 std::string FormatTraceLine(double seconds, TraceDirection direction, const std::uint8_t* data,
@@ -9,13 +11,12 @@ std::string FormatTraceLine(double seconds, TraceDirection direction, const std:
     std::snprintf(head, sizeof head, "[%11.6f] %s %4zu ", seconds,
                   direction == TRACE_SENT ? ">>" : "<<", length);
     std::string line = head;
-    static const char digits[] = "0123456789ABCDEF";
     std::string text;
     line.reserve(line.size() + length * 4 + 4);
     for (std::size_t i = 0; i < length; ++i) {
         line += ' ';
-        line += digits[data[i] >> 4];
-        line += digits[data[i] & 0x0F];
+        line += NibbleToHex(data[i] >> 4);
+        line += NibbleToHex(data[i]);
         text += (data[i] >= 0x20 && data[i] < 0x7F) ? static_cast<char>(data[i]) : '.';
     }
     line += "  |" + text + "|";

@@ -1,5 +1,4 @@
-// What the fuzz targets share: the invariant check that stops a run, and the reading
-// of the hex digits that frames carry.
+// What the fuzz targets share: the invariant check that stops a run.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +19,3 @@
             FuzzFail(#condition, "" __VA_ARGS__);         \
     } while (0)
 
-// The value of an upper-case hex digit, or -1 for any other byte.
-inline int HexValue(std::uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}

@@ -7,6 +7,7 @@
 
 #include "fuzz/FuzzSupport.h"
 
+#include "common/Hex.h"
 #include "common/ToolHost.h"
 
 #include <cstdint>
@@ -25,13 +26,7 @@ public:
     {
         FUZZ_CHECK(!inByteHandler);
         FUZZ_CHECK(length == 7 && frame[0] == '+' && frame[1] == 'E' && frame[6] == '-');
-        int address = 0;
-        for (int i = 2; i < 6; ++i) {
-            const char* digits = "0123456789ABCDEF";
-            const char* at = std::strchr(digits, frame[i]);
-            FUZZ_CHECK(frame[i] != 0 && at != nullptr);
-            address = address * 16 + static_cast<int>(at - digits);
-        }
+        const long address = ParseHex16(frame + 2);
         FUZZ_CHECK(address >= 1024 && address <= 65472 && address % 64 == 0);
         FUZZ_CHECK(address == eraser->GetEraseAddress());
         FUZZ_CHECK(eraser->IsChainRunning());

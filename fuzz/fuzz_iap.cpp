@@ -14,6 +14,7 @@
 // counters stay within 0 .. total; the progress position stays within the bar's range.
 #include "iap/UpdateJob.h"
 
+#include "common/Hex.h"
 #include "fuzz/FuzzSupport.h"
 
 #include <cstdint>
@@ -70,8 +71,8 @@ public:
         FUZZ_CHECK(block >= 0 && block < job->GetTotalBlocks(), "block index within the image");
         unsigned sum = 0;
         for (int j = 0; j < IAP_BLOCK_SIZE; ++j) {
-            const int high = HexValue(data[1 + 2 * j]);
-            const int low = HexValue(data[2 + 2 * j]);
+            const int high = HexDigitValue(data[1 + 2 * j]);
+            const int low = HexDigitValue(data[2 + 2 * j]);
             FUZZ_CHECK(high >= 0 && low >= 0, "data digits are upper-case hex");
             const unsigned b = static_cast<unsigned>(high << 4 | low);
             const std::size_t at = static_cast<std::size_t>(block) * IAP_BLOCK_SIZE + j;
@@ -81,7 +82,7 @@ public:
         }
         unsigned check = 0;
         for (int d = 0; d < 4; ++d) {
-            const int v = HexValue(data[257 + d]);
+            const int v = HexDigitValue(data[257 + d]);
             FUZZ_CHECK(v >= 0, "checksum digits are upper-case hex");
             check = check << 4 | static_cast<unsigned>(v);
         }

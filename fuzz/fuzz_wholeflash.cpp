@@ -18,15 +18,12 @@
 
 namespace {
 
+// The page or address in a frame's four hex digits; they must be hex digits.
 int Hex16(const std::uint8_t* p)
 {
-    int value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int d = HexValue(p[i]);
-        FUZZ_CHECK(d >= 0);
-        value = value * 16 + d;
-    }
-    return value;
+    const long value = ParseHex16(p);
+    FUZZ_CHECK(value >= 0);
+    return static_cast<int>(value);
 }
 
 class Input {

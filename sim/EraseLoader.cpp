@@ -1,5 +1,7 @@
 #include "sim/EraseLoader.h"
 
+#include "common/Hex.h"
+
 #include <algorithm>
 #include <cstdio>
 

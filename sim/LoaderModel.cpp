@@ -18,27 +18,6 @@ void LoaderModel::CountFrame(std::string logLine)
     m_frameLog.push_back(std::move(logLine));
 }
 
-int HexDigitValue(std::uint8_t c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-long ParseHex16(const std::uint8_t* digits)
-{
-    long value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int v = HexDigitValue(digits[i]);
-        if (v < 0)
-            return -1;
-        value = value * 16 + v;
-    }
-    return value;
-}
-
 std::string Printable(std::string_view bytes)
 {
     std::string text;

@@ -62,11 +62,6 @@ protected:
     std::vector<std::string> m_frameLog;
 };
 
-// Upper-case hex digit to its value; -1 for anything else (lower case included, which
-// no tool sends).
-int HexDigitValue(std::uint8_t c);
-// Four upper-case hex digits, most significant first; -1 if any is not one.
-long ParseHex16(const std::uint8_t* digits);
 // Byte values as text for error messages: printable ASCII as is, others as <XX>.
 std::string Printable(std::string_view bytes);
 

@@ -35,3 +35,15 @@ TEST(Hex, WordSumWeighsEvenBytesHighAndWraps)
     std::vector<std::uint8_t> ff128(128, 0xFF);
     EXPECT_EQ(WordSum16(ff128.data(), ff128.size()), 0xFFC0);
 }
+
+TEST(Hex, DecodingTakesOnlyUpperCaseDigits)
+{
+    const std::uint8_t good[] = {'0', '3', 'F', 'F'};
+    EXPECT_EQ(ParseHex16(good), 0x03FF);
+    const std::uint8_t lower[] = {'f', 'f', 'c', '0'};
+    EXPECT_EQ(ParseHex16(lower), -1);
+    const std::uint8_t junk[] = {'0', '0', '4', '-'};
+    EXPECT_EQ(ParseHex16(junk), -1);
+    EXPECT_EQ(HexDigitValue('A'), 10);
+    EXPECT_EQ(HexDigitValue('G'), -1);
+}
