@@ -65,17 +65,15 @@ inline void OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* by
 // which can never end (the monitor goes on only when the handler has returned).
 class HandOverMark {
 public:
-    explicit HandOverMark(std::thread::id sender) : m_previous(t_sender) { t_sender = sender; }
-    ~HandOverMark() { t_sender = m_previous; }
+    explicit HandOverMark(std::thread::id sender);
+    ~HandOverMark();
     HandOverMark(const HandOverMark&) = delete;
     HandOverMark& operator=(const HandOverMark&) = delete;
 
     // True while the calling thread runs a handler for a send from `sender`.
-    static bool IsServing(std::thread::id sender) { return sender != std::thread::id() && t_sender == sender; }
+    static bool IsServing(std::thread::id sender);
 
 private:
-    // The sender of the innermost hand-over that the thread is running (none: default id).
-    static inline thread_local std::thread::id t_sender{};
     // The mark this one replaced (nested hand-overs).
     std::thread::id m_previous;
 };

@@ -54,6 +54,8 @@ struct Win32Port {
     OVERLAPPED* commWait = nullptr;
     // A comm-event wait was started and had not completed when last looked at.
     bool commWaitPending = false;
+    // The device is gone: a wait ended aborted and the port answers nothing any more.
+    bool gone = false;
 };
 
 Win32Port* AsPort(PortHandle port) { return static_cast<Win32Port*>(port); }
@@ -151,6 +153,19 @@ public:
         dcb.DCBlength = sizeof dcb;
         if (!Check(BuildCommDCBA(settings, &dcb)))
             return false;
+        // A text that names no flow control leaves none, as Windows' own BuildCommDCBA
+        // does; some implementations (Wine) keep what the record held.
+        if (!NamesFlowControl(settings)) {
+            dcb.fOutX = FALSE;
+            dcb.fInX = FALSE;
+            dcb.fOutxCtsFlow = FALSE;
+            dcb.fOutxDsrFlow = FALSE;
+            dcb.fDsrSensitivity = FALSE;
+            if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+                dcb.fRtsControl = RTS_CONTROL_ENABLE;
+            if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE)
+                dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        }
         FromDcb(dcb, state);
         return true;
     }
@@ -180,6 +195,15 @@ public:
             DWORD unused = 0;
             if (!GetOverlappedResult(p->hFile, record, &unused, FALSE)) {
                 RecordError();
+                // Nothing here aborts a running wait, but a device that went away does
+                // (Wine, on a line that hung up): if the port no longer answers a status
+                // query either, it is gone, and the query's error says why.
+                DWORD errors = 0;
+                COMSTAT status{};
+                if (t_lastError == ERROR_OPERATION_ABORTED && !ClearCommError(p->hFile, &errors, &status)) {
+                    RecordError();
+                    p->gone = true;
+                }
                 return CommWaitStart::Failed;
             }
         }
@@ -302,7 +326,9 @@ public:
         delete p;
     }
 
-    PortFailure LastFailureKind(PortHandle) override {
+    PortFailure LastFailureKind(PortHandle port) override {
+        if (port && port != SerialInvalidHandle() && AsPort(port)->gone)
+            return PortFailure::Gone;
         switch (t_lastError) {
         case ERROR_ACCESS_DENIED:         // the driver's answer once the device was unplugged
         case ERROR_BAD_COMMAND:           // "the device does not recognize the command"
@@ -311,6 +337,7 @@ public:
         case ERROR_INVALID_HANDLE:
             return PortFailure::Gone;
         case ERROR_GEN_FAILURE:           // a device not functioning: a glitch or the end
+        case ERROR_NOT_READY:
             return PortFailure::Suspect;
         default:
             return PortFailure::Transient;
@@ -338,6 +365,17 @@ public:
     }
 
 private:
+    // Whether a settings text names any flow-control key ("xon=", "octs=", "rts=", ...).
+    static bool NamesFlowControl(const char* settings) {
+        for (const char* key : {"xon=", "odsr=", "octs=", "idsr=", "dtr=", "rts="}) {
+            for (const char* at = std::strstr(settings, key); at; at = std::strstr(at + 1, key)) {
+                if (at == settings || at[-1] == ' ')
+                    return true;
+            }
+        }
+        return false;
+    }
+
     // Passes a call's result through, recording the error when it failed.
     static bool Check(BOOL ok) {
         if (!ok)

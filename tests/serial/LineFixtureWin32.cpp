@@ -283,10 +283,11 @@ private:
     HANDLE m_port;
 };
 
-// Leaves XON/XOFF and hardware flow control on at the engine's end of COM<portnr>, as
-// another program may have left the port (the relay keeps the terminal open, so the
-// settings stay until the engine opens it).
-bool LeaveFlowControlOn(unsigned portnr) {
+// Sets XON/XOFF and hardware flow control at the engine's end of COM<portnr> on (as
+// another program may have left the port) or off (as an earlier test's engine should
+// have left it). The relay keeps the terminal open, so the settings stay until the
+// engine opens it.
+bool SetFlowControl(unsigned portnr, bool on) {
     HANDLE port = CreateFileA(DeviceName(portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (port == INVALID_HANDLE_VALUE)
@@ -295,10 +296,10 @@ bool LeaveFlowControlOn(unsigned portnr) {
     state.DCBlength = sizeof state;
     BOOL ok = GetCommState(port, &state);
     if (ok) {
-        state.fOutX = TRUE;
-        state.fInX = TRUE;
-        state.fOutxCtsFlow = TRUE;
-        state.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        state.fOutX = on;
+        state.fInX = on;
+        state.fOutxCtsFlow = on;
+        state.fRtsControl = on ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
         ok = SetCommState(port, &state);
     }
     CloseHandle(port);
@@ -318,8 +319,8 @@ std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
         return nullptr;
     }
     ClearPortDevice(portnr);
-    if (start == LineStart::FreshTerminal && !LeaveFlowControlOn(portnr)) {
-        ADD_FAILURE() << "can't set flow control on COM" << portnr << " (error " << GetLastError() << ")";
+    if (!SetFlowControl(portnr, start == LineStart::FreshTerminal)) {
+        ADD_FAILURE() << "can't set the flow control of COM" << portnr << " (error " << GetLastError() << ")";
         return nullptr;
     }
     const unsigned peerPort = portnr + layout.peerOffset;
