@@ -4,7 +4,8 @@
 
 #include <string>
 
-MainDialog::MainDialog(unsigned templateId) : Dialog(templateId) {
+MainDialog::MainDialog(unsigned templateId, unsigned aboutTextId)
+    : Dialog(templateId), m_nAboutTextId(aboutTextId) {
     HINSTANCE module = ShellApp::ResourceModule();
     m_hIcon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_PROGRAM_ICON), IMAGE_ICON,
                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -25,7 +26,7 @@ BOOL MainDialog::OnInitDialog() {
     // The About item, from the program's string table (an empty text: no item).
     if (HMENU systemMenu = GetSystemMenu(Handle(), FALSE)) {
         const wchar_t* text = nullptr;
-        int length = LoadStringW(ShellApp::ResourceModule(), IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
+        int length = LoadStringW(ShellApp::ResourceModule(), m_nAboutTextId, reinterpret_cast<LPWSTR>(&text), 0);
         if (length > 0 && text) {
             std::wstring item(text, static_cast<std::size_t>(length));
             AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);

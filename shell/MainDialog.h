@@ -28,8 +28,8 @@ public:
 
 class MainDialog : public Dialog {
 public:
-    // Loads the program icon.
-    explicit MainDialog(unsigned templateId);
+    // Loads the program icon. `aboutTextId`: the string with the About item's text.
+    explicit MainDialog(unsigned templateId, unsigned aboutTextId = IDS_ABOUTBOX);
     ~MainDialog() override;
 
     // The program icon (the system's large icon size).
@@ -48,6 +48,7 @@ protected:
     HICON OnQueryDragIcon() override { return m_hIcon; }
 
 private:
+    const unsigned m_nAboutTextId;
     HICON m_hIcon = nullptr;      // large (and drag) icon
     HICON m_hSmallIcon = nullptr; // small icon (title bar, task bar)
 };
