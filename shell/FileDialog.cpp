@@ -4,12 +4,12 @@
 
 #include <commdlg.h>
 
-bool ChooseFileToOpen(HWND owner, const std::string& title, const std::vector<FileFilter>& filters,
+bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters,
                       std::string& path) {
     // The filter: text NUL pattern NUL ... NUL.
     std::wstring filter;
     for (const FileFilter& entry : filters) {
-        filter += Utf8ToWide(entry.text);
+        filter += Utf8ToWide(entry.label);
         filter += L'\0';
         filter += Utf8ToWide(entry.pattern);
         filter += L'\0';

@@ -2,24 +2,19 @@
 // can be chosen, also one outside the system code page. Usage:
 //
 //   std::string path;
-//   if (ChooseFileToOpen(Handle(), "选择下载的程序",
-//                        {{"Binary Files(*.bin)", "*.bin"}, {"hex Files(*.hex)", "*.hex"}}, path))
+//   if (ChooseFileToOpen(Handle(), IAP_TEXT_FILE_DIALOG_TITLE, IAP_FILE_FILTERS, path))
 //       Load(path);
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
+#include "common/FileFilter.h"
 
-// One entry of the file-type list: its text and its pattern(s) ("*.bin;*.hex").
-struct FileFilter {
-    std::string text;
-    std::string pattern;
-};
+#include <span>
+#include <string>
 
 // Shows the file-open dialog owned by `owner`, titled `title`, with the read-only check
 // box hidden and the first filter preselected; no initial folder or name. True and the
 // full path (UTF-8) in `path` when the user confirmed; false when cancelled.
-bool ChooseFileToOpen(HWND owner, const std::string& title, const std::vector<FileFilter>& filters,
+bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters,
                       std::string& path);

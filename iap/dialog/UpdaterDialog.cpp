@@ -1,5 +1,6 @@
 #include "iap/dialog/UpdaterDialog.h"
 
+#include "iap/IapTexts.h"
 #include "iap/dialog/UpdaterIds.h"
 #include "shell/FileDialog.h"
 #include "shell/ShellApp.h"
@@ -16,13 +17,6 @@ constexpr int UPDATER_STOP_BITS = 1;
 constexpr std::uint32_t UPDATER_EVENT_MASK = 3;  // EV_RXCHAR | EV_RXFLAG
 constexpr int UPDATER_TX_BUFFER = 2048;
 constexpr int PORT_COUNT = 8;
-
-const char* const TEXT_PORT_OPENED = "Open serial success!";
-const char* const TEXT_PORT_FAILED = "Open serial fail!";
-const char* const TEXT_NO_PORT_AT_START = "Serial port is not found !";
-const char* const TEXT_PICKED_PORT_FAILED = "Can't found the serial port or serial port is already use!";
-const char* const TEXT_FILE_DIALOG_TITLE = "选择下载的程序";
-const char* const TEXT_PATH_PREFIX = "open file route:";
 
 // One colour set of the Open file button, slot by slot (SKIN_HOT_FACE .. SKIN_FOCUS_TEXT).
 struct ButtonColours {
@@ -72,7 +66,7 @@ void UpdaterDialog::OnInitTool() {
     ApplyColours(m_openButton, COLOURS_START, 6);
 
     if (!OpenAndMonitor(1))
-        ShellApp::Current()->AppMessageBox(TEXT_NO_PORT_AT_START, MB_OK);
+        ShellApp::Current()->AppMessageBox(IAP_TEXT_PORT_NOT_FOUND, MB_OK);
 
     // The job reads the bar's range and starts its 1 ms timers whether or not the port
     // opened: a later pick of a working port needs them running.
@@ -84,10 +78,10 @@ bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
     bool opened = m_port.OpenPort(m_pOwner.get(), portNumber, UPDATER_BAUD, UPDATER_PARITY, UPDATER_DATA_BITS,
                                   UPDATER_STOP_BITS, UPDATER_EVENT_MASK, UPDATER_TX_BUFFER) != FALSE;
     if (opened) {
-        m_statusLine.SetText(TEXT_PORT_OPENED);
+        m_statusLine.SetText(IAP_TEXT_PORT_OPENED);
         m_port.StartMonitor();  // its result is not used: a failure has shown its own box
     } else {
-        m_statusLine.SetText(TEXT_PORT_FAILED);
+        m_statusLine.SetText(IAP_TEXT_PORT_FAILED);
     }
     m_job.SetPortOpen(opened);
     return opened;
@@ -100,17 +94,16 @@ void UpdaterDialog::OpenSelectedPort() {
     if (index < 0)
         return;  // no entry selected (text typed into the edit field): nothing to open
     if (!OpenAndMonitor(static_cast<unsigned>(index) + 1))
-        ShowMessage(TEXT_PICKED_PORT_FAILED);
+        ShowMessage(IAP_TEXT_PORT_CHOICE_FAILED);
 }
 
 void UpdaterDialog::OpenFile() {
     std::string path;
-    if (!ChooseFileToOpen(Handle(), TEXT_FILE_DIALOG_TITLE,
-                          {{"Binary Files(*.bin)", "*.bin"}, {"hex Files(*.hex)", "*.hex"}}, path))
+    if (!ChooseFileToOpen(Handle(), IAP_TEXT_FILE_DIALOG_TITLE, IAP_FILE_FILTERS, path))
         return;
     if (m_job.LoadImageFile(path) != LOAD_OK)
         return;  // the job has said why; the path line, image and counters stay
-    m_pathLine.SetText(TEXT_PATH_PREFIX + path);
+    m_pathLine.SetText(IAP_TEXT_PATH_PREFIX + path);
     m_bImageLoaded = true;
 }
 

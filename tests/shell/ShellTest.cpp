@@ -360,7 +360,7 @@ TEST(FileOpenDialog, ReturnsAPathOutsideTheCodePageAsUtf8AndNothingOnCancel) {
     CloseHandle(handle);
 
     const std::string title = "选择下载的程序";
-    const std::vector<FileFilter> filters = {{"Binary Files(*.bin)", "*.bin"}, {"hex Files(*.hex)", "*.hex"}};
+    const FileFilter filters[] = {{"Binary Files(*.bin)", "*.bin"}, {"hex Files(*.hex)", "*.hex"}};
     std::string path = "unchanged";
     std::thread cancel = AnswerWhenShown(Utf8ToWide(title), {}, IDCANCEL);
     EXPECT_FALSE(ChooseFileToOpen(nullptr, title, filters, path));
