@@ -14,11 +14,7 @@
 #include "shell/Controls.h"
 #include "shell/MainDialog.h"
 
-#if __has_include("controls/SkinButton.h")
 #include "controls/SkinButton.h"
-#else
-#include "iap/dialog/SkinButtonStandIn.h"
-#endif
 
 #include <memory>
 
