@@ -1,6 +1,7 @@
 // dunmere: erases the device's flash from erase address 1,024 upward, one erase frame
 // per acknowledgement, 1,008 frames in all, ending with "Finish".
 #include "console/ToolRunner.h"
+#include "erase/EraseTexts.h"
 #include "erase/FlashEraser.h"
 
 namespace {
@@ -17,10 +18,10 @@ public:
     bool Begin(bool portOpened) override
     {
         if (!portOpened) {
-            m_host.Reporter().Failure("Can't found selected serial port!");
+            m_host.Reporter().Failure(ERASE_TEXT_PORT_NOT_FOUND);
             return false;
         }
-        m_host.ShowMessage("Serial port ready!");
+        m_host.ShowMessage(ERASE_TEXT_PORT_READY);
         // ERASE, pressed as soon as the port is open.
         m_eraser.StartErase();
         return true;
@@ -47,7 +48,7 @@ public:
         return s;
     }
 
-    const char* SuccessText() const override { return "Finish"; }
+    const char* SuccessText() const override { return ERASE_TEXT_FINISH; }
 
 private:
     ConsoleHost& m_host;
@@ -66,7 +67,7 @@ int main(int argc, char** argv)
         false,
         "",
         "",
-        "Finish",
+        ERASE_TEXT_FINISH,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<DunmereProgram>(host); });

@@ -1,6 +1,7 @@
 #include "console/IapProgram.h"
 
 #include "console/DemoImage.h"
+#include "iap/IapTexts.h"
 
 IapProgram::IapProgram(ConsoleHost& host, IapVariant variant) : m_host(host), m_job(host, variant) {}
 
@@ -38,11 +39,11 @@ bool IapProgram::Begin(bool portOpened)
 {
     m_job.SetPortOpen(portOpened);
     if (!portOpened) {
-        m_host.SetStatusText("Open serial fail!");
-        m_host.Reporter().Failure("Serial port is not found !");
+        m_host.SetStatusText(IAP_TEXT_PORT_FAILED);
+        m_host.Reporter().Failure(IAP_TEXT_PORT_NOT_FOUND);
         return false;
     }
-    m_host.SetStatusText("Open serial success!");
+    m_host.SetStatusText(IAP_TEXT_PORT_OPENED);
     m_job.Initialise();
     m_host.Reporter().Status("Waiting for the device's loader to start the update...");
     return true;

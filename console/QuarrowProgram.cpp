@@ -1,8 +1,9 @@
 // quarrow: writes a whole-flash image to the device: 17 erase frames, then every page
 // as sixteen frames of 132 bytes, paced by the device's replies and a 1 ms tick.
 #include "console/DemoImage.h"
-#include "console/ImageFile.h"
+#include "common/FileReader.h"
 #include "console/ToolRunner.h"
+#include "wholeflash/WholeFlashTexts.h"
 #include "wholeflash/WholeFlashUpdater.h"
 
 namespace {
@@ -20,11 +21,12 @@ public:
             m_image = MakeDemoImage(DEMO_FLASH_IMAGE_LENGTH, 0x0A77);
         } else {
             // Bytes beyond the image limit are ignored, so they are not read either.
-            std::string error;
-            if (!ReadImageFile(path, FLASH_IMAGE_SIZE, m_image, error)) {
-                m_host.Reporter().Failure(std::string("quarrow: cannot read ") + path + ": " + error);
+            FileHead head = ReadFileHead(path, FLASH_IMAGE_SIZE);
+            if (!head.Ok()) {
+                m_host.Reporter().Failure(std::string("quarrow: cannot read ") + path + ": " + head.error);
                 return false;
             }
+            m_image = std::move(head.bytes);
         }
         m_updater.LoadFlashImage(m_image.data(), m_image.size());
         return true;
@@ -40,11 +42,11 @@ public:
     {
         m_updater.SetReady(portOpened);
         if (!portOpened) {
-            m_host.Reporter().Failure("Not found this serial port!");
-            m_host.SetStatusText("Open serial port fail!");
+            m_host.Reporter().Failure(FLASH_TEXT_PORT_NOT_FOUND);
+            m_host.SetStatusText(FLASH_TEXT_PORT_FAILED);
             return false;
         }
-        m_host.SetStatusText("Open serial port success!");
+        m_host.SetStatusText(FLASH_TEXT_PORT_OPENED);
         m_updater.Initialise();
         // UPDATE, pressed as soon as the port is open. A refusal (no image, nothing to
         // write) shows its text as a failure and ends the run.
@@ -83,7 +85,7 @@ public:
         return s;
     }
 
-    const char* SuccessText() const override { return "Updata success!"; }
+    const char* SuccessText() const override { return FLASH_TEXT_SUCCESS; }
 
 private:
     ConsoleHost& m_host;
@@ -103,7 +105,7 @@ int main(int argc, char** argv)
         "any file, taken as raw bytes (the first 2,162,688 of them);\n"
         "                     trailing 0xFF bytes are not written",
         "Without IMAGE a built-in 16-page image is written.",
-        "Updata success!",
+        FLASH_TEXT_SUCCESS,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<QuarrowProgram>(host); });

@@ -1,5 +1,6 @@
 // tirell: the second variant of the in-application-programming updater.
 #include "console/IapProgram.h"
+#include "iap/IapTexts.h"
 
 int main(int argc, char** argv)
 {
@@ -13,7 +14,7 @@ int main(int argc, char** argv)
         "a .bin or .hex file, sent as raw bytes (a .hex file is not\n"
         "                     decoded); the first 14,336 bytes are used",
         "Without IMAGE a built-in 3,000-byte image is sent.",
-        "Update complete!",
+        IAP_TEXT_COMPLETE_TIRELL,
     };
     return RunConsoleProgram(traits, argc, argv, [](ConsoleHost& host) {
         return std::make_unique<IapProgram>(host, VARIANT_TIRELL);

@@ -6,6 +6,7 @@
 #include "erase/FlashEraser.h"
 
 #include "common/EraseFrame.h"
+#include "erase/EraseTexts.h"
 
 #include <cassert>
 
@@ -53,7 +54,7 @@ void FlashEraser::OnEraseAck()
     if (m_bEraseAll && m_nEraseAddress == ERASE_END_ADDRESS) {
         m_bChainRunning = false;
         m_bNextDue = false;
-        m_host.ShowMessage("Finish");
+        m_host.ShowMessage(ERASE_TEXT_FINISH);
         return;
     }
     // The next frame leaves after this byte's handler has returned.

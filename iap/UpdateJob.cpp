@@ -1,11 +1,11 @@
 #include "iap/UpdateJob.h"
 
 #include "common/BarPosition.h"
+#include "common/FileReader.h"
+#include "iap/IapTexts.h"
 
 #include <algorithm>
 #include <cassert>
-#include <fstream>
-#include <vector>
 
 const char* LoadFailureText(IapLoadResult result)
 {
@@ -13,11 +13,11 @@ const char* LoadFailureText(IapLoadResult result)
     case LOAD_OK:
         return "";
     case LOAD_OPEN_FAILED:
-        return "Can't open the file: ";
+        return IAP_TEXT_LOAD_OPEN_FAILED;
     case LOAD_READ_FAILED:
-        return "Can't read the file: ";
+        return IAP_TEXT_LOAD_READ_FAILED;
     case LOAD_EMPTY:
-        return "The file is empty, there is nothing to update: ";
+        return IAP_TEXT_LOAD_EMPTY;
     }
     return "";
 }
@@ -37,13 +37,7 @@ void UpdateJob::Initialise()
 
 const char* UpdateJob::GetCompletionText() const
 {
-    switch (m_nVariant) {
-    case VARIANT_SOLVANE:
-        return "Update Complete!";
-    case VARIANT_TIRELL:
-        return "Update complete!";
-    }
-    return "Update Complete!";
+    return IapCompletionText(m_nVariant);
 }
 
 std::span<const std::uint8_t> UpdateJob::GetImageBlocks() const
@@ -81,21 +75,15 @@ IapLoadResult UpdateJob::LoadImage(std::span<const std::uint8_t> bytes)
 
 IapLoadResult UpdateJob::LoadImageFile(const std::string& path)
 {
+    // Only the first IAP_IMAGE_LIMIT bytes count; the rest of a longer file is not read.
+    const FileHead head = ReadFileHead(path, IAP_IMAGE_LIMIT);
     IapLoadResult result = LOAD_OK;
-    std::vector<std::uint8_t> bytes(IAP_IMAGE_LIMIT);
-    std::ifstream file(path, std::ios::binary);
-    if (!file.is_open()) {
+    if (head.result == FILE_READ_FAILED)
+        result = LOAD_READ_FAILED;
+    else if (!head.Ok())
         result = LOAD_OPEN_FAILED;
-    } else {
-        // Only the first IAP_IMAGE_LIMIT bytes count; a short file ends the read early.
-        file.read(reinterpret_cast<char*>(bytes.data()), IAP_IMAGE_LIMIT);
-        if (file.bad())
-            result = LOAD_READ_FAILED;
-        else
-            bytes.resize(static_cast<std::size_t>(file.gcount()));
-    }
-    if (result == LOAD_OK)
-        result = LoadImage(bytes);
+    else
+        result = LoadImage(head.bytes);
     if (result != LOAD_OK) {
         const std::string text = LoadFailureText(result) + path;
         m_host.ShowMessage(text.c_str());

@@ -27,6 +27,7 @@
 
 #include "common/ToolHost.h"
 #include "iap/IapFrames.h"
+#include "iap/IapVariant.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,11 +45,6 @@ inline constexpr unsigned SEND_PERIOD_MS = 1;
 inline constexpr unsigned BLINK_PERIOD_MS = 600;
 inline constexpr unsigned PROGRESS_PERIOD_MS = 1;
 
-// Which tool the job serves.
-enum IapVariant {
-    VARIANT_SOLVANE,
-    VARIANT_TIRELL,
-};
 
 // What SendPending does when the send timer finds a request.
 enum IapStep {
@@ -92,7 +88,7 @@ enum IapParseState {
 // Result of loading an image. On any failure the previous image and counters stay.
 enum IapLoadResult {
     LOAD_OK = 0,
-    LOAD_OPEN_FAILED = 1, // the file could not be opened
+    LOAD_OPEN_FAILED = 1, // the file could not be opened (missing, denied, a folder)
     LOAD_READ_FAILED = 2, // the file opened but reading it failed
     LOAD_EMPTY = 3,       // the file holds no byte: there would be nothing to send
 };
@@ -117,7 +113,7 @@ public:
     void SetPortOpen(bool open) { m_bPortOpen = open; }
     bool IsPortOpen() const { return m_bPortOpen; }
 
-    // Reads the file at `path` as raw bytes (a ".hex" file is not decoded: its
+    // Reads the file at `path` (UTF-8) as raw bytes (a ".hex" file is not decoded: its
     // characters are the image) and loads its first IAP_IMAGE_LIMIT bytes as the
     // image; the rest of a longer file is dropped. Both block counters are set to
     // the new block count, also in the middle of an update; step, phase, parser state

@@ -11,6 +11,7 @@
 #include "common/Hex.h"
 #include "common/BarPosition.h"
 #include "common/EraseFrame.h"
+#include "wholeflash/WholeFlashTexts.h"
 
 #include <cassert>
 #include <cstdio>
@@ -29,12 +30,6 @@ enum ReplyState : int {
     REPLY_WE = 5,        // "*WE": waiting for 'R'
     REPLY_WER = 6,       // "*WER": waiting for '#'
 };
-
-const char* const TEXT_NO_IMAGE = "Please open update file first!";
-const char* const TEXT_NOT_READY = "Update is in progress or not found serial port!";
-const char* const TEXT_EMPTY_IMAGE = "Update file has no data to write (empty or all 0xFF)!";
-const char* const TEXT_WAIT = "Updata will take several minute!Please wait!";
-const char* const TEXT_SUCCESS = "Updata success!";
 
 } // namespace
 
@@ -72,16 +67,16 @@ void WholeFlashUpdater::LoadFlashImage(const std::uint8_t* bytes, std::size_t le
 StartUpdateResult WholeFlashUpdater::StartUpdate()
 {
     if (!m_bImageLoaded) {
-        m_host.ShowMessage(TEXT_NO_IMAGE);
+        m_host.ShowMessage(FLASH_TEXT_NO_IMAGE);
         return UPDATE_REFUSED_NO_IMAGE;
     }
     // A run of 0 pages would never reach its end and would read past the image.
     if (m_nPageCount == 0) {
-        m_host.ShowMessage(TEXT_EMPTY_IMAGE);
+        m_host.ShowMessage(FLASH_TEXT_EMPTY_IMAGE);
         return UPDATE_REFUSED_EMPTY_IMAGE;
     }
     if (!m_bReady) {
-        m_host.ShowMessage(TEXT_NOT_READY);
+        m_host.ShowMessage(FLASH_TEXT_NOT_READY);
         return UPDATE_REFUSED_NOT_READY;
     }
     m_bReady = false;
@@ -269,7 +264,7 @@ void WholeFlashUpdater::OnTimerTick()
     if (m_bNoticeDue) {
         m_bNoticeDue = false;
         m_nIdleTicks = 0;
-        m_host.SetStatusText(TEXT_WAIT);
+        m_host.SetStatusText(FLASH_TEXT_WAIT);
     }
 
     // 4. Progress, tested after step 2 so that the tick beginning the write stage counts.
@@ -323,9 +318,9 @@ void WholeFlashUpdater::OnWriteAck()
     // while it is open.
     m_bRunEnded = true;
     ShowWriteProgress();
-    m_host.SetStatusText(TEXT_SUCCESS);
+    m_host.SetStatusText(FLASH_TEXT_SUCCESS);
     const unsigned run = m_nRunNumber;
-    m_host.ShowMessage(TEXT_SUCCESS);
+    m_host.ShowMessage(FLASH_TEXT_SUCCESS);
     // A run started while the box was open must keep m_bReady clear.
     if (run == m_nRunNumber)
         m_bReady = true;
@@ -335,9 +330,9 @@ void WholeFlashUpdater::EndEmptyRun()
 {
     // The image was replaced by one with nothing to write during the erase stage.
     m_bRunEnded = true;
-    m_host.SetStatusText(TEXT_EMPTY_IMAGE);
+    m_host.SetStatusText(FLASH_TEXT_EMPTY_IMAGE);
     const unsigned run = m_nRunNumber;
-    m_host.ShowMessage(TEXT_EMPTY_IMAGE);
+    m_host.ShowMessage(FLASH_TEXT_EMPTY_IMAGE);
     if (run == m_nRunNumber)
         m_bReady = true;
 }
@@ -352,7 +347,7 @@ void WholeFlashUpdater::ShowWriteProgress()
     const int divisor = m_nPageCount > 0 ? m_nPageCount : m_nRunPages;
     const double percent = (m_nPage * 100.0) / divisor;
     char text[64];
-    std::snprintf(text, sizeof text, "write progress:%.2f%%", percent);
+    std::snprintf(text, sizeof text, "%s%.2f%%", FLASH_TEXT_PROGRESS_PREFIX, percent);
     m_host.SetProgressText(text);
 
     m_host.SetProgressPos(BarPosition(m_nRangeLower, m_nRangeUpper, m_nPage, m_nRunPages));
