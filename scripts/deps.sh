@@ -2,7 +2,8 @@
 # Installs the Debian packages the suite needs. Usage: scripts/deps.sh [native|all]
 #   native: compilers, CMake, GoogleTest (enough to build and run the Linux programs)
 #   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
-#           wine64 with Xvfb to run the Windows tests.
+#           wine64 with Xvfb to run the Windows tests (with Wine's own fonts, a CJK
+#           font for the Chinese texts, and ImageMagick for the screenshots).
 set -euo pipefail
 set_name=${1:-all}
 
@@ -10,7 +11,8 @@ pkgs=(build-essential cmake ninja-build googletest libgtest-dev)
 if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
-         wine64 xvfb xauth)
+         wine64 xvfb xauth
+         fonts-wine fonts-wqy-microhei imagemagick)
 fi
 
 missing=()

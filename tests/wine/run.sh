@@ -2,11 +2,13 @@
 # Runs the Windows test programs of a mingw-w64 x86_64 build under Wine, with the serial
 # ports mapped to pseudo-terminals.
 #
-#   tests/wine/run.sh BUILD_DIR [PROGRAM.exe ...] [-- GTEST_ARGS...]
+#   tests/wine/run.sh BUILD_DIR [PROGRAM.exe|CASES.sh ...] [-- ARGS...]
 #   tests/wine/run.sh BUILD_DIR --exec COMMAND [ARGS...]
 #
 # BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake; without program names
-# every BUILD_DIR/tests/*.exe runs. Exit status is non-zero when a program fails.
+# every BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh.
+# ARGS go to each: GoogleTest options to the programs, case names to the case files.
+# Exit status is non-zero when a program or a case fails.
 # --exec runs a native command in the prepared environment instead (for debugging:
 # "$WINE" is the loader, LD_PRELOAD is set), and exits with its status.
 #
@@ -23,6 +25,10 @@
 # The test programs learn the layout from SUITE_WINE_PEER_OFFSET,
 # SUITE_WINE_MISSING_PORT and SUITE_WINE_PORT_DIR (the directory of the links, of the
 # relay's byte counters and of its control FIFO; see ptypair.c).
+# GUI cases (tests/wine/gui/harness.sh) run natively with WINE, HARNESS_BUILD,
+# HARNESS_NATIVE (the native build with bin/device-sim: SUITE_NATIVE_BUILD, default
+# build) and HARNESS_OUT (BUILD_DIR/wine/gui: their output and screenshots); the
+# prefix maps the font 宋体/SimSun to WenQuanYi Micro Hei, so Chinese texts are legible.
 # Ends with wineserver -k.
 set -euo pipefail
 
@@ -37,12 +43,15 @@ if [ "${1:-}" = "--exec" ]; then
   set --
 fi
 programs=()
-while [ $# -gt 0 ] && [ "$1" != "--" ]; do programs+=("$1"); shift; done
+while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+  case $1 in *.sh) programs+=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")") ;; *) programs+=("$1") ;; esac
+  shift
+done
 [ "${1:-}" = "--" ] && shift
 gtest_args=("$@")
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   shopt -s nullglob
-  programs=("$build"/tests/*.exe)
+  programs=("$build"/tests/*.exe "$here"/gui/cases/*.sh)
   shopt -u nullglob
 fi
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
@@ -122,6 +131,14 @@ fi
   printf '"COM%d"="%s/missing%d"\n' "$missing_port" "$ports" "$missing_port"
 } >"$work/ports.reg"
 "$wine" regedit /S "$(printf 'Z:%s' "$work/ports.reg" | tr / '\\')"
+# Dialogs use the font 宋体 (SimSun); Wine has none, so it is mapped to a CJK font
+# (Debian fonts-wqy-microhei). A .reg file in UTF-16 holds the Chinese name.
+{
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+  printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+  printf '"宋体"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n'
+} | iconv -f UTF-8 -t UTF-16 >"$work/fonts.reg"
+"$wine" regedit /S "$(printf 'Z:%s' "$work/fonts.reg" | tr / '\\')"
 "$wineserver" -k
 "$wineserver" -p   # stays up between programs; killed at the end
 rm -f "$ports/missing$missing_port"
@@ -129,6 +146,10 @@ rm -f "$ports/missing$missing_port"
 export SUITE_WINE_PEER_OFFSET=$peer_offset
 export SUITE_WINE_MISSING_PORT=$missing_port
 export SUITE_WINE_PORT_DIR=$ports
+
+export WINE=$wine HARNESS_BUILD=$build HARNESS_OUT=$work/gui
+HARNESS_NATIVE=$(cd "${SUITE_NATIVE_BUILD:-$here/../../build}" 2>/dev/null && pwd) || HARNESS_NATIVE=
+export HARNESS_NATIVE
 
 if [ ${#exec_command[@]} -gt 0 ]; then
   status=0
@@ -141,8 +162,17 @@ for program in "${programs[@]}"; do
   name=$(basename "$program")
   echo "=== $name (Wine)"
   start=$(date +%s)
+  if [[ $program == *.sh ]]; then
+    run=(bash "$program")
+    if [ ! -x "$HARNESS_NATIVE/bin/device-sim" ]; then
+      echo "no device-sim in ${SUITE_NATIVE_BUILD:-build}/bin (build the native side first)" >&2
+      run=(false)
+    fi
+  else
+    run=("$wine" "$program" --gtest_color=no)
+  fi
   if LD_PRELOAD="$work/ptymodem.so" timeout --kill-after=10 "$program_timeout" \
-       "$wine" "$program" --gtest_color=no "${gtest_args[@]}"; then
+       "${run[@]}" "${gtest_args[@]}"; then
     echo "=== $name passed ($(( $(date +%s) - start )) s)"
   else
     status=$?

@@ -1,0 +1,315 @@
+# GUI test harness for the dialog programs under Wine. Sourced by the case scripts in
+# tests/wine/gui/cases/, which tests/wine/run.sh runs (with Xvfb, the Wine prefix and
+# the COM ports set up); run one file alone with
+#   tests/wine/run.sh build-win64 tests/wine/gui/cases/quarrow.sh [-- CASE-NAME...]
+#
+# Writing a case
+# --------------
+#   #!/usr/bin/env bash
+#   . "$(dirname "$0")/../harness.sh"
+#
+#   case_update() {
+#     sim_start COM1 --loader quarrow --expect "$image"  # device-sim on COM1's line
+#     app_start Quarrow                                   # bin/Quarrow.exe, desktop "suite"
+#     expect_eq "$(drv text Quarrow 1006)" "Open serial port success!" "port line"
+#     drv click Quarrow 1000                              # OPEN FILE
+#     drv openfile "选择下载的程序" "$image"
+#     drv click Quarrow 1001                              # UPDATE
+#     expect_eq "$(drv answer Quarrow 1 60000)" "Updata success!" "success box"
+#     sim_stop COM1                                       # its report, exit status checked
+#     expect_eq "$(sim_field COM1 result)" complete "device's run"
+#   }
+#   gui_case "update writes the image" case_update
+#   gui_done
+#
+# Each case runs in a subshell of its own: the first failed step ends it (the others
+# still run), and at its end every program it started is ended, every device-sim
+# stopped and every port it changed given a fresh line. Output of a case (device-sim
+# reports and logs, screenshots, the driver's transcript) goes to $case_dir; the
+# screenshots also to $HARNESS_OUT/screenshots. Nothing waits without a timeout.
+#
+# The steps:
+#   drv COMMAND ARGS...   one driver command (guidriver.exe: `drv help` lists them):
+#                         prints the answer; a failed command fails the case.
+#                         Windows are named by caption; message boxes apart (box,
+#                         answer). Default timeout 5 s (`drv timeout MS`).
+#   drv_try ...           the same, but a failure only returns status 1
+#   app_start NAME [ARGS] starts bin/NAME.exe (or a path to an .exe) in the Wine
+#                         desktop "suite" (800x600, with captions)
+#   sim_start COMn ARGS   device-sim on a new line linked as COMn (ARGS as for
+#                         device-sim: --loader, --expect, --flash, --log, faults);
+#                         writes $case_dir/COMn.report when it ends
+#   sim_stop COMn         ends it (if still running) and checks its exit status:
+#                         0, or the one given by `sim_stop COMn STATUS`
+#   sim_wait COMn [S]     waits up to S seconds (30) for it to end by itself
+#   sim_field COMn KEY    a line of its report ("result", "frames received", ...)
+#   port_missing COMn     COMn's device is gone (opening it fails)
+#   expect_eq A B WHAT    fails the case unless A = B
+#   expect_match A RE WHAT  ... unless A matches the extended regular expression RE
+#   fail MESSAGE          fails the case
+#   screenshot NAME [WIN] saves the screen (or window WIN) as NAME.png
+#   grab                  captures the screen for the pixel reads below
+#   pixel X Y             colour RRGGBB of the last grab at screen point X, Y
+#   control_pixel WIN ID [DX DY]  colour inside control ID (default its centre;
+#                         DX, DY from its top-left corner; negative: from its right
+#                         or bottom edge)
+#   winpath PATH          a Unix path as Wine sees it (Z:\...)
+#
+# The environment (set by run.sh): WINE, HARNESS_BUILD (the Windows build),
+# HARNESS_NATIVE (the native build with bin/device-sim), HARNESS_OUT,
+# SUITE_WINE_PORT_DIR (COMn is linked there as comN: a pseudo-terminal of the relay
+# tests/wine/ptypair.c, or device-sim's own line while a case has one there).
+
+set -uo pipefail
+
+: "${WINE:?run the cases with tests/wine/run.sh}"
+: "${HARNESS_BUILD:?}" "${HARNESS_NATIVE:?}" "${HARNESS_OUT:?}" "${SUITE_WINE_PORT_DIR:?}"
+
+HARNESS_DESKTOP=suite
+HARNESS_DESKTOP_SIZE=800x600
+harness_file=$(basename "$0" .sh)
+harness_failed=()
+harness_passed=0
+harness_only=("$@")   # case names to run (default: all)
+mkdir -p "$HARNESS_OUT/screenshots"
+
+winpath() { # PATH: the path under Wine's drive Z:
+  local p
+  p=$(cd "$(dirname "$1")" 2>/dev/null && pwd)/$(basename "$1") || p=$1
+  printf 'Z:%s' "$p" | tr / '\\'
+}
+
+# Ends the case, also from inside a command substitution ($(drv ...)).
+harness_case_pid=
+fail() {
+  echo "    FAIL: $*" >&2
+  [ -n "$harness_case_pid" ] && [ "$BASHPID" != "$harness_case_pid" ] && kill -TERM "$harness_case_pid"
+  exit 1
+}
+
+expect_eq() { # actual expected what
+  [ "$1" = "$2" ] || fail "$3: got \"$1\", expected \"$2\""
+  echo "    ok: $3 = \"$2\""
+}
+
+expect_match() { # actual regex what
+  [[ $1 =~ $2 ]] || fail "$3: got \"$1\", expected a match of /$2/"
+  echo "    ok: $3 ~ /$2/"
+}
+
+# --- the driver, a co-process per case --------------------------------------------
+
+harness_driver_pid=
+harness_start_driver() {
+  coproc HARNESS_DRIVER { exec "$WINE" "$HARNESS_BUILD/harness/guidriver.exe" --desktop "$HARNESS_DESKTOP" 2>>"$case_dir/driver.err"; }
+  harness_driver_pid=$HARNESS_DRIVER_PID
+  local greeting
+  IFS= read -r -t 30 greeting <&"${HARNESS_DRIVER[0]}" || fail "the driver did not start (see $case_dir/driver.err)"
+  [ "${greeting%$'\r'}" = "ok ready" ] || fail "the driver: $greeting"
+}
+
+harness_quote() { # an argument as the driver reads it
+  local a=${1//\\/\\\\}
+  a=${a//\"/\\\"}
+  printf '"%s"' "${a//$'\n'/ }"
+}
+
+# drv_try COMMAND ARGS...: prints the answer; status 1 on "fail".
+drv_try() {
+  local line="" arg reply
+  for arg in "$@"; do line+="$(harness_quote "$arg") "; done
+  echo "> $line" >>"$case_dir/driver.log"
+  printf '%s\n' "$line" >&"${HARNESS_DRIVER[1]}"
+  # The driver keeps to the command's own timeout; this one only guards against a hang.
+  IFS= read -r -t 300 reply <&"${HARNESS_DRIVER[0]}" || fail "no answer from the driver to: $*"
+  reply=${reply%$'\r'}
+  echo "< $reply" >>"$case_dir/driver.log"
+  case $reply in
+    ok) return 0 ;;
+    "ok "*) harness_unescape "${reply#ok }"; return 0 ;;
+    "fail "*) harness_unescape "${reply#fail }" >&2; echo >&2; return 1 ;;
+    *) fail "driver answered: $reply" ;;
+  esac
+}
+
+harness_unescape() { # the driver's \n and \\ back to text
+  local s=$1 out="" c
+  while [ -n "$s" ]; do
+    c=${s:0:1}
+    if [ "$c" = '\' ]; then
+      case ${s:1:1} in n) out+=$'\n' ;; *) out+=${s:1:1} ;; esac
+      s=${s:2}
+    else
+      out+=$c
+      s=${s:1}
+    fi
+  done
+  printf '%s' "$out"
+}
+
+drv() {
+  local answer
+  if ! answer=$(drv_try "$@" 2>"$case_dir/drv.err"); then
+    fail "drv $*: $(cat "$case_dir/drv.err")"
+  fi
+  printf '%s' "$answer"
+}
+
+# --- programs ----------------------------------------------------------------------
+
+harness_programs=()
+app_start() { # NAME|PATH.exe [ARGS...]
+  local exe=$1; shift
+  case $exe in *.exe) ;; *) exe=$HARNESS_BUILD/bin/$exe.exe ;; esac
+  [ -f "$exe" ] || fail "no program $exe"
+  harness_programs+=("$(basename "$exe")")
+  "$WINE" explorer "/desktop=$HARNESS_DESKTOP,$HARNESS_DESKTOP_SIZE" "$(winpath "$exe")" "$@" \
+    >>"$case_dir/programs.log" 2>&1 &
+}
+
+# --- device-sim on a COM port --------------------------------------------------------
+
+declare -A harness_sim_pid=()
+harness_ports=()
+
+harness_port_link() { # COMn -> the link the registry maps COMn to
+  local n=${1#COM}
+  printf '%s/com%s' "$SUITE_WINE_PORT_DIR" "$n"
+}
+
+sim_start() { # COMn ARGS...
+  local port=$1; shift
+  local link
+  link=$(harness_port_link "$port")
+  harness_ports+=("$port")
+  rm -f "$link"
+  "$HARNESS_NATIVE/bin/device-sim" --link "$link" "$@" >"$case_dir/$port.report" 2>"$case_dir/$port.err" &
+  harness_sim_pid[$port]=$!
+  local _
+  for _ in $(seq 200); do [ -L "$link" ] && return 0; sleep 0.02; done
+  fail "device-sim on $port did not start: $(cat "$case_dir/$port.err")"
+}
+
+sim_wait() { # COMn [SECONDS]
+  local pid=${harness_sim_pid[$1]:-} _
+  [ -n "$pid" ] || fail "no device-sim on $1"
+  for _ in $(seq $(( ${2:-30} * 20 ))); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.05
+  done
+  fail "device-sim on $1 still running after ${2:-30} s"
+}
+
+sim_stop() { # COMn [EXPECTED-STATUS]
+  local pid=${harness_sim_pid[$1]:-} status=0
+  [ -n "$pid" ] || fail "no device-sim on $1"
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid" || status=$?
+  unset "harness_sim_pid[$1]"
+  [ "$status" -eq "${2:-0}" ] || fail "device-sim on $1 ended with status $status: $(grep -E '^(result|error)' "$case_dir/$1.report" | tr '\n' ';')"
+}
+
+sim_field() { # COMn KEY
+  sed -n "s/^$2: //p" "$case_dir/$1.report" | head -n 1
+}
+
+port_missing() { # COMn
+  harness_ports+=("$1")
+  rm -f "$(harness_port_link "$1")"
+}
+
+# Gives COMn a fresh line of the relay again.
+harness_restore_port() {
+  local name
+  name=com${1#COM}
+  local done_file=$SUITE_WINE_PORT_DIR/control.done before
+  before=$(cat "$done_file")
+  echo "hangup $name" >"$SUITE_WINE_PORT_DIR/control"
+  local _
+  for _ in $(seq 100); do [ "$(cat "$done_file")" != "$before" ] && break; sleep 0.02; done
+}
+
+# --- screen -------------------------------------------------------------------------
+
+screenshot() { # NAME [WIN]
+  local file=$HARNESS_OUT/screenshots/$1.png crop=()
+  if [ $# -ge 2 ]; then
+    local x y w h
+    read -r x y w h <<<"$(drv rect "$2" 0)"
+    crop=(-crop "${w}x${h}+$x+$y")
+  fi
+  import -window root "${crop[@]}" "$file" 2>>"$case_dir/import.err" || fail "screenshot $1 failed"
+  cp "$file" "$case_dir/"
+  echo "    screenshot: $file"
+}
+
+grab() {
+  import -window root "$case_dir/grab.ppm" 2>>"$case_dir/import.err" || fail "screen grab failed"
+}
+
+pixel() { # X Y: RRGGBB of the last grab
+  convert "$case_dir/grab.ppm" -crop "1x1+$1+$2" -depth 8 -format '%[hex:p{0,0}]' info:- 2>>"$case_dir/import.err"
+}
+
+control_pixel() { # WIN ID [DX DY]
+  local x y w h px py
+  read -r x y w h <<<"$(drv rect "$1" "$2")"
+  if [ $# -ge 4 ]; then
+    px=$(( $3 < 0 ? x + w + $3 : x + $3 ))
+    py=$(( $4 < 0 ? y + h + $4 : y + $4 ))
+  else
+    px=$(( x + w / 2 )) py=$(( y + h / 2 ))
+  fi
+  pixel "$px" "$py"
+}
+
+# --- cases --------------------------------------------------------------------------
+
+harness_cleanup() {
+  local program port
+  if [ -n "$harness_driver_pid" ]; then
+    for program in "${harness_programs[@]}"; do drv_try killexe "$program" >/dev/null 2>&1; done
+    printf 'quit\n' >&"${HARNESS_DRIVER[1]}" 2>/dev/null
+    wait "$harness_driver_pid" 2>/dev/null
+  fi
+  for port in "${!harness_sim_pid[@]}"; do
+    kill -TERM "${harness_sim_pid[$port]}" 2>/dev/null
+    wait "${harness_sim_pid[$port]}" 2>/dev/null
+  done
+  for port in "${harness_ports[@]}"; do harness_restore_port "$port"; done
+}
+
+gui_case() { # NAME FUNCTION
+  local name=$1 fn=$2
+  if [ ${#harness_only[@]} -gt 0 ] && ! printf '%s\n' "${harness_only[@]}" | grep -qxF -- "$name"; then
+    return 0
+  fi
+  echo "--- $harness_file: $name"
+  local dir
+  dir=$HARNESS_OUT/$harness_file/$(echo "$name" | tr -c 'A-Za-z0-9_.\n-' '_')
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  local start=$SECONDS
+  if (
+    case_dir=$dir
+    harness_case_pid=$BASHPID
+    trap harness_cleanup EXIT
+    trap 'exit 1' TERM
+    harness_start_driver
+    "$fn"
+  ); then
+    echo "--- passed ($(( SECONDS - start )) s)"
+    harness_passed=$(( harness_passed + 1 ))
+  else
+    echo "--- FAILED: $name (output in $dir)"
+    harness_failed+=("$name")
+  fi
+}
+
+gui_done() {
+  if [ ${#harness_failed[@]} -gt 0 ]; then
+    echo "$harness_file: ${#harness_failed[@]} failed: ${harness_failed[*]}"
+    exit 1
+  fi
+  echo "$harness_file: $harness_passed passed"
+}
