@@ -24,10 +24,10 @@ PortTarget ResolvePortName(const std::string& name)
     const std::string com = "COM" + std::to_string(portnr);
     if (value && *value) {
         target.device = value;
-        target.origin = com + " is $" + variable;
+        target.origin = target.device + ", from $" + variable;
     } else {
         target.device = "/dev/ttyS" + std::to_string(portnr - 1);
-        target.origin = com + " means " + target.device + "; set " + variable + " to choose another device";
+        target.origin = target.device + ", the default for " + com + "; set " + variable + " to choose another device";
     }
     return target;
 }
