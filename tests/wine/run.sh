@@ -140,7 +140,10 @@ fi
 } | iconv -f UTF-8 -t UTF-16 >"$work/fonts.reg"
 "$wine" regedit /S "$(printf 'Z:%s' "$work/fonts.reg" | tr / '\\')"
 "$wineserver" -k
-"$wineserver" -p   # stays up between programs; killed at the end
+# It stays up between programs (killed at the end). Its output goes to a log: it dumps
+# its objects there when it gets SIGHUP, which it does when it holds a pseudo-terminal
+# that device-sim closes.
+"$wineserver" -p 2>>"$work/wineserver.log" >&2
 rm -f "$ports/missing$missing_port"
 
 export SUITE_WINE_PEER_OFFSET=$peer_offset

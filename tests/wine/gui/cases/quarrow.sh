@@ -67,7 +67,7 @@ case_update_needs_a_file() {
   expect_eq "$(drv answer $Q)" "Please open update file first!" "UPDATE before a file"
   drv close $Q
   drv gone $Q
-  sim_wait COM1 10
+  # The device heard nothing, so it is still waiting.
   sim_stop COM1 2
   expect_eq "$(sim_field COM1 'frames received')" 0 "frames sent"
 }
@@ -86,9 +86,10 @@ case_two_pages() {
   expect_eq "$(drv progress $Q $BAR)" "50 0 100" "progress bar at page 1 of 2"
   # Half the bar is filled: its colour at a quarter of the width, not at three quarters.
   grab
-  local filled empty
-  filled=$(control_pixel $Q $BAR "$(( $(drv rect $Q $BAR | cut -d' ' -f3) / 4 ))" 5)
-  empty=$(control_pixel $Q $BAR "$(( $(drv rect $Q $BAR | cut -d' ' -f3) * 3 / 4 ))" 5)
+  local filled empty width
+  width=$(drv rect $Q $BAR | cut -d' ' -f3)
+  filled=$(control_pixel $Q $BAR $(( width / 4 )) 5)
+  empty=$(control_pixel $Q $BAR $(( width * 3 / 4 )) 5)
   [ "$filled" != "$empty" ] || fail "the bar looks the same at 1/4 and 3/4 ($filled)"
   echo "    ok: bar filled ($filled) to the left, empty ($empty) to the right"
   screenshot quarrow-writing $Q
