@@ -120,6 +120,12 @@ if [ ! -f "$WINEPREFIX/.suite-ready" ]; then
   touch "$WINEPREFIX/.suite-ready"
 fi
 
+# This Wine does not load the fonts of its own data folder; the caption buttons need
+# Marlett (Debian fonts-wine), so it goes where Wine looks: the prefix's Fonts folder.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+
 # The port mapping. Wine's mount manager turns these values into its device links
 # when its services start, so the server is restarted after the import.
 {
