@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ public:
             item.x = ReadShort(), item.y = ReadShort(), item.cx = ReadShort(), item.cy = ReadShort();
             item.id = extended ? static_cast<int>(static_cast<std::int32_t>(Read32())) : static_cast<short>(Read16());
             item.cls = ReadNameOrOrdinal();
+            // Class names are case-blind (the resource compiler writes them upper-case).
+            for (wchar_t& c : item.cls)
+                c = static_cast<wchar_t>(towlower(c));
             item.text = ReadNameOrOrdinal();
             Skip(Read16());  // creation data
             t.items.push_back(item);
@@ -103,7 +107,7 @@ private:
         if (Peek16(0) == 0xFFFF) {
             Skip(2);
             wchar_t text[8];
-            swprintf(text, 8, L"#%04X", Read16());
+            swprintf(text, 8, L"#%04x", Read16());
             return text;
         }
         return ReadString();
@@ -219,7 +223,7 @@ TEST_P(FlashToolResources, AboutBoxItemIconAndVersion) {
             icon = true;
             EXPECT_EQ(i.x, 11);
             EXPECT_EQ(i.y, 17);
-            EXPECT_EQ(i.text, L"#0080") << "the icon shows resource 128";
+            EXPECT_EQ(i.text, L"#0080") << "the icon shows resource 128";  // 0x80 = 128
         } else if (i.cls == kStatic && i.x == 40 && i.y == 10) {
             version = true;
             EXPECT_EQ(Narrow(i.text), name + " 1.0 版");
