@@ -59,6 +59,8 @@ configure_build build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cma
 # The users' computers are 32-bit Windows: that build must be free of warnings.
 configure_build build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_C_FLAGS=-Werror -DBUILD_TESTING=OFF
+# Each program is one .exe that needs only Windows' own DLLs.
+scripts/check_imports.sh build-win64 build-win32
 
 step "Windows tests under Wine"
 # Own Xvfb, a Wine prefix under build-win64/wine, COM1..COM8 on pseudo-terminals.

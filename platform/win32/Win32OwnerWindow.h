@@ -11,6 +11,14 @@
 // cross-thread exchange, and the helper hands the bytes to the owner window one by
 // one on the owner's thread (a same-thread SendMessageA, that is a direct call of
 // the window procedure). One thread switch per batch instead of per byte.
+//
+// Timers: SetTimer rounds periods below 10 ms up to 10 ms or more (a 1 ms timer
+// ticks 64 to 100 times a second). Shorter periods run on a high-resolution waitable
+// timer on a thread of their own where the system has one, else on a 1 ms multimedia
+// timer; each tick is posted to the helper, which hands it to the window as WM_TIMER.
+// At most one tick of a timer is queued at a time (a late owner gets one tick, not a
+// pile), and since they are posted messages they keep coming while a message box or
+// the file-open dialog runs its own message loop.
 #pragma once
 
 #include "platform/OwnerWindow.h"
@@ -20,6 +28,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 
 class Win32OwnerWindow : public OwnerWindow {
 public:
@@ -51,8 +61,15 @@ public:
     void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
                         std::intptr_t lParam) override;
     bool PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    // Periods below FAST_TIMER_LIMIT_MS run on a fast timer (see above).
     bool SetOwnerTimer(unsigned id, unsigned periodMs) override;
     void KillOwnerTimer(unsigned id) override;
+
+    // Periods below this many milliseconds don't go to SetTimer.
+    static constexpr unsigned FAST_TIMER_LIMIT_MS = 10;
+    // The source of fast ticks on this system: "waitable" (high-resolution waitable
+    // timer) or "multimedia".
+    static const char* FastTimerSource();
     void DeliverSentMessages(unsigned maxWaitMs) override;
 
 private:
@@ -72,4 +89,12 @@ private:
     Handler m_handler;
     // The owner's thread.
     DWORD m_ownerThreadId = 0;
+
+    // Timers with periods below FAST_TIMER_LIMIT_MS, by id (owner's thread only).
+    std::map<unsigned, std::unique_ptr<class FastTimer>> m_fastTimers;
+    // Stops every fast timer; their queued ticks are dropped on arrival.
+    void StopFastTimers();
+    // A fast timer's tick reached the helper: hands it to the window if the timer that
+    // posted it still runs.
+    void DeliverFastTick(unsigned id, std::uintptr_t serial);
 };

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Solvane.exe driven as a person drives it, against device-sim on the COM ports.
+. "$(dirname "$0")/../harness.sh"
+iap_program=Solvane
+. "$(dirname "$0")/../iap_cases.sh"
+
+gui_case "update of a 3-block image" case_update_three_blocks
+gui_case "COM1 missing at start-up" case_com1_missing_at_start
+gui_case "pick of a missing port, then of a working one" case_pick_missing_then_working_port
+gui_case "About box from the system menu" case_about_box
+gui_case "path line and screenshot" case_path_line_and_screenshot
+gui_done

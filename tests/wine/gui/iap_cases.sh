@@ -1,0 +1,140 @@
+# The cases that Solvane and Tirell share (one dialog class, two programs). Sourced by
+# cases/solvane.sh and cases/tirell.sh after harness.sh, with iap_program set to
+# Solvane or Tirell; the program's control ids and texts follow from it.
+
+case $iap_program in
+  Solvane)
+    iap_loader=solvane; iap_open=1000; iap_progress=1001; iap_ports=1002
+    iap_path=1003; iap_status=1004; iap_complete="Update Complete!"; iap_label="Update progress" ;;
+  Tirell)
+    iap_loader=tirell; iap_open=1002; iap_progress=1007; iap_ports=1001
+    iap_path=1003; iap_status=1006; iap_complete="Update complete!"; iap_label="Update Progress" ;;
+  *) echo "iap_cases.sh: iap_program must be Solvane or Tirell" >&2; exit 2 ;;
+esac
+iap_file_title="选择下载的程序"
+
+# An image of N random bytes at PATH.
+iap_image() { # path bytes
+  mkdir -p "$(dirname "$1")"
+  head -c "$2" /dev/urandom >"$1"
+}
+
+# The image padded with 0xFF to whole 128-byte blocks.
+iap_padded() { # image output
+  local size blocks
+  size=$(stat -c %s "$1")
+  blocks=$(( (size + 127) / 128 ))
+  { cat "$1"; head -c $(( blocks * 128 - size )) /dev/zero | tr '\0' '\377'; } >"$2"
+}
+
+# Starts the program and waits for its dialog and the port line.
+iap_start() { # expected status line
+  app_start "$iap_program"
+  drv wait "$iap_program" 15000 >/dev/null
+  drv waittext "$iap_program" "$iap_status" "$1"
+}
+
+# Loads FILE through the Open file button and the file-open dialog.
+iap_load() { # file
+  drv click "$iap_program" "$iap_open"
+  drv openfile "$iap_file_title" "$(winpath "$1")"
+  drv waittext "$iap_program" "$iap_path" "open file route:$(winpath "$1")"
+}
+
+# A 3-block update (300 bytes). The user loads the file, then picks the port where the
+# device's loader announces itself (a start reply with no image loaded would end at
+# once with the completion box). The device waits before each reply so that every
+# position of the bar can be seen. The flash must hold the image and 0xFF filler.
+case_update_three_blocks() {
+  local image=$case_dir/firmware.bin
+  iap_image "$image" 300
+  iap_start "Open serial success!"
+  expect_eq "$(drv selected "$iap_program" "$iap_ports")" COM1 "port at start-up"
+  expect_eq "$(drv items "$iap_program" "$iap_ports")" "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8" "port list"
+  expect_eq "$(drv progress "$iap_program" "$iap_progress")" "0 0 100" "bar before the update"
+  iap_load "$image"
+  sim_start COM2 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin" --log "$case_dir/COM2.log" --delay 700 "$@"
+  drv pick "$iap_program" "$iap_ports" COM2
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  drv waitprogress "$iap_program" "$iap_progress" 33 20000
+  drv waitprogress "$iap_program" "$iap_progress" 66 5000
+  drv waitprogress "$iap_program" "$iap_progress" 100 5000
+  expect_eq "$(drv answer "$iap_program" 1 10000)" "$iap_complete" "completion box"
+  sim_wait COM2 10
+  sim_stop COM2
+  expect_eq "$(sim_field COM2 result)" complete "device's run"
+  iap_padded "$image" "$case_dir/expected.bin"
+  head -c 384 "$case_dir/flash.bin" >"$case_dir/flash-head.bin"
+  cmp "$case_dir/flash-head.bin" "$case_dir/expected.bin" || fail "the device's flash differs from the image"
+  # Past the image the flash stays erased.
+  if [ "$(tail -c +385 "$case_dir/flash.bin" | tr -d '\377' | wc -c)" -ne 0 ]; then
+    fail "the device's flash was written past the image"
+  fi
+  echo "    ok: flash = image + 0xFF filler"
+}
+
+# COM1 missing: the box before the dialog, the status line, and a dialog that works.
+case_com1_missing_at_start() {
+  port_missing COM1
+  app_start "$iap_program"
+  expect_eq "$(drv answer "$iap_program" 1 15000)" "Serial port is not found !" "start-up box"
+  drv wait "$iap_program" >/dev/null
+  expect_eq "$(drv text "$iap_program" "$iap_status")" "Open serial fail!" "status line"
+  drv nobox "$iap_program"
+}
+
+# A pick of a missing port, then of a working one, which then updates.
+case_pick_missing_then_working_port() {
+  local image=$case_dir/one-block.bin
+  iap_image "$image" 100
+  port_missing COM3
+  sim_start COM4 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin" --log "$case_dir/COM4.log"
+  iap_start "Open serial success!"
+  drv pick "$iap_program" "$iap_ports" COM3
+  expect_eq "$(drv answer "$iap_program" 1 10000)" \
+    "Can't found the serial port or serial port is already use!" "box after the pick"
+  drv waittext "$iap_program" "$iap_status" "Open serial fail!"
+  iap_load "$image"
+  drv pick "$iap_program" "$iap_ports" COM4
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  expect_eq "$(drv answer "$iap_program" 1 20000)" "$iap_complete" "completion box"
+  drv waitprogress "$iap_program" "$iap_progress" 100
+  sim_wait COM4 10
+  sim_stop COM4
+  expect_eq "$(sim_field COM4 result)" complete "device's run on COM4"
+}
+
+# The About box from the system menu, its texts, a screenshot of it and of the dialog.
+case_about_box() {
+  iap_start "Open serial success!"
+  local about="关于 $iap_program"
+  drv sysmenu "$iap_program" 16
+  drv wait "$about" >/dev/null
+  expect_eq "$(drv text "$about" 1101)" "$iap_program 1.0 版" "version line"
+  expect_eq "$(drv text "$about" 1)" "确定" "OK button"
+  screenshot "$(echo "$iap_program" | tr A-Z a-z)-about" "$about"
+  drv click "$about" 1
+  drv gone "$about"
+  # Any command from 16 to 31 opens it.
+  drv sysmenu "$iap_program" 31
+  drv wait "$about" >/dev/null
+  drv close "$about"
+  drv gone "$about"
+  expect_eq "$(drv text "$iap_program" 0)" "$iap_program" "caption"
+}
+
+# A file in a folder named in Chinese: the path line shows its path; the screenshot of
+# the dialog shows the line and the label.
+case_path_line_and_screenshot() {
+  local image=$case_dir/固件目录/程序.bin
+  iap_image "$image" 200
+  iap_start "Open serial success!"
+  expect_match "$(drv children "$iap_program")" "$iap_label" "label of the bar"
+  iap_load "$image"
+  # A second file replaces the whole line.
+  local second=$case_dir/second.hex
+  iap_image "$second" 10
+  iap_load "$second"
+  iap_load "$image"
+  screenshot "$(echo "$iap_program" | tr A-Z a-z)-main" "$iap_program"
+}
