@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -72,11 +71,8 @@ void QuarrowDlg::OpenSelectedPort() {
 }
 
 void QuarrowDlg::OpenFile() {
-    std::vector<FileFilter> filters;
-    for (const auto& filter : FLASH_FILE_FILTERS)
-        filters.push_back({filter.label, filter.pattern});
     std::string path;
-    if (!ChooseFileToOpen(Handle(), FLASH_TEXT_FILE_DIALOG_TITLE, filters, path))
+    if (!ChooseFileToOpen(Handle(), FLASH_TEXT_FILE_DIALOG_TITLE, FLASH_FILE_FILTERS, path))
         return;  // cancelled: an image loaded before stays
     // Bytes beyond the image's limit would be ignored: they are not read at all.
     const FileHead head = ReadFileHead(path, FLASH_IMAGE_SIZE);
