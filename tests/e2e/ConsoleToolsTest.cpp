@@ -213,8 +213,9 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
     EXPECT_TRUE(Contains(erase.tool.err, "stopped at erase frame 1 of 1008 (address 0x0400)")) << erase.tool.err;
     EXPECT_TRUE(Contains(erase.tool.err, "\"*EOK-\"")) << erase.tool.err;
 
-    // A cut acknowledgement that is never repeated; no --timeout at all (wait for ever).
-    Outcome cut = Run("solvane", SOLVANE, {"--cut-reply", "3"}, image, 0, stall);
+    // A cut acknowledgement that is never repeated: the device falls silent, and the
+    // stall limit ends the run before the longer --timeout.
+    Outcome cut = Run("solvane", SOLVANE, {"--cut-reply", "3"}, image, 5, stall);
     ExpectFailure(cut, "Update Complete!");
     EXPECT_EQ(cut.tool.exitStatus, 1);
     EXPECT_LT(cut.toolSeconds, 3.5);
@@ -226,7 +227,7 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
     EXPECT_TRUE(Contains(cut.tool.err, ": 3 of 6 blocks, 384 bytes")) << cut.tool.err;
 
     const std::string flash = WriteFile("flash.img", Pattern(5000, 22));
-    Outcome quarrowCut = Run("quarrow", QUARROW, {"--cut-reply", "20"}, flash, 0, stall);
+    Outcome quarrowCut = Run("quarrow", QUARROW, {"--cut-reply", "20"}, flash, 5, stall);
     ExpectFailure(quarrowCut, "Updata success!");
     EXPECT_EQ(quarrowCut.tool.exitStatus, 1);
     EXPECT_TRUE(Contains(quarrowCut.tool.err, "stopped at page 1 of 3, write frame 4 of 16")) << quarrowCut.tool.err;
