@@ -3,7 +3,7 @@
 # device-sim, with the line emulated at 115200 baud, beside the console tools' figures
 # from the same run (bench/tools_bench.sh). Run it through the Wine test set-up:
 #
-#   tests/wine/run.sh build-win64 bench/wine_dialogs_bench.sh [-- quarrow|dunmere|console]
+#   tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh [-- quarrow|dunmere|console]
 #
 # The programs are driven as a person drives them (tests/wine/gui/harness.sh): pick
 # the image, press UPDATE or ERASE, wait for the closing box. Measured time: device-
@@ -11,10 +11,10 @@
 # the device's last acknowledgement. Physical limit: the wire time of every byte both
 # ways (10 bits a byte). Prints the ratio limit / measured; asserts nothing about it.
 # QUARROW_PAGES sets Quarrow's image size (default 64 pages).
-. "$(dirname "$0")/../tests/wine/gui/harness.sh"
+. "$(dirname "$0")/../../tests/wine/gui/harness.sh"
 
 pages=${QUARROW_PAGES:-64}
-results=$HARNESS_OUT/wine_dialogs_bench.txt
+results=$HARNESS_OUT/flash_tools_bench.txt
 : >"$results"
 
 # The figures of one run from device-sim's report of `port`.
@@ -67,7 +67,7 @@ bench_dunmere() {
 }
 
 bench_console() {
-  "$(dirname "$0")/tools_bench.sh" --build "$HARNESS_NATIVE" --pages "$pages" dunmere quarrow \
+  "$(dirname "$0")/../tools_bench.sh" --build "$HARNESS_NATIVE" --pages "$pages" dunmere quarrow \
     >"$case_dir/tools_bench.txt" 2>&1 || echo "    (a console tool missed its target or failed)"
   cat "$case_dir/tools_bench.txt"
   grep -E '^(dunmere|quarrow) ' "$case_dir/tools_bench.txt" |
