@@ -1,5 +1,6 @@
 #include "controls/SkinButton.h"
 
+#include "controls/GdiHelpers.h"
 #include "shell/Reflect.h"
 
 #include <commctrl.h>
@@ -11,33 +12,13 @@
 
 namespace {
 
-constexpr UINT_PTR SUBCLASS_ID = 0x534B; // identifies our subclass on the window
+// Window properties of an attached button: the object, and the procedure it replaced
+// (kept apart, so that the window still works if it outlives a chained object).
+constexpr const wchar_t* PROP_OBJECT = L"SkinButton";
+constexpr const wchar_t* PROP_SUPER = L"SkinButton.super";
 
 skin::Box ToBox(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 RECT ToRect(const skin::Box& b) { return {b.left, b.top, b.right, b.bottom}; }
-
-void FrameWithColour(HDC hdc, const RECT& rect, COLORREF colour)
-{
-    HBRUSH brush = CreateSolidBrush(colour);
-    FrameRect(hdc, &rect, brush);
-    DeleteObject(brush);
-}
-
-// A one-pixel frame: top and left in `topLeft`, bottom and right in `bottomRight`.
-void Draw3dRect(HDC hdc, const RECT& r, COLORREF topLeft, COLORREF bottomRight)
-{
-    const COLORREF saved = GetBkColor(hdc);
-    auto fill = [hdc](LONG left, LONG top, LONG right, LONG bottom, COLORREF colour) {
-        SetBkColor(hdc, colour);
-        RECT part{left, top, right, bottom};
-        ExtTextOutW(hdc, 0, 0, ETO_OPAQUE, &part, nullptr, 0, nullptr);
-    };
-    fill(r.left, r.top, r.right - 1, r.top + 1, topLeft);
-    fill(r.left, r.top, r.left + 1, r.bottom - 1, topLeft);
-    fill(r.right - 1, r.top, r.right, r.bottom, bottomRight);
-    fill(r.left, r.bottom - 1, r.right, r.bottom, bottomRight);
-    SetBkColor(hdc, saved);
-}
 
 // A line of pixels from `from` through `via` to `to` (LineTo leaves the end point out).
 void Polyline3(HDC hdc, COLORREF colour, POINT from, POINT via, POINT to)
@@ -113,6 +94,8 @@ SkinButton::~SkinButton()
     ReleaseImages(true);
     if (m_hHoverCursor != nullptr)
         DestroyCursor(m_hHoverCursor);
+    if (m_menu.GetSafeHmenu() != nullptr)
+        m_menu.DestroyMenu();
     if (m_hBackgroundBitmap != nullptr)
         DeleteObject(m_hBackgroundBitmap);
     if (m_hBackgroundDC != nullptr)
@@ -129,23 +112,31 @@ bool SkinButton::SubclassDlgItem(unsigned id, HWND hParent)
 
 bool SkinButton::SubclassButton(HWND hWnd)
 {
-    if (m_hWnd != nullptr || hWnd == nullptr || !IsWindow(hWnd))
+    if (m_hWnd != nullptr || hWnd == nullptr || !IsWindow(hWnd) || GetPropW(hWnd, PROP_OBJECT) != nullptr)
         return false;
     m_hWnd = hWnd;
     PreSubclassWindow();
-    if (!SetWindowSubclass(hWnd, SubclassProc, SUBCLASS_ID, reinterpret_cast<DWORD_PTR>(this))) {
-        m_hWnd = nullptr;
-        return false;
-    }
+    // The window procedure is replaced directly (not through the common controls'
+    // subclassing, which the classic version 5 library exports only by ordinal).
+    SetPropW(hWnd, PROP_OBJECT, this);
+    m_pfnSuper = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SkinButton::StaticWindowProc)));
+    SetPropW(hWnd, PROP_SUPER, reinterpret_cast<HANDLE>(m_pfnSuper));
     return true;
 }
 
 void SkinButton::Detach()
 {
-    if (m_hWnd != nullptr) {
-        RemoveWindowSubclass(m_hWnd, SubclassProc, SUBCLASS_ID);
-        m_hWnd = nullptr;
+    if (m_hWnd == nullptr)
+        return;
+    RemovePropW(m_hWnd, PROP_OBJECT);
+    // Put the old procedure back unless someone chained onto ours since; then ours
+    // stays and passes everything on.
+    if (GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinButton::StaticWindowProc)) {
+        SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        RemovePropW(m_hWnd, PROP_SUPER);
     }
+    m_hWnd = nullptr;
 }
 
 void SkinButton::PreSubclassWindow()
@@ -363,23 +354,27 @@ void SkinButton::DropHover()
     }
 }
 
-LRESULT CALLBACK SkinButton::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                          DWORD_PTR refData)
+LRESULT CALLBACK SkinButton::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<SkinButton*>(refData);
+    auto* self = static_cast<SkinButton*>(GetPropW(hWnd, PROP_OBJECT));
+    const auto super = reinterpret_cast<WNDPROC>(GetPropW(hWnd, PROP_SUPER));
+    if (self == nullptr) // detached while another procedure was chained onto ours
+        return super != nullptr ? CallWindowProcW(super, hWnd, message, wParam, lParam)
+                                : DefWindowProcW(hWnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         // The window goes; the object stays and may be attached again.
         self->Detach();
+        RemovePropW(hWnd, PROP_SUPER);
         self->m_hToolTip = nullptr; // owned by the button, destroyed with it
         self->m_bHot = FALSE;
-        return DefSubclassProc(hWnd, message, wParam, lParam);
+        return CallWindowProcW(super, hWnd, message, wParam, lParam);
     }
     return self->WindowProc(message, wParam, lParam);
 }
 
 LRESULT SkinButton::Default(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return DefSubclassProc(m_hWnd, message, wParam, lParam);
+    return CallWindowProcW(m_pfnSuper, m_hWnd, message, wParam, lParam);
 }
 
 LRESULT SkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -432,13 +427,17 @@ LRESULT SkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_GETDLGCODE:
         return Default(message, wParam, lParam) | (m_bIsDefault ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
     case WM_MENUCHAR: {
-        LRESULT answer = 0;
-        if (OnMenuChar(wParam, lParam, answer))
-            return answer;
+        const HMENU hMenu = reinterpret_cast<HMENU>(lParam);
+        if (SkinMenu::IsMenuRegistered(hMenu))
+            return SkinMenu::FindShortcut(LOWORD(wParam), HIWORD(wParam), hMenu);
         break;
     }
     case WM_MEASUREITEM:
-        if (lParam != 0 && OnMeasureItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
+        if (lParam != 0 && OnMeasureMenuItem(*reinterpret_cast<MEASUREITEMSTRUCT*>(lParam)))
+            return TRUE;
+        break;
+    case WM_DRAWITEM:
+        if (lParam != 0 && OnDrawMenuItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam)))
             return TRUE;
         break;
     case BM_SETSTYLE:
@@ -517,6 +516,68 @@ void SkinButton::OnClicked()
     }
 }
 
+BOOL SkinButton::SetMenu(UINT menuId, HWND hOwner)
+{
+    m_hMenuOwner = hOwner;
+    return m_menu.LoadFromResource(menuId);
+}
+
+BOOL SkinButton::SetMenu(const wchar_t* menuName, HWND hOwner)
+{
+    m_hMenuOwner = hOwner;
+    return m_menu.LoadFromResource(menuName);
+}
+
+void SkinButton::ShowDropDownMenu()
+{
+    RECT rect{};
+    GetWindowRect(m_hWnd, &rect);
+    m_bMenuShowing = TRUE;
+    Invalidate();
+    UpdateWindow(m_hWnd); // pressed before the menu's own loop takes over
+    const HMENU popup = GetSubMenu(m_menu.GetSafeHmenu(), 0);
+    UINT command = 0;
+    if (popup != nullptr)
+        command = static_cast<UINT>(TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
+                                                   rect.left, rect.bottom, 0, m_hWnd, nullptr));
+    m_bMenuShowing = FALSE;
+    Invalidate();
+    if (command != 0) {
+        const HWND owner = m_hMenuOwner != nullptr ? m_hMenuOwner : GetParent(m_hWnd);
+        PostMessageW(owner, WM_COMMAND, LOWORD(command), 0);
+    }
+}
+
+bool SkinButton::OnMeasureMenuItem(MEASUREITEMSTRUCT& item)
+{
+    if (item.CtlType != ODT_MENU)
+        return false;
+    const HMENU popup = reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.itemID));
+    if (IsMenu(popup) && SkinMenu::IsMenuRegistered(popup)) {
+        m_menu.MeasureItem(item);
+        return true;
+    }
+    // Any other item of a skinned menu is measured by the menu that holds it.
+    if (SkinMenu* owner = SkinMenu::OwnerOfRecord(reinterpret_cast<const MenuItemData*>(item.itemData))) {
+        owner->MeasureItem(item);
+        return true;
+    }
+    return false;
+}
+
+bool SkinButton::OnDrawMenuItem(const DRAWITEMSTRUCT& item)
+{
+    if (item.CtlType != ODT_MENU)
+        return false;
+    SkinMenu* menu = SkinMenu::FromHandle(reinterpret_cast<HMENU>(item.hwndItem));
+    if (menu == nullptr)
+        menu = SkinMenu::OwnerOfRecord(reinterpret_cast<const MenuItemData*>(item.itemData));
+    if (menu == nullptr)
+        return false;
+    menu->DrawItem(item);
+    return true;
+}
+
 void SkinButton::OnEnable(bool enabled)
 {
     if (enabled)
@@ -578,9 +639,9 @@ int SkinButton::PaintFace(HDC hdc, const RECT& rect)
 int SkinButton::PaintEdge(HDC hdc, const RECT& rect)
 {
     if (m_bPressedLook)
-        Draw3dRect(hdc, rect, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_BTNHIGHLIGHT));
+        skin::Draw3dRect(hdc, rect, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_BTNHIGHLIGHT));
     else
-        Draw3dRect(hdc, rect, GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW));
+        skin::Draw3dRect(hdc, rect, GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW));
     return ButtonOk;
 }
 
@@ -662,7 +723,7 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item)
     RECT work = item.rcItem;
     SetBkMode(hdc, TRANSPARENT);
     if (!m_bFlat && (m_bFocusedLook || m_bIsDefault)) {
-        FrameWithColour(hdc, work, RGB(0, 0, 0));
+        skin::FrameSolid(hdc, work, RGB(0, 0, 0));
         InflateRect(&work, -1, -1);
     }
 
@@ -678,7 +739,7 @@ void SkinButton::DrawItem(const DRAWITEMSTRUCT& item)
             if (m_bDrawEdge)
                 PaintEdge(hdc, work);
         } else {
-            FrameWithColour(hdc, work, GetSysColor(COLOR_BTNSHADOW));
+            skin::FrameSolid(hdc, work, GetSysColor(COLOR_BTNSHADOW));
         }
     } else if (m_bFlat) {
         if (m_bHot && m_bDrawEdge)

@@ -4,6 +4,9 @@
 // beside the caption, a tooltip, a hover cursor, a drop-down menu or a link target
 // opened by the shell.
 //
+// A drop-down menu (SetMenu) opens below the button on a click; the command chosen
+// is posted to the menu's owner window as WM_COMMAND.
+//
 // It attaches to a button that already exists in a dialog (SubclassDlgItem), makes
 // it owner-drawn and subclasses its window procedure. The dialog hands WM_DRAWITEM,
 // WM_MEASUREITEM, WM_COMMAND notifications and WM_CTLCOLOR* back to the button as
@@ -13,6 +16,7 @@
 #pragma once
 
 #include "controls/ButtonRules.h"
+#include "controls/SkinMenu.h"
 
 #include <windows.h>
 
@@ -92,6 +96,14 @@ public:
     bool IsDefault() const { return m_bIsDefault != FALSE; }
     bool IsFlat() const { return m_bFlat != FALSE; }
 
+    // Drop-down menu: loads the menu resource (its popup at position 0 is what opens)
+    // and names the window that receives the chosen command (the parent when null).
+    // Answers what loading answers.
+    BOOL SetMenu(UINT menuId, HWND hOwner = nullptr);
+    BOOL SetMenu(const wchar_t* menuName, HWND hOwner = nullptr);
+    SkinMenu& GetMenu() { return m_menu; }
+    bool IsMenuShowing() const { return m_bMenuShowing != FALSE; }
+
     // Leaves the hot state (flat buttons only) and repaints.
     void DropHover();
 
@@ -110,17 +122,6 @@ protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Drop-down menu seam: whether a menu is attached, and opening it on a click.
-    // Without a menu a click goes on to the link target.
-    virtual bool HasDropDownMenu() const { return false; }
-    virtual void ShowDropDownMenu() {}
-    // WM_MENUCHAR and WM_MEASUREITEM for menus the button recognises; false: not one.
-    virtual bool OnMenuChar(WPARAM, LPARAM, LRESULT&) { return false; }
-    virtual bool OnMeasureItem(MEASUREITEMSTRUCT&) { return false; }
-
-    // Pressed look while the drop-down menu is open.
-    BOOL m_bMenuShowing = FALSE;
-
 private:
     struct ButtonIcon {
         HICON hIcon;
@@ -134,15 +135,17 @@ private:
         HBITMAP hMask;
     };
 
-    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR refData);
+    static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Detach();
     void PreSubclassWindow();
     void Invalidate();
     void OnMouseMove(WPARAM wParam, LPARAM lParam);
     void OnClicked();
     void OnEnable(bool enabled);
-    void OnSetStyle(WPARAM wParam, LPARAM lParam);
+    bool HasDropDownMenu() const { return m_menu.GetSafeHmenu() != nullptr; }
+    void ShowDropDownMenu();
+    bool OnMeasureMenuItem(MEASUREITEMSTRUCT& item);
+    bool OnDrawMenuItem(const DRAWITEMSTRUCT& item);
     void PaintParentBackground(HDC hdc);
     void DiscardBackground();
     void DrawIconImage(HDC hdc, bool hasCaption, const RECT& item, skin::Box& caption);
@@ -150,6 +153,7 @@ private:
     skin::ImagePlacement Place(bool hasCaption, const RECT& item, skin::Box& caption, int width, int height) const;
 
     HWND m_hWnd = nullptr;
+    WNDPROC m_pfnSuper = nullptr;      // the button's own window procedure
 
     BOOL m_bGreyDisabledBitmap = TRUE; // disabled bitmap drawn in the system's disabled style
     BOOL m_bFlat = TRUE;               // flat look: no bevel at rest, hover tracking on
@@ -164,6 +168,9 @@ private:
     BOOL m_bDrawEdge = TRUE;           // flat: thin edge when hot or pressed
     BOOL m_bDrawFlatFocus = FALSE;     // flat: dotted focus rectangle too
     COLORREF m_colors[skin::ColorSlotCount] = {};
+    HWND m_hMenuOwner = nullptr;       // receives WM_COMMAND for a chosen menu item
+    BOOL m_bMenuShowing = FALSE;       // the drop-down menu is open: drawn pressed
+    SkinMenu m_menu;                   // drop-down menu (empty: none)
     HCURSOR m_hHoverCursor = nullptr;  // owned
     HWND m_hToolTip = nullptr;
     HDC m_hBackgroundDC = nullptr;     // copy of the parent's background (transparent mode)

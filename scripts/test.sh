@@ -66,4 +66,8 @@ step "Windows tests under Wine"
 # Own Xvfb, a Wine prefix under build-win64/wine, COM1..COM8 on pseudo-terminals.
 tests/wine/run.sh build-win64
 
+step "Windows benchmark under Wine (figures only)"
+tests/wine/run.sh build-win64 bench/wine/solvane_bench.sh
+tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh
+
 step "all tests passed"

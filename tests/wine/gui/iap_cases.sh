@@ -138,3 +138,70 @@ case_path_line_and_screenshot() {
   iap_load "$image"
   screenshot "$(echo "$iap_program" | tr A-Z a-z)-main" "$iap_program"
 }
+
+# Grabs the screen again and again for SECONDS (at least twice) and prints
+# "SECONDS COLOUR" for the screen point X, Y in each grab (the grabs first, the slow
+# pixel reads afterwards).
+iap_sample() { # x y seconds
+  local i=0 end
+  end=$(( $(date +%s%N) + ${3/./} * 100000000 ))  # SECONDS with one decimal
+  while [ $i -lt 2 ] || [ "$(date +%s%N)" -lt "$end" ]; do
+    i=$(( i + 1 ))
+    import -window root "$case_dir/sample$i.ppm" 2>>"$case_dir/import.err" || fail "screen grab failed"
+    date +%s.%N >"$case_dir/sample$i.time"
+  done
+  local count=$i
+  for i in $(seq "$count"); do
+    printf '%s %s\n' "$(cat "$case_dir/sample$i.time")" \
+      "$(convert "$case_dir/sample$i.ppm" -crop "1x1+$1+$2" -depth 8 -format '%[hex:p{0,0}]' info:-)"
+  done
+}
+
+# The distinct colours of samples, in order of first appearance, joined by spaces.
+iap_colours() { awk '{ if (!seen[$2]++) printf "%s%s", (n++ ? " " : ""), $2 }'; }
+# How often the colour changed from one sample to the next.
+iap_changes() { awk 'NR > 1 && $2 != last { n++ } { last = $2 } END { print n + 0 }'; }
+
+# The Open file button's face, read on the screen a few pixels in from its left edge
+# (clear of the caption and the focus rectangle): the start-up colours, the blinking
+# every 600 ms while no file is loaded (rest face yellow / navajo white, hot face
+# spring green / red), then the loaded colours, steady.
+case_button_colours() {
+  iap_start "Open serial success!"
+  local x y w h rect
+  rect=$(drv rect "$iap_program" "$iap_open")
+  read -r x y w h <<<"$rect"
+  local px=$(( x + 8 )) py=$(( y + h / 2 ))
+  drv hover "$iap_program" "$iap_ports"  # the pointer away from the button
+  # The button is the first tab stop of Solvane's dialog: focused at start.
+  if [ "$iap_program" = Solvane ]; then
+    expect_eq "$(drv focused "$iap_program")" "$iap_open" "focus at start-up"
+    expect_eq "$(iap_sample "$px" "$py" 0.1 | iap_colours)" FFFF00 "focused face at start-up"
+  fi
+
+  drv focus "$iap_program" "$iap_ports"
+  local samples
+  samples=$(iap_sample "$px" "$py" 3.5)
+  expect_match "$(echo "$samples" | iap_colours)" '^(FFFF00 FFDEAD|FFDEAD FFFF00)$' "blinking rest face"
+  [ "$(echo "$samples" | iap_changes)" -ge 3 ] || fail "the rest face changed less than 3 times in $(echo "$samples" | wc -l) samples"
+  # The time between the first and the last change, over the changes between them.
+  echo "$samples" | awk 'NR > 1 && $2 != last { if (!first) first = $1; at = $1; n++ } { last = $2 }
+    END { if (n > 1) printf "      blink: %d changes, one every %.0f ms (%d samples)\n", n, (at - first) * 1000 / (n - 1), NR }'
+
+  drv hover "$iap_program" "$iap_open"
+  samples=$(iap_sample "$px" "$py" 2.0)
+  expect_match "$(echo "$samples" | iap_colours)" '^(00FF7F FF0000|FF0000 00FF7F)$' "blinking hot face"
+
+  local image=$case_dir/image.bin
+  iap_image "$image" 128
+  iap_load "$image"
+  sleep 0.7  # the next blink tick puts the loaded colours
+  drv hover "$iap_program" "$iap_ports"
+  drv focus "$iap_program" "$iap_ports"
+  expect_eq "$(iap_sample "$px" "$py" 1.5 | iap_colours)" FFFF00 "loaded rest face, steady"
+  drv focus "$iap_program" "$iap_open"
+  expect_eq "$(iap_sample "$px" "$py" 0.5 | iap_colours)" FFFF00 "loaded focused face"
+  drv hover "$iap_program" "$iap_open"
+  expect_eq "$(iap_sample "$px" "$py" 1.0 | iap_colours)" FF0000 "loaded hot face, steady"
+  screenshot "$(echo "$iap_program" | tr A-Z a-z)-loaded" "$iap_program"
+}
