@@ -24,6 +24,20 @@ bool ParseSeconds(const std::string& text, double& out)
     return true;
 }
 
+// Reads a count: a non-negative decimal integer.
+bool ParseCount(const std::string& text, long& out)
+{
+    if (text.empty() || text[0] == '-' || text[0] == '+')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end != text.c_str() + text.size() || value < 0)
+        return false;
+    out = value;
+    return true;
+}
+
 } // namespace
 
 std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args,
@@ -33,11 +47,13 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
     std::vector<std::string> positional;
     bool portGiven = false;
     bool optionsEnded = false;
+    bool imageGiven = false;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             positional.push_back(arg);
+            imageGiven = true;
             continue;
         }
         if (arg == "--") {
@@ -82,6 +98,33 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
             if (!noValue())
                 return name + " takes no value";
             out.trace = true;
+        } else if (name == "--cut") {
+            if (!noValue())
+                return name + " takes no value";
+            out.cut = true;
+        } else if (name == "--json") {
+            if (!noValue())
+                return name + " takes no value";
+            out.json = true;
+        } else if (name == "--list-ports") {
+            if (!noValue())
+                return name + " takes no value";
+            out.listPorts = true;
+        } else if (name == "--stall") {
+            std::string text;
+            if (!takeValue(text))
+                return "--stall needs a number of seconds";
+            if (!ParseSeconds(text, out.stallSeconds))
+                return "--stall needs a number of seconds (0 or more), not \"" + text + "\"";
+        } else if (name == "--max-rejects") {
+            std::string text;
+            if (!takeValue(text))
+                return "--max-rejects needs a count";
+            if (!traits.rejectsFrames)
+                return "--max-rejects does not apply: the device never rejects a frame of " +
+                       std::string(traits.name);
+            if (!ParseCount(text, out.maxRejects))
+                return "--max-rejects needs a count (0 or more), not \"" + text + "\"";
         } else if (name == "--port" || name == "-p") {
             if (!takeValue(out.port))
                 return "--port needs a device (a path such as /dev/ttyUSB0, or COM1 to COM8)";
@@ -102,13 +145,23 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
 
     if (out.help || out.version)
         return {};
+    if (out.listPorts) {
+        if (portGiven || out.simulate || imageGiven)
+            return "--list-ports takes no device and no image";
+        return {};
+    }
 
     if (positional.size() > (traits.takesImage ? 1u : 0u)) {
         const std::string& extra = positional[traits.takesImage ? 1 : 0];
         return "unexpected argument \"" + extra + "\"";
     }
-    if (!positional.empty())
+    if (!positional.empty()) {
+        if (positional[0].empty())
+            return "the IMAGE argument is an empty name";
         out.image = positional[0];
+    }
+    if (out.cut && !traits.takesImage)
+        return std::string("--cut does not apply: ") + traits.name + " takes no image";
 
     if (portGiven && out.simulate)
         return "--port and --simulate cannot be used together";
@@ -126,9 +179,9 @@ std::string UsageText(const ToolTraits& traits)
     std::string name = traits.name;
     std::string image = traits.takesImage ? " IMAGE" : "";
     std::string s;
-    s += "Usage: " + name + " --port DEV [--timeout SECONDS] [--trace]" + image + "\n";
-    s += "       " + name + " --simulate [--timeout SECONDS] [--trace]" +
-         (traits.takesImage ? " [IMAGE]" : "") + "\n";
+    s += "Usage: " + name + " --port DEV [OPTION...]" + image + "\n";
+    s += "       " + name + " --simulate [OPTION...]" + (traits.takesImage ? " [IMAGE]" : "") + "\n";
+    s += "       " + name + " --list-ports [--json]\n";
     s += "       " + name + " --help | --version\n\n";
     s += traits.summary;
     s += "\n\n";
@@ -146,17 +199,38 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.simulateHelp;
     }
     s += "\n";
-    s += "  --timeout SECONDS  give up when the device sends nothing for this long\n"
-         "                     (default: wait for ever; with --simulate: 30)\n"
+    s += "  --list-ports       list the serial ports present (USB adapters with their\n"
+         "                     vendor, product and serial number) and exit\n";
+    if (traits.takesImage)
+        s += "  --cut              send the first bytes of an image larger than the tool\n"
+             "                     takes, instead of refusing it\n";
+    s += "  --timeout SECONDS  give up when the device sends nothing for this long, first\n"
+         "                     while waiting for its first reply, then between replies\n"
+         "                     (status 3); 0 or not given: wait for ever (with --simulate:\n"
+         "                     30)\n"
+         "  --stall SECONDS    once the device has answered, give up when the run makes\n"
+         "                     no progress (no frame acknowledged) for this long\n"
+         "                     (status 1); default 10, 0: never\n";
+    if (traits.rejectsFrames)
+        s += "  --max-rejects N    give up when the device rejects the same frame N times in\n"
+             "                     a row (status 1); default 25, 0: no limit\n";
+    s += "  --json             print progress and the result as JSON objects, one a line,\n"
+         "                     on standard output (instead of the success text)\n"
          "  --trace            print every frame sent and every reply received, with\n"
          "                     the time since start, in hex on standard error\n"
          "  --help             print this page\n"
          "  --version          print the version\n\n";
     s += "On success the program prints \"";
     s += traits.successText;
-    s += "\" on standard output and exits 0.\n"
-         "Exit status: 0 success; 1 the port, the image or the device failed;\n"
-         "2 wrong command line; 3 no byte from the device within --timeout.\n";
+    s += "\" on standard output\n"
+         "(its last line) and exits 0. Progress, status lines, the summary and every\n"
+         "failure go to standard error. The progress bar needs a terminal (TERM set\n"
+         "and not \"dumb\"); otherwise progress is a plain line at every tenth of the\n"
+         "work.\n\n"
+         "Exit status: 0 success; 1 the port, the image or the device failed (also a\n"
+         "stall, and a failed write to standard output); 2 wrong command line; 3 no\n"
+         "byte from the device within --timeout; 130 interrupted (Ctrl-C, SIGINT);\n"
+         "143 terminated (SIGTERM).\n";
     return s;
 }
 

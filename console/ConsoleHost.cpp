@@ -3,6 +3,7 @@
 #include "console/CommandLine.h"
 #include "platform/Diagnostics.h"
 #include "platform/OwnerWindow.h"
+#include "platform/SerialBackend.h"
 #include "serial/SerialMessages.h"
 
 #include <cstdio>
@@ -18,6 +19,28 @@ constexpr int LINE_DATA_BITS = 8;
 constexpr int LINE_STOP_BITS = 1;
 constexpr std::uint32_t LINE_EVENT_MASK = 3;
 constexpr int LINE_TX_BUFFER = 2048;
+
+// How many of the device's last bytes a stall message shows.
+constexpr std::size_t RECENT_BYTES = 24;
+// Seconds without a first byte before the hint to reset the device is shown.
+constexpr double FIRST_REPLY_HINT_SECONDS = 3.0;
+
+// Bytes as text: printable ASCII as is, others as \xNN.
+std::string Printable(const std::string& bytes)
+{
+    std::string text;
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '"') {
+            text += c;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            text += hex;
+        }
+    }
+    return text;
+}
 
 } // namespace
 
@@ -43,11 +66,21 @@ ConsoleHost::~ConsoleHost()
 
 void ConsoleHost::OnPortError(const char* text, const char* caption)
 {
+    // The engine words its box for Windows ("... Failed with the following error ...
+    // Port: 1"); here the failure is told in the platform's words, with the device's
+    // path. The box comes from the thread whose call failed, so its error is at hand.
+    (void)text;
+    (void)caption;
+    std::string reason = ActiveSerialBackend().LastErrorText();
+    if (reason.empty())
+        reason = "the serial port failed";
+    if (reason == "Input/output error")
+        reason += " \u2014 device unplugged?";
     {
         std::lock_guard<std::mutex> lock(m_portErrorLock);
         if (!m_portError.empty())
             return; // the run ends on the first one
-        m_portError = std::string(caption) + ": " + text;
+        m_portError = std::string(m_pProgram) + ": " + (m_portName.empty() ? "serial port" : m_portName) + ": " + reason;
     }
     m_window.PostOwnerMessage(CONSOLE_MSG_PORT_FAILED, 0, 0);
 }
@@ -70,7 +103,8 @@ int ConsoleHost::Run()
 {
     if (m_bFinished)
         return m_nExitStatus;
-    m_idle.Restart(Now());
+    m_dRunStart = Now();
+    m_idle.Restart(m_dRunStart);
     m_window.SetOwnerTimer(CONSOLE_TIMER_ID, CONSOLE_TIMER_PERIOD_MS);
     ReportProgress(false);
     m_loop.Run();
@@ -81,11 +115,28 @@ int ConsoleHost::Run()
     return m_nExitStatus;
 }
 
+double ConsoleHost::RunSeconds() const
+{
+    if (m_dRunStart < 0)
+        return 0;
+    return (m_dRunEnd >= 0 ? m_dRunEnd : Now()) - m_dRunStart;
+}
+
+std::string ConsoleHost::LastReceived() const
+{
+    if (m_recent.empty())
+        return "nothing";
+    char ago[48];
+    std::snprintf(ago, sizeof ago, " (%.1f s ago)", Now() - m_dLastByte);
+    return "\"" + Printable(m_recent) + "\"" + ago;
+}
+
 void ConsoleHost::Finish(int status)
 {
     if (m_bFinished)
         return;
     m_bFinished = true;
+    m_dRunEnd = Now();
     m_nExitStatus = status;
     m_loop.Quit(status);
 }
@@ -96,6 +147,7 @@ void ConsoleHost::Fail(const std::string& text, int status)
         return;
     if (m_pTrace)
         m_pTrace->Flush();
+    m_failureText = text;
     m_reporter.Failure(text);
     Finish(status);
 }
@@ -124,13 +176,21 @@ std::intptr_t ConsoleHost::OnMessage(unsigned message, std::uintptr_t wParam, st
             std::lock_guard<std::mutex> lock(m_portErrorLock);
             text = m_portError;
         }
-        while (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        Fail(text + "\n" + m_pProgram + ": the serial port failed; giving up", EXIT_STATUS_FAILURE);
+        Fail(text, EXIT_STATUS_FAILURE);
     } else if (message == MSG_SERIAL_RX_CHAR) {
         auto byte = static_cast<std::uint8_t>(wParam & 0xFF);
         double now = Now();
         m_idle.Restart(now);
+        if (!m_bDeviceHeard) {
+            // The stall clock starts with the device's first byte.
+            m_bDeviceHeard = true;
+            m_lastPosition = m_pTool->Position();
+            m_dLastMove = now;
+        }
+        m_dLastByte = now;
+        m_recent += static_cast<char>(byte);
+        if (m_recent.size() > RECENT_BYTES)
+            m_recent.erase(0, m_recent.size() - RECENT_BYTES);
         if (m_pTrace)
             m_pTrace->OnReceived(byte, now);
         m_pTool->OnByte(byte);
@@ -156,10 +216,38 @@ void ConsoleHost::OnHousekeeping()
         m_pTrace->FlushIfQuiet(now);
     ReportProgress(false);
     if (m_idle.Expired(now)) {
-        char text[160];
-        std::snprintf(text, sizeof text, "%s: no reply from the device for %g s (--timeout); giving up",
-                      m_pProgram, m_idle.Limit());
+        char text[200];
+        std::snprintf(text, sizeof text, "%s: no reply from the device for %g s (--timeout); giving up at %s",
+                      m_pProgram, m_idle.Limit(), m_pTool->Position().c_str());
         Fail(text, EXIT_STATUS_TIMEOUT);
+        return;
+    }
+    CheckProgress(now);
+}
+
+void ConsoleHost::CheckProgress(double now)
+{
+    if (!m_bDeviceHeard) {
+        if (!m_bHintShown && now - m_dRunStart >= FIRST_REPLY_HINT_SECONDS) {
+            m_bHintShown = true;
+            m_reporter.Status(std::string(m_pProgram) + ": no reply from the device yet on " + m_portName +
+                              "; reset the device (or power it on) to start its loader. Still waiting" +
+                              (m_idle.Limit() > 0 ? "." : " (--timeout sets a limit)."));
+        }
+        return;
+    }
+    std::string position = m_pTool->Position();
+    if (position != m_lastPosition) {
+        m_lastPosition = std::move(position);
+        m_dLastMove = now;
+        return;
+    }
+    if (m_dStallLimit > 0 && now - m_dLastMove >= m_dStallLimit) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g", m_dStallLimit);
+        Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " + m_lastPosition +
+                 "; the device last sent " + LastReceived(),
+             EXIT_STATUS_FAILURE);
     }
 }
 
@@ -207,17 +295,20 @@ void ConsoleHost::ShowMessage(const char* text)
             m_pTrace->Flush();
         ReportProgress(true);
         m_reporter.Finish(); // the finished bar stays above the success text
-        m_reporter.Info(text);
+        m_successText = text; // printed by the caller, after the summary
         Finish(EXIT_STATUS_SUCCESS);
         return;
     }
-    m_reporter.Info(text);
+    m_reporter.Status(text);
 }
 
 void ConsoleHost::SetStatusText(const char* text)
 {
     // Progress first, so that a status that ends a phase follows its last figures.
     ReportProgress(false);
+    // The success text appears once, on standard output, at the end.
+    if (m_pTool && std::strcmp(text, m_pTool->SuccessText()) == 0)
+        return;
     m_reporter.Status(text);
 }
 

@@ -4,9 +4,15 @@
 // tool's texts into lines on the terminal (ConsoleReporter). Its own housekeeping
 // timer samples the progress, ends trace replies and watches --timeout.
 //
-// A message box has no meaning in a console: ShowMessage prints the text and returns.
-// The tool's success text ends the run with status 0; texts shown inside a
-// FailureScope (a refused start, an unreadable image) go to standard error.
+// A message box has no meaning in a console: ShowMessage prints the text as a status
+// line and returns. The tool's success text ends the run with status 0 (the caller
+// prints it, last); texts shown inside a FailureScope (a refused start, an unreadable
+// image) are failures.
+//
+// No silent hang: before the device's first byte the run waits (for --timeout, if
+// given, with a hint after a few seconds); once the device has answered, a run whose
+// position does not move for the stall limit fails, naming where it stopped and what
+// the device last sent.
 #pragma once
 
 #include "common/ToolHost.h"
@@ -24,6 +30,13 @@
 #include <mutex>
 #include <string>
 
+// What a run has done, for the summary line and the --json result.
+struct RunFigures {
+    long done = 0;   // units the device acknowledged (blocks, pages, frames)
+    long total = 0;  // units in the run; 0 while unknown
+    long bytes = 0;  // data bytes the device acknowledged
+};
+
 // What the host needs from a tool's console wiring: where its inputs go and how far
 // it has come. Everything is called on the loop thread.
 class ConsoleTool {
@@ -39,6 +52,11 @@ public:
     virtual ProgressSample Progress() const = 0;
     // The text that ends a successful run: "Finish", "Updata success!", ...
     virtual const char* SuccessText() const = 0;
+    // Where the run stands, in words: "block 5 of 24". Every acknowledged frame moves
+    // it; a position that stays the same for the stall limit ends the run.
+    virtual std::string Position() const = 0;
+    // What the device has acknowledged so far.
+    virtual RunFigures Figures() const = 0;
 };
 
 // The id of the host's own housekeeping timer; tools use small ids (1 to 4).
@@ -66,9 +84,24 @@ public:
     // its monitor. False when the port could not be opened.
     bool OpenPort(unsigned portnr, int baud);
 
+    // The port as the user named it, for messages ("/dev/ttyUSB0").
+    void SetPortName(const std::string& name) { m_portName = name; }
+    // Once the device has answered, no progress for this long ends the run; 0: never.
+    void SetStallLimit(double seconds) { m_dStallLimit = seconds > 0 ? seconds : 0; }
+
     // Serves the port, the timers and the tool until the run ends; returns the exit
-    // status: 0 after the success text, else the status given to Fail (3 on timeout).
+    // status: 0 once the tool showed its success text (not printed: see
+    // SuccessMessage), else the status given to Fail (3 on timeout).
     int Run();
+
+    // The success text of a run that succeeded; empty otherwise.
+    const std::string& SuccessMessage() const { return m_successText; }
+    // The failure text that ended the run; empty if none.
+    const std::string& FailureText() const { return m_failureText; }
+    // Seconds from the start of Run to its end (or to now while it runs).
+    double RunSeconds() const;
+    // The last bytes the device sent, as printable text ("+UPDF-"), and how long ago.
+    std::string LastReceived() const;
 
     // Ends the run with a failure: `text` on standard error, then exit status `status`.
     void Fail(const std::string& text, int status);
@@ -121,6 +154,8 @@ private:
     void ReportProgress(bool complete);
     // The engine's error box: keeps the text and asks the loop thread to end the run.
     void OnPortError(const char* text, const char* caption);
+    // The stall rule and the first-reply hint, on every housekeeping tick.
+    void CheckProgress(double now);
 
     const char* m_pProgram;
     ConsoleReporter& m_reporter;
@@ -135,7 +170,19 @@ private:
     int m_nProgressPos = 0;
     ProgressSample m_lastActive;              // the last reading that had a phase
     std::mutex m_portErrorLock;               // guards m_portError (monitor thread writes it)
-    std::string m_portError;                  // the first error box's text, not yet shown
+    std::string m_portError;                  // the first port failure's text, not yet shown
+    std::string m_portName;
+    std::string m_successText;
+    std::string m_failureText;
+    double m_dStallLimit = 0;
+    double m_dRunStart = -1;                  // when Run began
+    double m_dRunEnd = -1;                    // when the run ended
+    bool m_bDeviceHeard = false;              // a byte came from the device
+    bool m_bHintShown = false;                // the "no reply yet" hint was shown
+    double m_dLastByte = 0;                   // when the last byte came
+    std::string m_recent;                     // the last bytes received (at most RECENT_BYTES)
+    std::string m_lastPosition;               // the tool's position at the last move
+    double m_dLastMove = 0;                   // when the position last moved
 
     // Takes the error box hook away again once the port below (whose monitor may
     // still report) is gone.

@@ -4,6 +4,8 @@
 #include "erase/EraseTexts.h"
 #include "erase/FlashEraser.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr long ERASE_CHAIN_FRAMES = (ERASE_END_ADDRESS - ERASE_START_ADDRESS) / ERASE_STEP;
@@ -15,12 +17,8 @@ public:
     int Baud() const override { return 115200; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::Erase; }
 
-    bool Begin(bool portOpened) override
+    bool Begin() override
     {
-        if (!portOpened) {
-            m_host.Reporter().Failure(ERASE_TEXT_PORT_NOT_FOUND);
-            return false;
-        }
         m_host.ShowMessage(ERASE_TEXT_PORT_READY);
         // ERASE, pressed as soon as the port is open.
         m_eraser.StartErase();
@@ -44,8 +42,31 @@ public:
         s.phase = "erasing";
         s.done = (m_eraser.GetEraseAddress() - ERASE_START_ADDRESS) / ERASE_STEP;
         s.total = ERASE_CHAIN_FRAMES;
+        s.unitBytes = ERASE_STEP; // each frame erases 64 bytes
         s.unitName = "frames";
         return s;
+    }
+
+    std::string Position() const override
+    {
+        if (!m_eraser.IsChainRunning() && m_eraser.GetEraseAddress() == 0)
+            return "the start (no frame sent yet)";
+        const int address = m_eraser.GetEraseAddress();
+        char text[64];
+        std::snprintf(text, sizeof text, "erase frame %d of %ld (address 0x%04X)",
+                      (address - ERASE_START_ADDRESS) / ERASE_STEP + 1, ERASE_CHAIN_FRAMES,
+                      static_cast<unsigned>(address & 0xFFFF));
+        return text;
+    }
+
+    RunFigures Figures() const override
+    {
+        RunFigures f;
+        f.total = ERASE_CHAIN_FRAMES;
+        if (m_eraser.GetEraseAddress() >= ERASE_START_ADDRESS)
+            f.done = (m_eraser.GetEraseAddress() - ERASE_START_ADDRESS) / ERASE_STEP;
+        f.bytes = f.done * ERASE_STEP;
+        return f;
     }
 
     const char* SuccessText() const override { return ERASE_TEXT_FINISH; }
@@ -68,6 +89,8 @@ int main(int argc, char** argv)
         "",
         "",
         ERASE_TEXT_FINISH,
+        "frames",
+        false,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<DunmereProgram>(host); });

@@ -5,6 +5,11 @@
 
 IapProgram::IapProgram(ConsoleHost& host, IapVariant variant) : m_host(host), m_job(host, variant) {}
 
+const char* IapProgram::Program() const
+{
+    return m_host.Program();
+}
+
 sim::LoaderKind IapProgram::SimLoader() const
 {
     return m_job.GetVariant() == VARIANT_TIRELL ? sim::LoaderKind::IapTirell : sim::LoaderKind::IapSolvane;
@@ -12,14 +17,16 @@ sim::LoaderKind IapProgram::SimLoader() const
 
 bool IapProgram::LoadImage(const std::string& path)
 {
-    if (path.empty()) {
-        std::vector<std::uint8_t> demo = MakeDemoImage(DEMO_IAP_IMAGE_LENGTH, 0x1A9);
-        return m_job.LoadImage(demo) == LOAD_OK;
+    std::vector<std::uint8_t> bytes;
+    if (path.empty())
+        bytes = MakeDemoImage(DEMO_IAP_IMAGE_LENGTH, 0x1A9);
+    else if (!ReadToolImage(m_host, Program(), path, IAP_IMAGE_LIMIT, m_bCut, bytes))
+        return false;
+    if (m_job.LoadImage(bytes) != LOAD_OK) {
+        m_host.Reporter().Failure(std::string(Program()) + ": " + path + " is empty: there is nothing to send");
+        return false;
     }
-    // The job reads the file itself (raw bytes, the first 14,336) and names the
-    // failure; here that text is a failure of the run.
-    ConsoleHost::FailureScope failures(m_host);
-    return m_job.LoadImageFile(path) == LOAD_OK;
+    return true;
 }
 
 void IapProgram::DescribeJob(sim::SimOptions& options) const
@@ -35,18 +42,28 @@ void IapProgram::DescribeJob(sim::SimOptions& options) const
     }
 }
 
-bool IapProgram::Begin(bool portOpened)
+bool IapProgram::Begin()
 {
-    m_job.SetPortOpen(portOpened);
-    if (!portOpened) {
-        m_host.SetStatusText(IAP_TEXT_PORT_FAILED);
-        m_host.Reporter().Failure(IAP_TEXT_PORT_NOT_FOUND);
-        return false;
-    }
+    m_job.SetPortOpen(true);
     m_host.SetStatusText(IAP_TEXT_PORT_OPENED);
     m_job.Initialise();
     m_host.Reporter().Status("Waiting for the device's loader to start the update...");
     return true;
+}
+
+void IapProgram::OnByte(std::uint8_t byte)
+{
+    m_job.ParseReplyByte(byte);
+    m_lastReply += static_cast<char>(byte);
+    if (m_lastReply.size() > 6)
+        m_lastReply.erase(0, m_lastReply.size() - 6);
+    if (m_lastReply == "+DTER-" && m_job.IsUpdating()) {
+        // The job sends nothing more: the loader starts over with its start reply.
+        ++m_nDataErrors;
+        m_host.Reporter().Status(std::string(Program()) + ": " + Position() +
+                                 ": the device reported a data error (+DTER-); the update restarts from the "
+                                 "first block when the loader starts again");
+    }
 }
 
 ProgressSample IapProgram::Progress() const
@@ -60,4 +77,32 @@ ProgressSample IapProgram::Progress() const
     s.unitBytes = IAP_BLOCK_SIZE;
     s.unitName = "blocks";
     return s;
+}
+
+std::string IapProgram::Position() const
+{
+    const int total = m_job.GetTotalBlocks();
+    if (!m_job.IsUpdating())
+        return "the wait for the loader's start reply (no block sent yet)";
+    if (m_job.GetPhase() == PHASE_STARTED)
+        return "the start of the update (waiting for +RECV-)";
+    const int block = total - m_job.GetBlocksLeft() + 1;
+    std::string text = "block " + std::to_string(block) + " of " + std::to_string(total);
+    if (m_job.GetStep() == STEP_WAIT)
+        text += " (the loader asked to wait)";
+    if (m_job.GetStep() == STEP_DATA_ERROR)
+        text += " (answered +DTER-)";
+    return text;
+}
+
+RunFigures IapProgram::Figures() const
+{
+    RunFigures f;
+    f.total = m_job.GetTotalBlocks();
+    if (!m_host.SuccessMessage().empty())
+        f.done = f.total; // the job has already made ready for the next update
+    else if (m_job.IsUpdating())
+        f.done = f.total - m_job.GetBlocksLeft();
+    f.bytes = f.done * static_cast<long>(IAP_BLOCK_SIZE);
+    return f;
 }

@@ -12,16 +12,24 @@ public:
 
     int Baud() const override { return 19200; }
     sim::LoaderKind SimLoader() const override;
+    void Configure(const CommandLine& cl) override { m_bCut = cl.cut; }
     bool LoadImage(const std::string& path) override;
     void DescribeJob(sim::SimOptions& options) const override;
-    bool Begin(bool portOpened) override;
+    bool Begin() override;
 
-    void OnByte(std::uint8_t byte) override { m_job.ParseReplyByte(byte); }
+    void OnByte(std::uint8_t byte) override;
     void OnTimer(unsigned id) override { m_job.OnTimerTick(id); }
     ProgressSample Progress() const override;
     const char* SuccessText() const override { return m_job.GetCompletionText(); }
+    std::string Position() const override;
+    RunFigures Figures() const override;
 
 private:
+    const char* Program() const;
+
     ConsoleHost& m_host;
     UpdateJob m_job;
+    bool m_bCut = false;
+    std::string m_lastReply;  // the last six bytes received, to spot "+DTER-"
+    int m_nDataErrors = 0;
 };

@@ -12,20 +12,13 @@ int ProgressPercent(const ProgressSample& sample)
     return static_cast<int>(done * 100 / sample.total);
 }
 
-std::string FormatRate(double unitsPerSecond, long unitBytes, const std::string& unitName)
+std::string FormatRate(double unitsPerSecond, long unitBytes)
 {
+    // One unit everywhere, so that figures of different tools and phases compare.
+    if (unitBytes <= 0)
+        return "--";
     char text[48];
-    if (unitBytes <= 0) {
-        std::snprintf(text, sizeof text, "%.0f %s/s", unitsPerSecond, unitName.c_str());
-        return text;
-    }
-    double bytes = unitsPerSecond * static_cast<double>(unitBytes);
-    if (bytes < 1000)
-        std::snprintf(text, sizeof text, "%.0f B/s", bytes);
-    else if (bytes < 1000000)
-        std::snprintf(text, sizeof text, "%.1f kB/s", bytes / 1000);
-    else
-        std::snprintf(text, sizeof text, "%.2f MB/s", bytes / 1000000);
+    std::snprintf(text, sizeof text, "%.1f kB/s", unitsPerSecond * static_cast<double>(unitBytes) / 1000);
     return text;
 }
 
@@ -92,7 +85,7 @@ std::string Figures(const ProgressMeter& meter, const char* separator)
     std::string text = std::to_string(s.done) + "/" + std::to_string(s.total) + " " + s.unitName;
     double rate = meter.UnitsPerSecond();
     text += separator;
-    text += rate > 0 ? FormatRate(rate, s.unitBytes, s.unitName) : std::string("--");
+    text += rate > 0 ? FormatRate(rate, s.unitBytes) : std::string("--");
     text += separator;
     text += s.done >= s.total && s.total > 0 ? std::string("done") : FormatDuration(meter.SecondsLeft()) + " left";
     return text;

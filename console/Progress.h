@@ -11,15 +11,16 @@ struct ProgressSample {
     std::string phase;          // what the tool is doing: "erasing", "writing"; empty = nothing yet
     long done = 0;              // units finished in this phase
     long total = 0;             // units in the phase; 0 while unknown
-    long unitBytes = 0;         // image bytes a unit carries (rate in bytes/s); 0 = rate in units/s
+    long unitBytes = 0;         // data bytes a unit carries (for the rate); 0 = no rate shown
     std::string unitName;       // plural name of a unit: "blocks", "frames"
 };
 
 // Whole percent of a sample, 0 to 100, rounded down; 0 while the total is unknown.
 int ProgressPercent(const ProgressSample& sample);
 
-// "850 B/s", "11.3 kB/s", "1.20 MB/s" for bytes, or "96 frames/s" for other units.
-std::string FormatRate(double unitsPerSecond, long unitBytes, const std::string& unitName);
+// The rate in kB/s (1,000 bytes a second), always this one unit: "0.9 kB/s",
+// "11.3 kB/s"; "--" for units that carry no data bytes.
+std::string FormatRate(double unitsPerSecond, long unitBytes);
 
 // "0:07", "12:30", "1:02:03"; "--:--" for a negative (unknown) time.
 std::string FormatDuration(double seconds);

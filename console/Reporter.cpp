@@ -1,5 +1,6 @@
 #include "console/Reporter.h"
 
+#include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -37,18 +38,53 @@ void ConsoleReporter::DrawBar()
     m_nLastDrawnDone = m_meter.Last().done;
 }
 
-void ConsoleReporter::Info(const std::string& text)
+std::string JsonString(const std::string& text)
+{
+    std::string json = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            json += escape;
+        } else {
+            json += c; // UTF-8 passes through
+        }
+    }
+    return json + "\"";
+}
+
+void ConsoleReporter::SetJson(const std::string& prefix)
+{
+    m_jsonPrefix = prefix;
+    m_bBar = false;
+}
+
+bool ConsoleReporter::Output(const std::string& text)
 {
     ClearBar();
     std::fprintf(m_pOut, "%s\n", text.c_str());
-    std::fflush(m_pOut);
+    bool ok = std::fflush(m_pOut) == 0 && !std::ferror(m_pOut);
+    if (!ok && !m_bOutputFailed) {
+        m_bOutputFailed = true;
+        m_nOutputError = errno;
+    }
     if (m_nLastDrawnDone >= 0 && m_bBar)
         DrawBar();
+    return ok;
 }
 
 void ConsoleReporter::Failure(const std::string& text)
 {
-    ClearBar();
+    m_lastFailure = text;
+    // The bar stays as it was, on a line of its own, showing how far the run got.
+    if (m_bBarShown) {
+        std::fputs("\n", m_pErr);
+        m_bBarShown = false;
+    }
     std::fprintf(m_pErr, "%s\n", text.c_str());
     std::fflush(m_pErr);
 }
@@ -88,6 +124,18 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
     bool lineDue = m_meter.Update(sample, now);
     if (sample.phase.empty())
         return;
+    if (Json()) {
+        if (lineDue) {
+            const ProgressSample& s = m_meter.Last();
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.3f", now);
+            Output("{\"event\":\"progress\"," + m_jsonPrefix + ",\"phase\":" + JsonString(s.phase) +
+                   ",\"done\":" + std::to_string(s.done) + ",\"total\":" + std::to_string(s.total) +
+                   ",\"unit\":" + JsonString(s.unitName) + ",\"percent\":" + std::to_string(ProgressPercent(s)) +
+                   ",\"seconds\":" + seconds + "}");
+        }
+        return;
+    }
     if (!m_bBar) {
         if (lineDue) {
             std::fprintf(m_pErr, "%s\n", FormatProgressLine(m_meter).c_str());

@@ -1,9 +1,12 @@
 // Everything a console run prints, in one place, so that the progress bar on a terminal
 // and the lines written around it never garble each other:
-//   standard output: the tool's informational messages and its success text, one line each;
-//   standard error:  failures and refusals, status lines, progress, and the --trace listing.
+//   standard output: the tool's success text, once, as the last line (with --json:
+//                    the JSON objects instead, one a line);
+//   standard error:  failures and refusals, status lines, progress, the summary and
+//                    the --trace listing.
 // On a terminal the progress is one bar line redrawn in place (at most every 100 ms);
-// otherwise it is a plain line at every tenth of each phase.
+// otherwise it is a plain line at every tenth of each phase. A failure leaves the bar
+// as it was, so that it shows how far the run got.
 #pragma once
 
 #include "console/Progress.h"
@@ -16,8 +19,20 @@ public:
     // bar: draw a bar redrawn in place (stderr is a terminal) of `width` columns.
     ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width);
 
-    // A line on standard output: an informational message or the success text.
-    void Info(const std::string& text);
+    // With --json: progress goes to standard output as JSON objects, whose fixed
+    // members `prefix` gives ("\"tool\":\"quarrow\",\"port\":\"/dev/ttyUSB0\"").
+    void SetJson(const std::string& prefix);
+    bool Json() const { return !m_jsonPrefix.empty(); }
+
+    // A line on standard output: the success text, or a JSON object. False when it
+    // could not be written (a closed pipe, a full disk): the run has then failed.
+    bool Output(const std::string& text);
+    // The last failure text written.
+    const std::string& LastFailure() const { return m_lastFailure; }
+    // A write to standard output failed at some point.
+    bool OutputFailed() const { return m_bOutputFailed; }
+    // The errno of the first failed write to standard output.
+    int OutputError() const { return m_nOutputError; }
     // A line on standard error: a failure or refusal.
     void Failure(const std::string& text);
     // The tool's status line changed: shown on standard error, once per new text.
@@ -51,4 +66,11 @@ private:
     std::string m_lastDrawnPhase;   // phase of the last bar drawn
     long m_nLastDrawnDone = -1;     // units of the last bar drawn
     std::string m_status;           // the status line last shown
+    std::string m_jsonPrefix;       // --json: the fixed members of every object
+    bool m_bOutputFailed = false;   // a write to standard output failed
+    int m_nOutputError = 0;
+    std::string m_lastFailure;
 };
+
+// A JSON string literal with its quotes: "a\"b".
+std::string JsonString(const std::string& text);

@@ -11,9 +11,11 @@ int main(int argc, char** argv)
         "loader's start reply, then sends the image in 128-byte blocks.",
         true,
         "a .bin or .hex file, sent as raw bytes (a .hex file is not\n"
-        "                     decoded); the first 14,336 bytes are used",
+        "                     decoded), at most 14,336 bytes (see --cut)",
         "Without IMAGE a built-in 3,000-byte image is sent.",
         IAP_TEXT_COMPLETE_SOLVANE,
+        "blocks",
+        false,
     };
     return RunConsoleProgram(traits, argc, argv, [](ConsoleHost& host) {
         return std::make_unique<IapProgram>(host, VARIANT_SOLVANE);

@@ -1,11 +1,15 @@
 #include "console/ToolRunner.h"
 
+#include "common/FileReader.h"
+#include "console/ImageCheck.h"
+#include "console/PortCheck.h"
+#include "console/PortList.h"
 #include "platform/PortNames.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,20 +27,80 @@ extern "C" void OnInterrupt(int signal)
     ::_exit(128 + signal);
 }
 
-// Why a device could not be opened, as far as the file system tells.
-std::string OpenFailureReason(const std::string& device)
+// A progress bar needs a terminal that understands "\r\033[K".
+bool TerminalTakesBar()
 {
-    if (ParseComName(device.c_str()) != 0)
-        return "no such port, or it is in use";
-    struct stat info {};
-    if (::stat(device.c_str(), &info) != 0)
-        return std::strerror(errno);
-    if (::access(device.c_str(), R_OK | W_OK) != 0)
-        return std::strerror(errno);
-    return "not a serial device, or it is in use";
+    if (::isatty(STDERR_FILENO) != 1)
+        return false;
+    const char* term = std::getenv("TERM");
+    return term && *term && std::strcmp(term, "dumb") != 0;
+}
+
+// --list-ports. SUITE_SYSTEM_ROOT points the listing at a copy of sys/ and dev/ (tests).
+int ListPorts(bool json)
+{
+    const char* root = std::getenv("SUITE_SYSTEM_ROOT");
+    const std::vector<SerialPortInfo> ports = ListSerialPorts(root ? root : "");
+    for (const SerialPortInfo& port : ports)
+        std::printf("%s\n", (json ? FormatPortJson(port) : FormatPortLine(port)).c_str());
+    if (ports.empty() && !json)
+        std::fprintf(stderr, "no serial ports found\n");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(errno));
+        return EXIT_STATUS_FAILURE;
+    }
+    return EXIT_STATUS_SUCCESS;
+}
+
+const char* StatusWord(int status)
+{
+    switch (status) {
+    case EXIT_STATUS_SUCCESS:
+        return "success";
+    case EXIT_STATUS_TIMEOUT:
+        return "timeout";
+    default:
+        return "failure";
+    }
+}
+
+std::string Seconds(double seconds, const char* format = "%.3f")
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, seconds);
+    return text;
 }
 
 } // namespace
+
+bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::string& path, std::size_t limit,
+                   bool cut, std::vector<std::uint8_t>& bytes)
+{
+    ConsoleReporter& reporter = host.Reporter();
+    FileHead head = ReadFileHead(path, limit);
+    if (!head.Ok()) {
+        reporter.Failure(program + ": " + path + ": " + head.error);
+        return false;
+    }
+    if (head.longer) {
+        const std::string size = head.length > limit ? Thousands(head.length) + " bytes" : "more bytes";
+        if (!cut) {
+            reporter.Failure(program + ": " + path + " is " + size + ", larger than the " + Thousands(limit) +
+                             " bytes " + program + " takes; use --cut to send only its first " + Thousands(limit) +
+                             " bytes");
+            return false;
+        }
+        reporter.Status(program + ": warning: only the first " + Thousands(limit) + " of the " + size + " of " +
+                        path + " are sent (--cut)");
+    }
+    const ImageTextKind kind = DetectImageText(head.bytes);
+    if (kind != IMAGE_RAW)
+        reporter.Status(program + ": warning: " + path + " looks like " + ImageTextName(kind) +
+                        " text; it is sent as raw bytes (its characters), not decoded, as the Windows program "
+                        "does. Convert it to a binary image first if the device expects the decoded data.");
+    bytes = std::move(head.bytes);
+    return true;
+}
 
 int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const ProgramFactory& factory)
 {
@@ -48,32 +112,75 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
                      mistake.c_str(), traits.name);
         return EXIT_STATUS_USAGE;
     }
-    if (cl.help) {
-        std::fputs(UsageText(traits).c_str(), stdout);
+    if (cl.help || cl.version) {
+        std::fputs((cl.help ? UsageText(traits) : VersionText(traits)).c_str(), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout))
+            return EXIT_STATUS_FAILURE;
         return EXIT_STATUS_SUCCESS;
     }
-    if (cl.version) {
-        std::fputs(VersionText(traits).c_str(), stdout);
-        return EXIT_STATUS_SUCCESS;
-    }
+    if (cl.listPorts)
+        return ListPorts(cl.json);
 
     std::signal(SIGPIPE, SIG_IGN);
-    bool bar = ::isatty(STDERR_FILENO) == 1;
+    const bool bar = !cl.json && TerminalTakesBar();
     g_barOnTerminal = bar ? 1 : 0;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     ConsoleReporter reporter(stdout, stderr, bar, ConsoleReporter::TerminalWidth(stderr));
+    std::string portName = cl.simulate ? std::string("simulated") : cl.port;
+    auto jsonPrefix = [&traits, &portName] {
+        return "\"tool\":" + JsonString(traits.name) + ",\"port\":" + JsonString(portName);
+    };
+    if (cl.json)
+        reporter.SetJson(jsonPrefix());
 
     // Declared before the host, so that the port closes before the device's end does.
     std::unique_ptr<sim::SimDevice> device;
     auto host = std::make_unique<ConsoleHost>(traits.name, reporter, cl.trace, cl.timeoutSeconds);
     std::unique_ptr<ConsoleProgram> program = factory(*host);
     host->SetTool(program.get());
+    host->SetStallLimit(cl.stallSeconds);
+    program->Configure(cl);
+
+    bool runBegan = false;
+    RunFigures figures;
+    double seconds = 0;
+    std::string successText;
+    // Ends the run: the summary, then the success text or the JSON result, last.
+    auto conclude = [&](int status) -> int {
+        if (runBegan) {
+            const double rate = seconds > 0 ? static_cast<double>(figures.bytes) / seconds / 1000 : 0;
+            std::string counts = std::to_string(figures.done);
+            if (status != EXIT_STATUS_SUCCESS && figures.total > 0)
+                counts += " of " + std::to_string(figures.total);
+            reporter.Status(std::string(traits.name) + ": " +
+                            (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") +
+                            Seconds(seconds, "%.1f") + " s: " + counts + " " + traits.unitName + ", " +
+                            Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " +
+                            Seconds(rate, "%.1f") + " kB/s");
+        }
+        if (cl.json) {
+            const std::string error = status == EXIT_STATUS_SUCCESS ? "null" : JsonString(reporter.LastFailure());
+            reporter.Output("{\"event\":\"result\"," + jsonPrefix() + ",\"status\":" + JsonString(StatusWord(status)) +
+                            ",\"exit\":" + std::to_string(status) + ",\"" + traits.unitName +
+                            "\":" + std::to_string(figures.done) + ",\"total\":" + std::to_string(figures.total) +
+                            ",\"bytes\":" + std::to_string(figures.bytes) + ",\"seconds\":" + Seconds(seconds) +
+                            ",\"error\":" + error + ",\"message\":" +
+                            (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
+        } else if (status == EXIT_STATUS_SUCCESS) {
+            reporter.Output(successText);
+        }
+        if (reporter.OutputFailed()) {
+            std::fprintf(stderr, "%s: cannot write to standard output: %s\n", traits.name,
+                         std::strerror(reporter.OutputError()));
+            return EXIT_STATUS_FAILURE;
+        }
+        return status;
+    };
 
     if (!program->LoadImage(cl.image))
-        return EXIT_STATUS_FAILURE;
+        return conclude(EXIT_STATUS_FAILURE);
 
-    std::string portDevice = cl.port;
     if (cl.simulate) {
         sim::SimOptions options;
         options.loader = program->SimLoader();
@@ -82,29 +189,35 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         device = std::make_unique<sim::SimDevice>(options);
         std::string error;
         if (!device->Start(error)) {
-            std::fprintf(stderr, "%s: cannot start the simulated device: %s\n", traits.name, error.c_str());
-            return EXIT_STATUS_FAILURE;
+            reporter.Failure(std::string(traits.name) + ": cannot start the simulated device: " + error);
+            return conclude(EXIT_STATUS_FAILURE);
         }
-        portDevice = device->SlavePath();
-        reporter.Status("Simulated device on " + portDevice);
+        portName = device->SlavePath();
+        if (cl.json)
+            reporter.SetJson(jsonPrefix());
+        reporter.Status("Simulated device on " + portName);
     }
 
     // "COMn" opens the platform's port n; anything else is a device path.
-    unsigned portnr = ParseComName(portDevice.c_str());
+    unsigned portnr = ParseComName(portName.c_str());
     if (portnr == 0) {
         portnr = 1;
-        SetPortDevice(portnr, portDevice);
+        SetPortDevice(portnr, portName);
     }
+    host->SetPortName(portName);
 
-    bool opened = host->OpenPort(portnr, program->Baud());
-    if (!program->Begin(opened)) {
-        if (!opened)
-            reporter.Failure(std::string(traits.name) + ": cannot open the serial port " + portDevice +
-                             ": " + OpenFailureReason(portDevice));
-        return EXIT_STATUS_FAILURE;
+    if (!host->OpenPort(portnr, program->Baud())) {
+        reporter.Failure(PortFailureMessage(traits.name, portName));
+        return conclude(EXIT_STATUS_FAILURE);
     }
+    if (!program->Begin())
+        return conclude(EXIT_STATUS_FAILURE);
 
+    runBegan = true;
     int status = host->Run();
+    seconds = host->RunSeconds();
+    figures = program->Figures();
+    successText = host->SuccessMessage();
 
     program.reset();
     host.reset();
@@ -113,16 +226,17 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             device->WaitFinished(2000);
         device->Stop();
         sim::SimReport report = device->Report();
-        std::fprintf(stderr, "Simulated device: %lu frames received, %lu errors, %lu bytes written\n",
-                     report.framesReceived, report.errorCount, report.bytesWritten);
+        reporter.Status("Simulated device: " + std::to_string(report.framesReceived) + " frames received, " +
+                        std::to_string(report.errorCount) + " errors, " + std::to_string(report.bytesWritten) +
+                        " bytes written");
         // A success the device does not confirm is no success.
         if (status == EXIT_STATUS_SUCCESS && !report.AllChecked()) {
             for (const std::string& error : report.errors)
-                std::fprintf(stderr, "  %s\n", error.c_str());
-            std::fprintf(stderr, "%s: the simulated device did not receive the whole job intact\n",
-                         traits.name);
+                reporter.Status("  " + error);
+            reporter.Failure(std::string(traits.name) + ": the simulated device did not receive the whole job intact");
             status = EXIT_STATUS_FAILURE;
+            successText.clear();
         }
     }
-    return status;
+    return conclude(status);
 }

@@ -68,5 +68,6 @@ tests/wine/run.sh build-win64
 
 step "Windows benchmark under Wine (figures only)"
 tests/wine/run.sh build-win64 bench/wine/solvane_bench.sh
+tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh
 
 step "all tests passed"

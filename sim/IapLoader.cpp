@@ -85,6 +85,7 @@ void IapLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
 
 void IapLoader::OnFrame(LoaderOutput& out)
 {
+    m_bLastAcked = false;
     if (m_frame.size() == IAP_SIM_SHORT_FRAME) {
         OnShortFrame(std::string_view(m_frame).substr(1, 4), out);
     } else if (m_frame.size() == IAP_SIM_DATA_FRAME) {
@@ -249,10 +250,17 @@ void IapLoader::RejectBlock(LoaderOutput& out)
 void IapLoader::Acknowledge(LoaderOutput& out)
 {
     out.Reply("+" + m_config.ackReply + "-");
+    m_bLastAcked = true;
     if (m_config.expectedBlocks >= 0 && m_nBlocks >= m_config.expectedBlocks) {
         m_state = State::Done;
         m_stats.complete = true;
     }
+}
+
+void IapLoader::OnLineClosed()
+{
+    if (m_config.expectedBlocks < 0 && m_state == State::Receiving && m_nBlocks > 0 && m_bLastAcked)
+        m_stats.complete = true;
 }
 
 std::vector<std::uint8_t> IapLoader::FlashImage() const

@@ -66,6 +66,8 @@ public:
     bool ExchangeStarted() const override { return m_bStarted; }
     // The blocks received so far, 128 bytes each, in order.
     std::vector<std::uint8_t> FlashImage() const override;
+    // Without a block count: complete if the last frame was a block, acknowledged.
+    void OnLineClosed() override;
 
     State GetState() const { return m_state; }
     // Blocks stored in the current transfer (the next block's index).
@@ -86,6 +88,7 @@ private:
     std::string m_frame;          // bytes of the frame being received, from its '*'
     bool m_bInFrame = false;
     bool m_bInStray = false;      // inside a run of bytes outside any frame
+    bool m_bLastAcked = false;    // the last frame received was a block, acknowledged
     long m_nBlocks = 0;           // blocks stored in the current transfer
     long m_nMaxBlocks = 0;        // most blocks the flash has held
     std::set<long> m_firedErrors; // fault blocks already answered "+DTER-"

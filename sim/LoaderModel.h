@@ -46,6 +46,9 @@ public:
     virtual void Announce(LoaderOutput& /*out*/) {}
     // True once the tool has answered an announcement (the exchange has begun).
     virtual bool ExchangeStarted() const = 0;
+    // Called when the tool has closed the line: a loader that was not told what to
+    // expect marks the run complete if a whole transfer had been acknowledged.
+    virtual void OnLineClosed() {}
 
     // The flash as the device ends with it (the layout is each loader's own).
     virtual std::vector<std::uint8_t> FlashImage() const = 0;

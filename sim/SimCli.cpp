@@ -1,7 +1,16 @@
 #include "sim/SimCli.h"
 
+#include "sim/IapLoader.h"
+
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <map>
+#include <set>
+
+#ifndef SUITE_VERSION
+#define SUITE_VERSION "0.0.0"
+#endif
 
 namespace sim {
 
@@ -18,6 +27,49 @@ bool ParseLong(const std::string& text, long& value, long minimum = 0)
         return false;
     value = v;
     return true;
+}
+
+bool ParseSeconds(const std::string& text, double& value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0)
+        return false;
+    value = v;
+    return true;
+}
+
+// The loaders each option applies to; options not listed apply to every loader.
+const std::map<std::string, std::set<LoaderKind>>& OptionLoaders()
+{
+    static const std::set<LoaderKind> iap = {LoaderKind::IapSolvane, LoaderKind::IapTirell};
+    static const std::map<std::string, std::set<LoaderKind>> table = {
+        {"--expect", {LoaderKind::IapSolvane, LoaderKind::IapTirell, LoaderKind::WholeFlash}},
+        {"--blocks", iap},
+        {"--pages", {LoaderKind::WholeFlash}},
+        {"--start", iap},
+        {"--ack", iap},
+        {"--announce", iap},
+        {"--wait-before", {LoaderKind::IapTirell}},
+        {"--dter", iap},
+        {"--no-restart", iap},
+        {"--wer", {LoaderKind::WholeFlash}},
+    };
+    return table;
+}
+
+const char* LoaderName(LoaderKind kind)
+{
+    switch (kind) {
+    case LoaderKind::Erase: return "erase";
+    case LoaderKind::IapSolvane: return "solvane";
+    case LoaderKind::IapTirell: return "tirell";
+    case LoaderKind::WholeFlash: return "quarrow";
+    }
+    return "?";
 }
 
 bool ParseUnsigned(const std::string& text, unsigned& value)
@@ -61,12 +113,18 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
     SimOptions& o = out.options;
     bool haveLoader = false;
     bool haveBaud = false;
+    std::vector<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             out.help = true;
             return true;
         }
+        if (arg == "--version") {
+            out.version = true;
+            return true;
+        }
+        given.push_back(arg);
         if (arg == "--no-restart") {
             o.faults.restartAfterError = false;
             continue;
@@ -105,10 +163,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             out.expectPath = value;
         } else if (arg == "--blocks" || arg == "--pages") {
             ok = ParseLong(value, o.expectedUnits);
+        } else if (arg == "--flash-length") {
+            ok = ParseLong(value, o.flashLength) && o.flashLength <= 64L * 1024 * 1024;
         } else if (arg == "--max-time") {
-            char* end = nullptr;
-            out.maxSeconds = std::strtod(value.c_str(), &end);
-            ok = end != value.c_str() && *end == '\0' && out.maxSeconds >= 0;
+            ok = ParseSeconds(value, out.maxSeconds);
         } else if (arg == "--start") {
             o.startReply = value;
         } else if (arg == "--ack") {
@@ -121,7 +179,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             char* end = nullptr;
             errno = 0;
             o.faults.seed = std::strtoull(value.c_str(), &end, 10);
-            ok = errno == 0 && !value.empty() && *end == '\0';
+            ok = errno == 0 && !value.empty() && value[0] >= '0' && value[0] <= '9' && *end == '\0';
         } else if (arg == "--noise") {
             ok = ParseUnsigned(value, o.faults.noiseMax);
         } else if (arg == "--cut-reply") {
@@ -171,6 +229,27 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
         error = "--loader is required (erase, solvane, tirell or quarrow)";
         return false;
     }
+    // An option that means nothing for this loader is a mistake, not a no-op.
+    for (const std::string& option : given) {
+        auto rule = OptionLoaders().find(option);
+        if (rule != OptionLoaders().end() && rule->second.count(o.loader) == 0) {
+            error = option + " does not apply to the " + std::string(LoaderName(o.loader)) + " loader";
+            return false;
+        }
+    }
+    if (o.flashLength >= 0 && o.flashPath.empty()) {
+        error = "--flash-length needs --flash";
+        return false;
+    }
+    if (o.loader == LoaderKind::IapSolvane || o.loader == LoaderKind::IapTirell) {
+        IapLoaderConfig config;
+        config.variant = o.loader == LoaderKind::IapTirell ? IapVariant::Tirell : IapVariant::Solvane;
+        config.startReply = o.startReply;
+        config.ackReply = o.ackReply;
+        error = CheckIapConfig(config);
+        if (!error.empty())
+            return false;
+    }
     if (!haveBaud)
         o.baud = (o.loader == LoaderKind::IapSolvane || o.loader == LoaderKind::IapTirell) ? 19200 : 115200;
     if (!o.devicePath.empty() && !out.linkPath.empty()) {
@@ -183,6 +262,7 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
 const char* SimHelpText()
 {
     return R"(Usage: device-sim --loader KIND [options]
+       device-sim --help | --version
 
 Plays the device's loader at the far end of a serial line: on a new
 pseudo-terminal (its path is printed, or linked with --link), or on a serial
@@ -206,9 +286,16 @@ Run:
                      it has arrived, and every block or page is checked
   --blocks N         (solvane, tirell) blocks to expect, instead of --expect
   --pages N          (quarrow) pages to expect, instead of --expect
-  --flash FILE       write the flash to FILE at the end
+  --flash FILE       write the flash to FILE at the end (checked for writing
+                     before the run starts)
+  --flash-length N   make the flash file N bytes: cut, or filled with 0xFF; with
+                     N = the image's size, "cmp IMAGE FILE" compares the two
   --log FILE         write one line per frame received to FILE
   --max-time SECONDS end the run after this long
+
+Without --expect, --blocks or --pages the loader cannot know the image's size:
+the run counts as complete when the tool closes the line after the loader
+acknowledged a whole transfer (IAP: the last block sent; quarrow: the last page).
 
 In-application-programming loaders:
   --start LETTERS    start reply: IAPC (default); UPDS (solvane) or UPDF (tirell)
@@ -230,11 +317,21 @@ Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
   --vanish-after N   close the line after answering N frames
   --delay MS         wait MS more before every reply
 
+Options that do not apply to the chosen loader are refused. A second
+device-sim on the same --link is refused while the first one runs.
+
 Exit status: 0 complete and everything checked out; 1 the tool sent frames
 that failed the checks; 2 the run ended incomplete (tool closed the line,
-device fell silent or vanished, --max-time); 3 the line could not be opened;
-64 bad command line.
+device fell silent or vanished, --max-time); 3 the line could not be opened,
+the --link is in use, or a file (--expect, --flash, --log) cannot be read or
+written; 64 bad command line (unknown option, bad value, an option that does
+not apply to the loader).
 )";
+}
+
+std::string SimVersionText()
+{
+    return std::string("device-sim ") + SUITE_VERSION + "\n";
 }
 
 int SimExitStatus(const SimReport& report)

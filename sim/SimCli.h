@@ -23,6 +23,7 @@ struct SimCommandLine {
     std::string expectPath;   // --expect: image file, read by the caller
     double maxSeconds = 0;    // --max-time; 0: none
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments (without the program name). Returns false with `error` set on
@@ -33,6 +34,9 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
 bool ParseNumberList(const std::string& text, std::vector<long>& out);
 
 const char* SimHelpText();
+
+// "device-sim 1.0.0\n".
+std::string SimVersionText();
 
 // The exit status for a finished run.
 int SimExitStatus(const SimReport& report);

@@ -363,6 +363,17 @@ void SimDevice::Impl::Run()
     }
 
     std::lock_guard<std::mutex> lock(mutex);
+    if (report.lineClosedByTool && !report.complete) {
+        // A loader that was not told what to expect judges the run by where it stood.
+        model->OnLineClosed();
+        report.complete = model->Stats().complete;
+    }
+    if (startTaken && report.elapsedSeconds == 0) {
+        // Complete at the close, or not complete: the exchange as far as it went.
+        report.elapsedSeconds = static_cast<double>(std::max(lastScheduled, byteTime) - startTime) / 1e9;
+        report.wireBytesIn = inBytes - inAtStart;
+        report.wireBytesOut = outBytes - outAtStart;
+    }
     UpdateReport();
     ended = true;
     endedCv.notify_all();
@@ -434,7 +445,9 @@ void SimDevice::Stop()
     d.stopped = true;
 
     if (!d.options.flashPath.empty()) {
-        const std::vector<std::uint8_t> flash = d.model->FlashImage();
+        std::vector<std::uint8_t> flash = d.model->FlashImage();
+        if (d.options.flashLength >= 0)
+            flash.resize(static_cast<std::size_t>(d.options.flashLength), 0xFF);
         if (!WriteFile(d.options.flashPath, flash.data(), flash.size()))
             std::fprintf(stderr, "device-sim: cannot write %s\n", d.options.flashPath.c_str());
     }

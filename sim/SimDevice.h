@@ -87,6 +87,9 @@ struct SimOptions {
     //   WholeFlash: pages 0 .. the last page written, 2,112 bytes each (pages erased
     //               but not written read 0xFF, pages never erased 0x00).
     std::string flashPath;
+    // The flash file's length in bytes: the model's flash cut or filled with 0xFF
+    // (erased flash) to this length; -1: as the model has it.
+    long flashLength = -1;
     // Optional: one line per frame received (kind, address or block, verdict).
     std::string logPath;
     // The image the tool is expected to send. When given, the loader knows when the
@@ -96,8 +99,10 @@ struct SimOptions {
     std::vector<std::uint8_t> expectedImage;
     bool hasExpectedImage = false;
     // Or just the number of blocks (IAP) or pages (whole flash) to expect; -1: from
-    // the image if given, else unknown (the run then ends when the tool closes the
-    // line). The erase loader always expects its 1,008 frames.
+    // the image if given, else unknown: the run then ends when the tool closes the
+    // line, and counts as complete if the loader had acknowledged a whole transfer
+    // (the last frame was a block, or the last page of a page, acknowledged). The
+    // erase loader always expects its 1,008 frames.
     long expectedUnits = -1;
     // IAP loaders: the start reply's four letters. "IAPC" (default, answered with
     // "*IAPK#"), "UPDS" (Solvane, answered with "*DNDA#") or "UPDF" (Tirell, "*DNDA#").
@@ -126,7 +131,7 @@ struct SimReport {
     unsigned long repliesSent = 0;
     // Bytes on the line and the time from the start of the exchange (the announcement
     // the tool answered, or the first frame's first byte) to the last byte of the
-    // loader's final reply; 0 until complete.
+    // loader's final reply (of its last reply so far while the run is not complete).
     unsigned long wireBytesIn = 0;
     unsigned long wireBytesOut = 0;
     double elapsedSeconds = 0.0;

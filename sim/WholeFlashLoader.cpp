@@ -84,6 +84,7 @@ void WholeFlashLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
 
 void WholeFlashLoader::OnFrame(LoaderOutput& out)
 {
+    m_bLastAcked = false;
     const char type = m_frame[1];
     if (m_bGaveUp) {
         CountFrame(std::string(1, type) + " frame, not answered (the loader gave up)");
@@ -204,8 +205,10 @@ void WholeFlashLoader::OnWrite(bool pageStart, LoaderOutput& out)
 
     std::copy(data, data + WF_SUB_SIZE, m_flash.begin() + m_nPage * WF_PAGE_SIZE + m_nSub * WF_SUB_SIZE);
     m_stats.bytesWritten += WF_SUB_SIZE;
-    if (++m_nSub == WF_SUBS_PER_PAGE)
+    if (++m_nSub == WF_SUBS_PER_PAGE) {
         CompletePage();
+        m_bLastAcked = true;
+    }
     out.Reply("*WOK-");
 }
 
@@ -238,6 +241,12 @@ void WholeFlashLoader::CompletePage()
         }
     }
     if (m_config.expectedPages >= 0 && m_nPagesWritten >= m_config.expectedPages)
+        m_stats.complete = true;
+}
+
+void WholeFlashLoader::OnLineClosed()
+{
+    if (m_config.expectedPages < 0 && m_bEraseDone && m_nPagesWritten > 0 && m_bLastAcked)
         m_stats.complete = true;
 }
 

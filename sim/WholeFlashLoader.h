@@ -60,6 +60,8 @@ public:
     bool ExchangeStarted() const override { return m_stats.framesReceived > 0; }
     // Pages 0 .. the last page written.
     std::vector<std::uint8_t> FlashImage() const override;
+    // Without a page count: complete if the last frame finished a page, acknowledged.
+    void OnLineClosed() override;
 
     long PagesWritten() const { return m_nPagesWritten; }
     long ExpectedPages() const { return m_config.expectedPages; }
@@ -81,6 +83,7 @@ private:
     std::size_t m_nFrameLength = 0;  // expected length of the frame being received; 0: none
     bool m_bInStray = false;
     bool m_bGaveUp = false;
+    bool m_bLastAcked = false;       // the last frame received finished a page and was acknowledged
     unsigned m_nBadRepeats = 0;
 
     long m_nNextErase = 0;           // erase address expected next

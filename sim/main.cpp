@@ -1,11 +1,15 @@
 // device-sim: the simulated device as a program. See SimHelpText for its use.
 #include "sim/SimCli.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +24,42 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& data)
         return false;
     data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return !file.bad();
+}
+
+// Checks before the run that `path` can be written, so that a run is never lost to a
+// report file that cannot be written at its end. Leaves an existing file as it was.
+bool CheckWritable(const std::string& path, const char* what)
+{
+    const bool existed = access(path.c_str(), F_OK) == 0;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "device-sim: cannot write the %s file %s: %s\n", what, path.c_str(), std::strerror(errno));
+        return false;
+    }
+    close(fd);
+    if (!existed)
+        unlink(path.c_str());
+    return true;
+}
+
+// Holds `link`.lock locked for the life of the program, so that a second device-sim
+// cannot take over a link that a running one serves. False if another one holds it.
+bool LockLink(const std::string& link, std::string& lockPath)
+{
+    lockPath = link + ".lock";
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "device-sim: cannot create %s: %s\n", lockPath.c_str(), std::strerror(errno));
+        lockPath.clear();
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        std::fprintf(stderr, "device-sim: %s is in use by another device-sim\n", link.c_str());
+        close(fd);
+        lockPath.clear();
+        return false;
+    }
+    return true; // the descriptor stays open (and locked) until the program ends
 }
 
 // Makes `link` point at `target`, replacing an old symbolic link but nothing else.
@@ -54,6 +94,10 @@ int main(int argc, char** argv)
         std::fputs(SimHelpText(), stdout);
         return SIM_EXIT_OK;
     }
+    if (cli.version) {
+        std::fputs(SimVersionText().c_str(), stdout);
+        return SIM_EXIT_OK;
+    }
     if (!cli.expectPath.empty()) {
         if (!ReadFile(cli.expectPath, cli.options.expectedImage)) {
             std::fprintf(stderr, "device-sim: cannot read %s\n", cli.expectPath.c_str());
@@ -61,6 +105,19 @@ int main(int argc, char** argv)
         }
         cli.options.hasExpectedImage = true;
     }
+    if (!cli.options.flashPath.empty() && !CheckWritable(cli.options.flashPath, "flash"))
+        return SIM_EXIT_LINE;
+    if (!cli.options.logPath.empty() && !CheckWritable(cli.options.logPath, "log"))
+        return SIM_EXIT_LINE;
+    std::string lockPath;
+    if (!cli.linkPath.empty() && !LockLink(cli.linkPath, lockPath))
+        return SIM_EXIT_LINE;
+    auto releaseLink = [&cli, &lockPath] {
+        if (cli.linkPath.empty())
+            return;
+        unlink(cli.linkPath.c_str());
+        unlink(lockPath.c_str());
+    };
 
     // SIGINT and SIGTERM end the run with a report; they are taken with sigtimedwait
     // below, so block them before the device's thread starts (it inherits the mask).
@@ -74,10 +131,13 @@ int main(int argc, char** argv)
     SimDevice device(cli.options);
     if (!device.Start(error)) {
         std::fprintf(stderr, "device-sim: %s\n", error.c_str());
+        if (!lockPath.empty())
+            unlink(lockPath.c_str());
         return SIM_EXIT_LINE;
     }
     if (!cli.linkPath.empty() && !MakeLink(device.SlavePath(), cli.linkPath)) {
         device.Stop();
+        unlink(lockPath.c_str());
         return SIM_EXIT_LINE;
     }
     std::printf("line: %s\n", device.SlavePath().c_str());
@@ -104,8 +164,7 @@ int main(int argc, char** argv)
         }
     }
     device.Stop();
-    if (!cli.linkPath.empty())
-        unlink(cli.linkPath.c_str());
+    releaseLink();
 
     const SimReport report = device.Report();
     std::fputs(FormatReport(report).c_str(), stdout);

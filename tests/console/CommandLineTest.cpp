@@ -5,8 +5,8 @@
 namespace {
 
 const ToolTraits kImageTool{"quarrow", "Writes a whole-flash image.", true, "any file, raw bytes",
-                            "Without IMAGE a built-in image is used.", "Updata success!"};
-const ToolTraits kEraseTool{"dunmere", "Erases the flash.", false, "", "", "Finish"};
+                            "Without IMAGE a built-in image is used.", "Updata success!", "pages", true};
+const ToolTraits kEraseTool{"dunmere", "Erases the flash.", false, "", "", "Finish", "frames", false};
 
 std::string Parse(const ToolTraits& traits, std::vector<std::string> args, CommandLine& out)
 {
@@ -67,6 +67,40 @@ TEST(CommandLine, RejectsIncompleteOrContradictoryLines)
     EXPECT_NE("", Parse(kImageTool, {"--trace=yes", "--simulate"}, cl));
 }
 
+TEST(CommandLine, RunLimitsImageCutJsonAndPortListing)
+{
+    CommandLine cl;
+    EXPECT_EQ("", Parse(kImageTool, {"--port", "COM1", "img"}, cl));
+    EXPECT_DOUBLE_EQ(DEFAULT_STALL_SECONDS, cl.stallSeconds);
+    EXPECT_EQ(DEFAULT_MAX_REJECTS, cl.maxRejects);
+    EXPECT_FALSE(cl.cut);
+    EXPECT_FALSE(cl.json);
+
+    EXPECT_EQ("", Parse(kImageTool, {"--port", "COM1", "--stall=2.5", "--max-rejects", "0", "--cut", "--json", "img"},
+                        cl));
+    EXPECT_DOUBLE_EQ(2.5, cl.stallSeconds);
+    EXPECT_EQ(0, cl.maxRejects);
+    EXPECT_TRUE(cl.cut);
+    EXPECT_TRUE(cl.json);
+
+    for (const char* bad : {"-1", "x", "", "1.5"})
+        EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", "--max-rejects", bad, "img"}, cl)) << bad;
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", "--stall", "-3", "img"}, cl));
+    // Options that mean nothing for the tool are refused, not ignored.
+    EXPECT_NE("", Parse(kEraseTool, {"--port", "COM1", "--max-rejects", "3"}, cl));
+    EXPECT_NE("", Parse(kEraseTool, {"--port", "COM1", "--cut"}, cl));
+
+    // An empty image name is a mistake, not "no image" (which --simulate would fill in).
+    EXPECT_NE("", Parse(kImageTool, {"--simulate", ""}, cl));
+    EXPECT_NE("", Parse(kImageTool, {"--port", "COM1", ""}, cl));
+
+    EXPECT_EQ("", Parse(kEraseTool, {"--list-ports"}, cl));
+    EXPECT_TRUE(cl.listPorts);
+    EXPECT_EQ("", Parse(kImageTool, {"--list-ports", "--json"}, cl));
+    EXPECT_NE("", Parse(kImageTool, {"--list-ports", "--port", "COM1"}, cl));
+    EXPECT_NE("", Parse(kImageTool, {"--list-ports", "img"}, cl));
+}
+
 TEST(CommandLine, TimeoutMustBeAFiniteNonNegativeNumber)
 {
     CommandLine cl;
@@ -99,10 +133,19 @@ TEST(CommandLine, HelpPageDescribesTheTool)
     EXPECT_NE(std::string::npos, image.find("--simulate"));
     EXPECT_NE(std::string::npos, image.find("--timeout SECONDS"));
     EXPECT_NE(std::string::npos, image.find("built-in image"));
+    EXPECT_NE(std::string::npos, image.find("--max-rejects"));
+    EXPECT_NE(std::string::npos, image.find("130"));
+    EXPECT_NE(std::string::npos, image.find("143"));
 
     std::string erase = UsageText(kEraseTool);
     EXPECT_EQ(std::string::npos, erase.find("IMAGE"));
     EXPECT_NE(std::string::npos, erase.find("\"Finish\""));
+    EXPECT_EQ(std::string::npos, erase.find("--max-rejects")) << "Dunmere's device never rejects a frame";
+    EXPECT_EQ(std::string::npos, erase.find("--cut"));
+    for (std::size_t at = 0, end; at < image.size(); at = end + 1) {
+        end = image.find('\n', at);
+        EXPECT_LE(end - at, 80u) << image.substr(at, end - at);
+    }
 
     std::string version = VersionText(kEraseTool);
     EXPECT_EQ(0u, version.rfind("dunmere ", 0));

@@ -125,6 +125,8 @@ public:
     }
     ProgressSample Progress() const override { return {}; }
     const char* SuccessText() const override { return "Done!"; }
+    std::string Position() const override { return "the ping"; }
+    RunFigures Figures() const override { return {}; }
 
     int m_ticks = 0;
     int m_posted = 0;
@@ -162,8 +164,11 @@ TEST(ConsoleHost, RunsAnExchangeToTheSuccessText)
     EXPECT_EQ("xOK!", tool.m_received);
     EXPECT_EQ(1, tool.m_posted);
     EXPECT_GE(tool.m_ticks, 1);
-    EXPECT_EQ("Port ready!\nDone!\n", streams.Out());
+    // The success text is the caller's to print, after everything else.
+    EXPECT_EQ("", streams.Out());
+    EXPECT_EQ("Done!", host.SuccessMessage());
     std::string err = streams.Err();
+    EXPECT_NE(std::string::npos, err.find("Port ready!\n")) << err;
     EXPECT_NE(std::string::npos, err.find("refused!\n")) << err;
     EXPECT_NE(std::string::npos, err.find(">>    4  50 49 4E 47  |PING|")) << err;
     EXPECT_NE(std::string::npos, err.find("<<    4  78 4F 4B 21  |xOK!|")) << err;
@@ -203,6 +208,42 @@ TEST(ConsoleHost, GivesUpWhenTheDeviceStaysSilentForTheTimeout)
     EXPECT_LT(elapsed, 3.0);
     EXPECT_EQ("", streams.Out());
     EXPECT_NE(std::string::npos, streams.Err().find("test: no reply from the device for 0.4 s")) << streams.Err();
+}
+
+TEST(ConsoleHost, ADeviceThatTalksWithoutProgressEndsTheRunAtTheStallLimit)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.Ok());
+    Streams streams;
+    ConsoleReporter reporter(streams.out, streams.err, false, 80);
+    ConsoleHost host("test", reporter, false, 0.3); // the device never stays silent that long
+    host.SetStallLimit(0.6);
+    host.SetPortName("/dev/test");
+    PingTool tool(host);
+    host.SetTool(&tool);
+    ASSERT_TRUE(host.OpenPort(TEST_PORT, 115200));
+
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        while (!stop) {
+            pty.Write("+UPDF-");
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    auto start = std::chrono::steady_clock::now();
+    int status = host.Run();
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    stop = true;
+    device.join();
+
+    EXPECT_EQ(EXIT_STATUS_FAILURE, status);
+    EXPECT_GE(elapsed, 0.6);
+    EXPECT_LT(elapsed, 3.0);
+    const std::string err = streams.Err();
+    EXPECT_NE(std::string::npos, err.find("test: no progress for 0.6 s (--stall); stopped at the ping")) << err;
+    EXPECT_NE(std::string::npos, err.find("the device last sent \"")) << err;
+    EXPECT_NE(std::string::npos, err.find("+UPDF-\" (")) << err;
+    EXPECT_EQ(err, host.FailureText() + "\n");
 }
 
 TEST(ConsoleHost, OpeningAMissingDeviceFails)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -63,7 +64,7 @@ TEST(Reporter, PlainOutputKeepsTheSuccessTextAloneOnStandardOutput)
     reporter.Status("Open serial success!"); // unchanged: not repeated
     for (long done = 0; done <= 112; ++done)
         reporter.Progress(Sample("sending", done, 112), done * 0.15);
-    reporter.Info("Update Complete!");
+    EXPECT_TRUE(reporter.Output("Update Complete!"));
     reporter.Failure("Please open update file first!");
     reporter.Finish();
 
@@ -71,7 +72,7 @@ TEST(Reporter, PlainOutputKeepsTheSuccessTextAloneOnStandardOutput)
     std::string err = cap.ErrText();
     EXPECT_EQ(1u, Count(err, "Open serial success!\n"));
     EXPECT_EQ(11u, Count(err, "sending: "));
-    EXPECT_NE(std::string::npos, err.find("sending: 100% (112/112 blocks, 853 B/s, done)\n"));
+    EXPECT_NE(std::string::npos, err.find("sending: 100% (112/112 blocks, 0.9 kB/s, done)\n"));
     EXPECT_NE(std::string::npos, err.find("Please open update file first!\n"));
     EXPECT_EQ(std::string::npos, err.find('\r')); // no terminal control in plain output
 }
@@ -87,7 +88,7 @@ TEST(Reporter, BarIsRedrawnInPlaceAndClearedAroundWholeLines)
     reporter.Progress(Sample("erasing", 17, 17), 0.02); // the end of a phase always shows
     reporter.Progress(Sample("writing", 0, 4), 0.03);
     reporter.Status("Updata will take several minute!Please wait!");
-    reporter.Info("Updata success!");
+    reporter.Output("Updata success!");
     reporter.Finish();
 
     std::string err = cap.ErrText();
@@ -107,6 +108,52 @@ TEST(Reporter, BarIsRedrawnInPlaceAndClearedAroundWholeLines)
         std::string line = err.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
         EXPECT_LT(line.size(), 60u) << line;
     }
+}
+
+TEST(Reporter, AFailureLeavesTheBarShowingHowFarTheRunGot)
+{
+    Capture cap;
+    ConsoleReporter reporter(cap.Out(), cap.Err(), true, 80);
+    reporter.Progress(Sample("sending", 5, 24), 0.0);
+    reporter.Failure("solvane: /dev/ttyUSB0: Input/output error");
+    reporter.Finish();
+    const std::string err = cap.ErrText();
+    // The bar, ended by a line end, then the failure; the bar is never cleared.
+    const std::size_t bar = err.rfind("\r\033[Ksending [");
+    ASSERT_NE(std::string::npos, bar) << err;
+    EXPECT_NE(std::string::npos, err.find(" 5/24 blocks", bar)) << err;
+    const std::size_t failure = err.find("\nsolvane: /dev/ttyUSB0: Input/output error\n", bar);
+    EXPECT_NE(std::string::npos, failure) << err;
+    EXPECT_EQ(1u, Count(err, "\033[K")) << err;
+    EXPECT_EQ("solvane: /dev/ttyUSB0: Input/output error", reporter.LastFailure());
+}
+
+TEST(Reporter, JsonProgressGoesToStandardOutputAsObjects)
+{
+    Capture cap;
+    ConsoleReporter reporter(cap.Out(), cap.Err(), true, 80);
+    reporter.SetJson("\"tool\":\"tirell\",\"port\":\"/dev/pts/3\"");
+    reporter.Status("Open serial success!");
+    for (long done = 0; done <= 4; ++done)
+        reporter.Progress(Sample("sending", done, 4), done * 0.5);
+    reporter.Finish();
+    EXPECT_EQ(5u, Count(cap.OutText(), "{\"event\":\"progress\",\"tool\":\"tirell\",\"port\":\"/dev/pts/3\","));
+    EXPECT_NE(std::string::npos, cap.OutText().find("\"phase\":\"sending\",\"done\":4,\"total\":4,\"unit\":\"blocks\","
+                                                    "\"percent\":100,\"seconds\":2.000}\n"));
+    // Status lines stay on standard error, and there is no bar.
+    EXPECT_EQ("Open serial success!\n", cap.ErrText());
+}
+
+TEST(Reporter, AFailedWriteToStandardOutputIsRemembered)
+{
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(nullptr, full);
+    Capture cap;
+    ConsoleReporter reporter(full, cap.Err(), false, 80);
+    EXPECT_FALSE(reporter.Output("Finish"));
+    EXPECT_TRUE(reporter.OutputFailed());
+    EXPECT_EQ(ENOSPC, reporter.OutputError());
+    std::fclose(full);
 }
 
 } // namespace

@@ -8,7 +8,16 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
+
+#if defined(__APPLE__)
+#include <util.h>
+#else
+#include <pty.h>
+#endif
 
 extern char** environ;
 
@@ -20,8 +29,8 @@ std::string ReadText(const std::string& path)
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-Process::Process(const std::vector<std::string>& argv, const std::string& logBase)
-    : m_outPath(logBase + ".out"), m_errPath(logBase + ".err")
+Process::Process(const std::vector<std::string>& argv, const std::string& logBase, const std::string& stdoutPath)
+    : m_outPath(stdoutPath.empty() ? logBase + ".out" : stdoutPath), m_errPath(logBase + ".err")
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -57,6 +66,56 @@ std::string Process::OutputSoFar() const
     return ReadText(m_outPath);
 }
 
+TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns)
+{
+    TerminalResult result;
+    struct winsize size {};
+    size.ws_row = 40;
+    size.ws_col = static_cast<unsigned short>(columns);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0)
+        return result;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    int status = 0;
+    bool exited = false;
+    for (;;) {
+        struct pollfd p {master, POLLIN, 0};
+        if (poll(&p, 1, 20) > 0) {
+            char buffer[4096];
+            const ssize_t n = read(master, buffer, sizeof buffer);
+            if (n > 0) {
+                result.output.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (exited)
+                break; // everything read: the terminal reports its end
+        }
+        if (!exited && waitpid(pid, &status, WNOHANG) == pid)
+            exited = true;
+        else if (exited && !(p.revents & POLLIN))
+            break;
+        if (!exited && std::chrono::steady_clock::now() >= end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.killed = true;
+            break;
+        }
+    }
+    close(master);
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    return result;
+}
+
 ProcessResult Process::Wait(int limitMs, bool terminateFirst)
 {
     ProcessResult result;
@@ -84,7 +143,9 @@ ProcessResult Process::Wait(int limitMs, bool terminateFirst)
     if (WIFEXITED(status))
         result.exitStatus = WEXITSTATUS(status);
     result.signalled = WIFSIGNALED(status);
-    result.out = ReadText(m_outPath);
+    // A device given as standard output (/dev/full) is not read back.
+    if (m_outPath.rfind("/dev/", 0) != 0)
+        result.out = ReadText(m_outPath);
     result.err = ReadText(m_errPath);
     return result;
 }

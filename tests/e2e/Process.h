@@ -19,8 +19,9 @@ struct ProcessResult {
 class Process {
 public:
     // Starts `argv[0]` with `argv`; standard output and error go to `logBase`.out and
-    // `logBase`.err. Check Started().
-    Process(const std::vector<std::string>& argv, const std::string& logBase);
+    // `logBase`.err (standard output to `stdoutPath` instead, when given). Check
+    // Started().
+    Process(const std::vector<std::string>& argv, const std::string& logBase, const std::string& stdoutPath = "");
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -42,5 +43,14 @@ private:
 };
 
 std::string ReadText(const std::string& path);
+
+// A program run on a terminal of its own (a pseudo-terminal of `columns` columns):
+// standard output and error are the one terminal, as for a person at a console.
+struct TerminalResult {
+    bool killed = false;
+    int exitStatus = -1;
+    std::string output;   // everything written to the terminal, as the terminal got it
+};
+TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns = 100);
 
 }  // namespace e2e

@@ -233,3 +233,43 @@ TEST(IapLoader, ConfigurationChecks)
 }
 
 }  // namespace
+
+namespace {
+
+// Told nothing of the image, the loader judges the run when the tool closes the line.
+TEST(IapLoader, WithoutAnImageSizeATransferEndedOnAnAcknowledgementIsComplete)
+{
+    const auto image = TestImage(300);
+    IapLoader loader(IapLoaderConfig{});
+    RecordingOutput out;
+    Handshake(loader, out);
+    loader.OnLineClosed();
+    EXPECT_FALSE(loader.Stats().complete) << "no block arrived";
+    for (std::size_t k = 0; k < 3; ++k)
+        Feed(loader, IapDataFrame(image, k), out);
+    EXPECT_FALSE(loader.Stats().complete);
+    loader.OnLineClosed();
+    EXPECT_TRUE(loader.Stats().complete);
+    EXPECT_EQ(loader.Stats().bytesWritten, 384u);
+
+    // A block that was answered "+DTER-" last is no finished transfer.
+    IapLoaderConfig errorConfig;
+    errorConfig.errorBlocks = {1};
+    errorConfig.restartAfterError = false;
+    IapLoader failed(errorConfig);
+    Handshake(failed, out);
+    Feed(failed, IapDataFrame(image, 0), out);
+    Feed(failed, IapDataFrame(image, 1), out);
+    EXPECT_EQ(out.Take().back(), "+DTER-");
+    failed.OnLineClosed();
+    EXPECT_FALSE(failed.Stats().complete);
+
+    // With a block count the close changes nothing.
+    IapLoader counted(Config(300));
+    Handshake(counted, out);
+    Feed(counted, IapDataFrame(image, 0), out);
+    counted.OnLineClosed();
+    EXPECT_FALSE(counted.Stats().complete);
+}
+
+}  // namespace

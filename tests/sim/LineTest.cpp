@@ -121,6 +121,22 @@ TEST(SimCommandLine, OptionsAndDefaults)
     EXPECT_EQ(solvane.options.baud, 19200u);
 }
 
+TEST(SimCommandLine, VersionAndFlashLength)
+{
+    SimCommandLine cli;
+    std::string error;
+    ASSERT_TRUE(ParseSimCommandLine({"--version", "--bogus"}, cli, error));
+    EXPECT_TRUE(cli.version);
+    EXPECT_EQ(SimVersionText().rfind("device-sim ", 0), 0u);
+
+    SimCommandLine flash;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "tirell", "--flash", "f.bin", "--flash-length", "300",
+                                     "--no-restart", "--wait-before", "1"},
+                                    flash, error))
+        << error;
+    EXPECT_EQ(flash.options.flashLength, 300);
+}
+
 TEST(SimCommandLine, BadCommandLines)
 {
     const std::vector<std::vector<std::string>> bad = {
@@ -133,6 +149,20 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "erase", "--silent-after", "-1"},
         {"--loader", "erase", "--port", "/dev/ttyS0", "--link", "/tmp/l"},
         {"--loader", "erase", "stray"},
+        // Values the loader would refuse only when the run starts.
+        {"--loader", "solvane", "--start", "UPDF"},
+        {"--loader", "tirell", "--ack", "DTXX"},
+        {"--loader", "erase", "--seed", "-1"},
+        {"--loader", "erase", "--max-time", "nan"},
+        // Options that do not apply to the loader.
+        {"--loader", "erase", "--wer", "3"},
+        {"--loader", "erase", "--expect", "image.bin"},
+        {"--loader", "quarrow", "--dter", "1"},
+        {"--loader", "quarrow", "--blocks", "3"},
+        {"--loader", "solvane", "--wait-before", "2"},
+        {"--loader", "solvane", "--pages", "2"},
+        {"--loader", "tirell", "--no-restart", "--wer", "1"},
+        {"--loader", "erase", "--flash-length", "100"},  // without --flash
     };
     for (const auto& args : bad) {
         SimCommandLine cli;

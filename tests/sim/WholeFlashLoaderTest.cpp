@@ -185,3 +185,30 @@ TEST(WholeFlashLoader, OrderAndEraseRulesAreChecked)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WholeFlashLoader, WithoutAnImageSizeARunEndedOnAWholePageIsComplete)
+{
+    const auto image = MarkerImage(2 * 2112);
+    RecordingOutput out;
+
+    WholeFlashLoader whole{WholeFlashConfig{}};
+    EraseStage(whole, out);
+    whole.OnLineClosed();
+    EXPECT_FALSE(whole.Stats().complete) << "no page written";
+    WritePage(whole, out, image, 0);
+    WritePage(whole, out, image, 1);
+    whole.OnLineClosed();
+    EXPECT_TRUE(whole.Stats().complete);
+
+    // Stopped in the middle of a page: not complete.
+    WholeFlashLoader partial{WholeFlashConfig{}};
+    EraseStage(partial, out);
+    WritePage(partial, out, image, 0);
+    Feed(partial, WriteFrame(image, 1, 0), out);
+    partial.OnLineClosed();
+    EXPECT_FALSE(partial.Stats().complete);
+}
+
+}  // namespace

@@ -120,6 +120,12 @@ if [ ! -f "$WINEPREFIX/.suite-ready" ]; then
   touch "$WINEPREFIX/.suite-ready"
 fi
 
+# This Wine does not load the fonts of its own data folder; the caption buttons need
+# Marlett (Debian fonts-wine), so it goes where Wine looks: the prefix's Fonts folder.
+if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+fi
+
 # The port mapping. Wine's mount manager turns these values into its device links
 # when its services start, so the server is restarted after the import.
 {
@@ -140,7 +146,10 @@ fi
 } | iconv -f UTF-8 -t UTF-16 >"$work/fonts.reg"
 "$wine" regedit /S "$(printf 'Z:%s' "$work/fonts.reg" | tr / '\\')"
 "$wineserver" -k
-"$wineserver" -p   # stays up between programs; killed at the end
+# It stays up between programs (killed at the end). Its output goes to a log: it dumps
+# its objects there when it gets SIGHUP, which it does when it holds a pseudo-terminal
+# that device-sim closes.
+"$wineserver" -p 2>>"$work/wineserver.log" >&2
 rm -f "$ports/missing$missing_port"
 
 export SUITE_WINE_PEER_OFFSET=$peer_offset

@@ -99,12 +99,15 @@ expect_match() { # actual regex what
 
 # --- the driver, a co-process per case --------------------------------------------
 
-harness_driver_pid=
+# Its pipes are copied to descriptors of our own: bash closes a co-process's own
+# descriptors in nested subshells, and $(... $(drv ...) ...) must work too.
+harness_driver_pid= harness_to_driver= harness_from_driver=
 harness_start_driver() {
   coproc HARNESS_DRIVER { exec "$WINE" "$HARNESS_BUILD/harness/guidriver.exe" --desktop "$HARNESS_DESKTOP" 2>>"$case_dir/driver.err"; }
   harness_driver_pid=$HARNESS_DRIVER_PID
+  exec {harness_to_driver}>&"${HARNESS_DRIVER[1]}" {harness_from_driver}<&"${HARNESS_DRIVER[0]}"
   local greeting
-  IFS= read -r -t 30 greeting <&"${HARNESS_DRIVER[0]}" || fail "the driver did not start (see $case_dir/driver.err)"
+  IFS= read -r -t 30 greeting <&"$harness_from_driver" || fail "the driver did not start (see $case_dir/driver.err)"
   [ "${greeting%$'\r'}" = "ok ready" ] || fail "the driver: $greeting"
 }
 
@@ -119,9 +122,9 @@ drv_try() {
   local line="" arg reply
   for arg in "$@"; do line+="$(harness_quote "$arg") "; done
   echo "> $line" >>"$case_dir/driver.log"
-  printf '%s\n' "$line" >&"${HARNESS_DRIVER[1]}"
+  printf '%s\n' "$line" >&"$harness_to_driver"
   # The driver keeps to the command's own timeout; this one only guards against a hang.
-  IFS= read -r -t 300 reply <&"${HARNESS_DRIVER[0]}" || fail "no answer from the driver to: $*"
+  IFS= read -r -t 300 reply <&"$harness_from_driver" || fail "no answer from the driver to: $*"
   reply=${reply%$'\r'}
   echo "< $reply" >>"$case_dir/driver.log"
   case $reply in
@@ -269,7 +272,7 @@ harness_cleanup() {
   local program port
   if [ -n "$harness_driver_pid" ]; then
     for program in "${harness_programs[@]}"; do drv_try killexe "$program" >/dev/null 2>&1; done
-    printf 'quit\n' >&"${HARNESS_DRIVER[1]}" 2>/dev/null
+    printf 'quit\n' >&"$harness_to_driver" 2>/dev/null
     wait "$harness_driver_pid" 2>/dev/null
   fi
   for port in "${!harness_sim_pid[@]}"; do

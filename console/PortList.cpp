@@ -1,0 +1,149 @@
+#include "console/PortList.h"
+
+#include "console/Reporter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The first line of a small sysfs file, without its line end; empty if unreadable.
+std::string ReadLine(const fs::path& path)
+{
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+// Natural order: ttyS2 before ttyS10.
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ei = i, ej = j;
+            while (ei < a.size() && std::isdigit(static_cast<unsigned char>(a[ei])))
+                ++ei;
+            while (ej < b.size() && std::isdigit(static_cast<unsigned char>(b[ej])))
+                ++ej;
+            const std::string na = a.substr(i, ei - i), nb = b.substr(j, ej - j);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ei;
+            j = ej;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
+void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<SerialPortInfo>& ports)
+{
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(classDir, ec)) {
+        const std::string name = entry.path().filename().string();
+        const fs::path device = entry.path() / "device";
+        if (!fs::exists(device, ec))
+            continue; // virtual terminals and pseudo-terminals have no device behind them
+        SerialPortInfo port;
+        port.path = (root / "dev" / name).string();
+        if (fs::is_symlink(device / "driver", ec))
+            port.driver = fs::read_symlink(device / "driver", ec).filename().string();
+        // The kernel makes ttyS0.. for every possible 8250 port; type 0 means no UART.
+        if (name.rfind("ttyS", 0) == 0 && ReadLine(entry.path() / "type") == "0")
+            continue;
+        // A USB adapter: the USB device is a parent of the tty's device.
+        const fs::path real = fs::canonical(device, ec);
+        if (!ec) {
+            for (fs::path dir = real; dir.has_relative_path() && dir != root; dir = dir.parent_path()) {
+                if (fs::exists(dir / "idVendor", ec)) {
+                    port.usb = true;
+                    port.vendorId = ReadLine(dir / "idVendor");
+                    port.productId = ReadLine(dir / "idProduct");
+                    port.manufacturer = ReadLine(dir / "manufacturer");
+                    port.product = ReadLine(dir / "product");
+                    port.serial = ReadLine(dir / "serial");
+                    break;
+                }
+                if (dir == dir.parent_path())
+                    break;
+            }
+        }
+        ports.push_back(port);
+    }
+}
+
+void ListFromDev(const fs::path& devDir, std::vector<SerialPortInfo>& ports)
+{
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(devDir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("cu.", 0) != 0)
+            continue;
+        SerialPortInfo port;
+        port.path = entry.path().string();
+        port.usb = name.find("usb") != std::string::npos;
+        ports.push_back(port);
+    }
+}
+
+} // namespace
+
+std::vector<SerialPortInfo> ListSerialPorts(const std::string& rootText)
+{
+    std::error_code ec;
+    const fs::path root = rootText.empty() ? fs::path("/") : fs::weakly_canonical(fs::path(rootText), ec);
+    std::vector<SerialPortInfo> ports;
+    const fs::path classDir = root / "sys" / "class" / "tty";
+    if (fs::is_directory(classDir, ec))
+        ListFromSysfs(root, classDir, ports);
+    else
+        ListFromDev(root / "dev", ports);
+    std::sort(ports.begin(), ports.end(),
+              [](const SerialPortInfo& a, const SerialPortInfo& b) { return NaturalLess(a.path, b.path); });
+    return ports;
+}
+
+std::string FormatPortLine(const SerialPortInfo& port)
+{
+    std::string line = port.path;
+    if (port.usb) {
+        line += "  USB";
+        if (!port.vendorId.empty())
+            line += " " + port.vendorId + ":" + port.productId;
+        std::string name = port.manufacturer;
+        if (!port.product.empty())
+            name += (name.empty() ? "" : " ") + port.product;
+        if (!name.empty())
+            line += "  " + name;
+        if (!port.serial.empty())
+            line += "  serial " + port.serial;
+    } else if (!port.driver.empty()) {
+        line += "  (" + port.driver + ")";
+    }
+    return line;
+}
+
+std::string FormatPortJson(const SerialPortInfo& port)
+{
+    std::string json = "{\"path\":" + JsonString(port.path) + ",\"driver\":" + JsonString(port.driver) +
+                       ",\"usb\":" + (port.usb ? "true" : "false");
+    if (port.usb)
+        json += ",\"vendor_id\":" + JsonString(port.vendorId) + ",\"product_id\":" + JsonString(port.productId) +
+                ",\"manufacturer\":" + JsonString(port.manufacturer) + ",\"product\":" + JsonString(port.product) +
+                ",\"serial\":" + JsonString(port.serial);
+    return json + "}";
+}

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Quarrow.exe driven as a person drives it, against device-sim's whole-flash loader.
+. "$(dirname "$0")/../harness.sh"
+
+Q=Quarrow
+PORT_LIST=1002 OPEN_FILE=1000 UPDATE=1001 BAR=1003 STATUS=1004 PROGRESS_LINE=1005 PORT_LINE=1006
+FILE_TITLE="选择下载的程序"
+
+# An image of `pages` pages of random bytes whose last byte is not 0xFF.
+make_image() { # path pages
+  head -c $(( $2 * 2112 - 1 )) /dev/urandom >"$1"
+  printf '\x5a' >>"$1"
+}
+
+# Starts Quarrow with a working COM1 and waits for its port line.
+start_with_device() { # device-sim args...
+  sim_start COM1 --loader quarrow "$@"
+  app_start Quarrow
+  drv waittext $Q $PORT_LINE "Open serial port success!"
+  drv nobox $Q
+}
+
+load_image() { # path
+  drv click $Q $OPEN_FILE
+  drv openfile "$FILE_TITLE" "$(winpath "$1")"
+}
+
+case_ports() {
+  port_missing COM1
+  port_missing COM2
+  app_start Quarrow
+  expect_eq "$(drv answer $Q)" "Not found this serial port!" "start-up box, COM1 missing"
+  drv waittext $Q $PORT_LINE "Open serial port fail!"
+  expect_eq "$(drv items $Q $PORT_LIST)" "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8" "port list"
+  expect_eq "$(drv selected $Q $PORT_LIST)" COM1 "selected port"
+  expect_eq "$(drv progress $Q $BAR)" "0 0 100" "progress bar at start"
+  expect_eq "$(drv text $Q $STATUS)|$(drv text $Q $PROGRESS_LINE)" "|" "status and progress lines at start"
+  # A pick of a missing port: the dialog's own box, with the blank before the "!".
+  drv pick $Q $PORT_LIST COM2
+  expect_eq "$(drv answer $Q)" "Not found this serial port !" "box after picking a missing port"
+  drv waittext $Q $PORT_LINE "Open serial port fail!"
+  # A pick of a working port: no box.
+  sim_start COM3 --loader quarrow --baud 0
+  drv pick $Q $PORT_LIST COM3
+  drv waittext $Q $PORT_LINE "Open serial port success!"
+  drv nobox $Q
+  screenshot quarrow-main $Q
+  drv sysmenu $Q 16
+  drv wait "关于 Quarrow" >/dev/null
+  expect_match "$(drv children "关于 Quarrow")" "Quarrow 1.0 版" "About box's version line"
+  screenshot quarrow-about "关于 Quarrow"
+  drv click "关于 Quarrow" 1
+  drv gone "关于 Quarrow"
+  drv close $Q
+  drv gone $Q
+}
+
+case_start_up_working_port() {
+  start_with_device --baud 0
+  expect_eq "$(drv selected $Q $PORT_LIST)" COM1 "selected port"
+  expect_match "$(drv style $Q $PORT_LIST)" '^ComboBox ' "port list class"
+}
+
+case_update_needs_a_file() {
+  start_with_device --baud 0
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q)" "Please open update file first!" "UPDATE before a file"
+  drv close $Q
+  drv gone $Q
+  # The device heard nothing, so it is still waiting.
+  sim_stop COM1 2
+  expect_eq "$(sim_field COM1 'frames received')" 0 "frames sent"
+}
+
+case_two_pages() {
+  local image=$case_dir/two-pages.bin
+  make_image "$image" 2
+  # Each reply 50 ms late, so that every stage is long enough to be seen.
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --delay 50
+  load_image "$image"
+  drv nobox $Q
+  drv click $Q $UPDATE
+  drv waittext $Q $STATUS "Updata will take several minute!Please wait!" 10000
+  drv waittext $Q $PROGRESS_LINE "write progress:0.00%" 10000
+  drv waittext $Q $PROGRESS_LINE "write progress:50.00%" 10000
+  expect_eq "$(drv progress $Q $BAR)" "50 0 100" "progress bar at page 1 of 2"
+  # Half the bar is filled: its colour at a quarter of the width, not at three quarters.
+  grab
+  local filled empty width
+  width=$(drv rect $Q $BAR | cut -d' ' -f3)
+  filled=$(control_pixel $Q $BAR $(( width / 4 )) 5)
+  empty=$(control_pixel $Q $BAR $(( width * 3 / 4 )) 5)
+  [ "$filled" != "$empty" ] || fail "the bar looks the same at 1/4 and 3/4 ($filled)"
+  echo "    ok: bar filled ($filled) to the left, empty ($empty) to the right"
+  screenshot quarrow-writing $Q
+  expect_eq "$(drv box $Q 30000)" "Updata success!" "success box"
+  expect_eq "$(drv text $Q $STATUS)" "Updata success!" "status line"
+  expect_eq "$(drv text $Q $PROGRESS_LINE)" "write progress:100.00%" "progress line"
+  expect_eq "$(drv progress $Q $BAR)" "100 0 100" "progress bar"
+  drv answer $Q >/dev/null
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  expect_eq "$(sim_field COM1 result)" complete "device's run"
+  expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
+  expect_eq "$(sim_field COM1 'frames received')" 49 "frames (17 erase, 32 write)"
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
+case_rejection() {
+  local image=$case_dir/two-pages.bin
+  make_image "$image" 2
+  # Write frame 5 (page 0, sub-frame 5) rejected once, frame 17 (page 1, sub-frame 1)
+  # twice in a row.
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --wer 5,17x2
+  load_image "$image"
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  expect_eq "$(sim_field COM1 result)" complete "device's run"
+  expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
+  expect_eq "$(sim_field COM1 'frames received')" 52 "frames (49 and the 3 sent again)"
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
+gui_case "ports, About box and screenshots" case_ports
+gui_case "start-up on a working port" case_start_up_working_port
+gui_case "UPDATE before a file" case_update_needs_a_file
+gui_case "a two-page image" case_two_pages
+gui_case "a rejected frame is sent again" case_rejection
+gui_done

@@ -1,0 +1,152 @@
+#include "wholeflash/dialog/QuarrowDlg.h"
+
+#include "common/FileReader.h"
+#include "serial/SerialMessages.h"
+#include "shell/FileDialog.h"
+#include "shell/ShellApp.h"
+#include "wholeflash/WholeFlashTexts.h"
+#include "wholeflash/dialog/QuarrowIds.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Line settings: 115200 baud, 8N1, received-character and event-character events.
+constexpr int QUARROW_BAUD = 115200;
+constexpr char QUARROW_PARITY = 'N';
+constexpr int QUARROW_DATA_BITS = 8;
+constexpr int QUARROW_STOP_BITS = 1;
+constexpr std::uint32_t QUARROW_EVENT_MASK = 3;  // EV_RXCHAR | EV_RXFLAG
+// Write buffer of the port opened at start-up, and of a port picked later.
+constexpr int QUARROW_START_TX_BUFFER = 512;
+constexpr int QUARROW_PICK_TX_BUFFER = 2048;
+constexpr int PORT_COUNT = 8;
+
+}  // namespace
+
+QuarrowDlg::QuarrowDlg() : MainDialog(IDD_MAIN_DIALOG), m_updater(*this) {}
+
+QuarrowDlg::~QuarrowDlg() = default;
+
+void QuarrowDlg::OnInitTool() {
+    m_pOwner = std::make_unique<Win32OwnerWindow>(Handle());
+    m_portList.Attach(Item(IDC_QUARROW_PORT_LIST));
+    m_progress.Attach(Item(IDC_QUARROW_PROGRESS));
+    m_statusLine.Attach(Item(IDC_QUARROW_STATUS_LINE));
+    m_progressLine.Attach(Item(IDC_QUARROW_PROGRESS_LINE));
+    m_portLine.Attach(Item(IDC_QUARROW_PORT_LINE));
+
+    for (int n = 1; n <= PORT_COUNT; ++n)
+        m_portList.AddString("COM" + std::to_string(n));
+    m_portList.SetCurSel(0);
+
+    if (!OpenAndMonitor(1, QUARROW_START_TX_BUFFER))
+        ShellApp::Current()->AppMessageBox(FLASH_TEXT_PORT_NOT_FOUND, MB_OK);
+
+    // Reads the bar's range and starts the 1 ms tick, for the dialog's life.
+    m_updater.Initialise();
+}
+
+bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize) {
+    const bool opened = m_port.OpenPort(m_pOwner.get(), portNumber, QUARROW_BAUD, QUARROW_PARITY, QUARROW_DATA_BITS,
+                                        QUARROW_STOP_BITS, QUARROW_EVENT_MASK, writeBufferSize) != FALSE;
+    if (opened)
+        m_port.StartMonitor();  // a failure has shown its own box
+    m_portLine.SetText(opened ? FLASH_TEXT_PORT_OPENED : FLASH_TEXT_PORT_FAILED);
+    m_updater.SetReady(opened);
+    return opened;
+}
+
+void QuarrowDlg::OpenSelectedPort() {
+    if (m_port.m_hComm.load() != PortHandle{}) {
+        m_port.ClosePort();
+        m_updater.SetReady(false);
+    }
+    const int index = m_portList.GetCurSel();
+    if (index < 0)
+        return;  // no entry selected (text typed into the edit field): nothing to open
+    if (!OpenAndMonitor(static_cast<unsigned>(index) + 1, QUARROW_PICK_TX_BUFFER))
+        ShowMessageBox(Handle(), FLASH_TEXT_PORT_CHOICE_FAILED, MB_OK);
+}
+
+void QuarrowDlg::OpenFile() {
+    std::string path;
+    if (!ChooseFileToOpen(Handle(), FLASH_TEXT_FILE_DIALOG_TITLE, FLASH_FILE_FILTERS, path))
+        return;  // cancelled: an image loaded before stays
+    // Bytes beyond the image's limit would be ignored: they are not read at all.
+    const FileHead head = ReadFileHead(path, FLASH_IMAGE_SIZE);
+    if (!head.Ok()) {
+        ShowMessageBox(Handle(), "Can't read the file " + path + ":\n" + head.error, MB_OK | MB_ICONEXCLAMATION);
+        return;  // nothing loaded; the previous image stays
+    }
+    m_updater.LoadFlashImage(head.bytes.data(), head.bytes.size());
+}
+
+bool QuarrowDlg::OnCommand(UINT notifyCode, int id, HWND control) {
+    if (id == IDC_QUARROW_PORT_LIST && notifyCode == CBN_SELCHANGE) {
+        OpenSelectedPort();
+        return true;
+    }
+    if (id == IDC_QUARROW_OPEN_FILE && notifyCode == BN_CLICKED) {
+        OpenFile();
+        return true;
+    }
+    if (id == IDC_QUARROW_UPDATE && notifyCode == BN_CLICKED) {
+        m_updater.StartUpdate();
+        return true;
+    }
+    return MainDialog::OnCommand(notifyCode, id, control);
+}
+
+bool QuarrowDlg::OnTimer(UINT_PTR id) {
+    if (id == TIMER_UPDATE)
+        m_updater.OnTimerTick();
+    return false;  // then the default handling
+}
+
+bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/, LRESULT& result) {
+    switch (message) {
+    case MSG_SERIAL_RX_CHAR:
+        m_updater.OnReceivedByte(static_cast<std::uint8_t>(wParam & 0xFF));
+        result = 0;
+        return true;
+    case WM_DESTROY:
+        // No tick, byte or post reaches the dialog object from now on; the port's
+        // destructor then stops its monitor without waiting for this window.
+        if (m_pOwner)
+            m_pOwner->Destroy();
+        return false;
+    default:
+        return false;
+    }
+}
+
+void QuarrowDlg::SendBytes(const std::uint8_t* data, std::size_t length) {
+    m_port.QueueTransmit(data, static_cast<int>(length));
+}
+
+void QuarrowDlg::SendText(const char* text) { m_port.QueueTransmit(text); }
+
+void QuarrowDlg::StartTimer(unsigned id, unsigned periodMs) { m_pOwner->SetOwnerTimer(id, periodMs); }
+
+void QuarrowDlg::StopTimer(unsigned id) { m_pOwner->KillOwnerTimer(id); }
+
+void QuarrowDlg::ShowMessage(const char* text) {
+    // The success box belongs to the dialog; the refusals of UPDATE are the
+    // application's boxes.
+    if (std::strcmp(text, FLASH_TEXT_SUCCESS) == 0)
+        ShowMessageBox(Handle(), text, MB_OK);
+    else
+        ShellApp::Current()->AppMessageBox(text, MB_OK);
+}
+
+void QuarrowDlg::SetStatusText(const char* text) { m_statusLine.SetText(text); }
+
+void QuarrowDlg::SetProgressText(const char* text) { m_progressLine.SetText(text); }
+
+void QuarrowDlg::SetProgressPos(int pos) { m_progress.SetPos(pos); }
+
+void QuarrowDlg::GetProgressRange(int& lower, int& upper) { m_progress.GetRange(lower, upper); }
+
+void QuarrowDlg::PostToSelf(unsigned message) { m_pOwner->PostOwnerMessage(message, 0, 0); }

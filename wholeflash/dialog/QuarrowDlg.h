@@ -1,0 +1,65 @@
+// QuarrowDlg: the main dialog of Quarrow. The user picks the port (COM1 to COM8),
+// loads a whole-flash image with OPEN FILE and starts the run with UPDATE; the
+// WholeFlashUpdater runs it, paced by the device's replies and a 1 ms tick. The dialog
+// wires the updater to the serial port (SerialPort over Win32OwnerWindow, which also
+// runs the 1 ms timer), to the progress bar and to the three static texts.
+//
+//   QuarrowDlg dialog;
+//   app.RunMainDialog(dialog);
+#pragma once
+
+#include "platform/win32/Win32OwnerWindow.h"
+#include "serial/SerialPort.h"
+#include "shell/Controls.h"
+#include "shell/MainDialog.h"
+#include "wholeflash/WholeFlashUpdater.h"
+
+#include <memory>
+
+class QuarrowDlg : public MainDialog, private ToolHost {
+public:
+    QuarrowDlg();
+    ~QuarrowDlg() override;
+
+    // The updater, for the program's tests.
+    const WholeFlashUpdater& Updater() const { return m_updater; }
+
+protected:
+    void OnInitTool() override;
+    bool OnCommand(UINT notifyCode, int id, HWND control) override;
+    bool OnTimer(UINT_PTR id) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    // Opens COM<portNumber> with Quarrow's line settings and the given write buffer;
+    // on success starts the monitor. Shows the result in the port line and sets the
+    // updater's ready flag accordingly; true when the port opened.
+    bool OpenAndMonitor(unsigned portNumber, int writeBufferSize);
+    // Selection change of the port list: close the port, open the picked one.
+    void OpenSelectedPort();
+    // OPEN FILE: choose a file and hand its bytes to the updater.
+    void OpenFile();
+
+    // ToolHost: what the updater reaches through the dialog.
+    void SendBytes(const std::uint8_t* data, std::size_t length) override;
+    void SendText(const char* text) override;
+    void StartTimer(unsigned id, unsigned periodMs) override;
+    void StopTimer(unsigned id) override;
+    void ShowMessage(const char* text) override;
+    void SetStatusText(const char* text) override;
+    void SetProgressText(const char* text) override;
+    void SetProgressPos(int pos) override;
+    void GetProgressRange(int& lower, int& upper) override;
+    void PostToSelf(unsigned message) override;
+
+    // The owner window of the port and of the timer; created with the window and
+    // declared before the port, which must not outlive it.
+    std::unique_ptr<Win32OwnerWindow> m_pOwner;
+    SerialPort m_port;
+    WholeFlashUpdater m_updater;
+    ComboBox m_portList;
+    ProgressBar m_progress;
+    StaticText m_statusLine;
+    StaticText m_progressLine;
+    StaticText m_portLine;
+};
