@@ -732,17 +732,20 @@ void SkinMenu::DrawEmbossed(HDC hdc, HIMAGELIST list, int index, int x, int y, C
                 mark = p != face && p != light;
             marked[static_cast<std::size_t>(py * w + px)] = mark;
         }
-    skin::PixelBuffer work(hdc, w, h);
+    // One buffer a pixel larger each way: background, the highlight copy, then the
+    // shadow copy over it, each only where the image has a pixel.
+    skin::PixelBuffer work(hdc, w + 1, h + 1);
+    if (!work.Ok())
+        return;
+    work.Fill(background);
     const COLORREF colours[2] = {light, GetSysColor(COLOR_BTNSHADOW)};
     const int offsets[2] = {1, 0};
-    for (int pass = 0; pass < 2; ++pass) {
-        work.Fill(background);
+    for (int pass = 0; pass < 2; ++pass)
         for (int py = 0; py < h; ++py)
             for (int px = 0; px < w; ++px)
                 if (marked[static_cast<std::size_t>(py * w + px)])
-                    work.Set(px, py, colours[pass]);
-        BitBlt(hdc, x + offsets[pass], y + offsets[pass], w, h, work.Dc(), 0, 0, SRCCOPY);
-    }
+                    work.Set(px + offsets[pass], py + offsets[pass], colours[pass]);
+    BitBlt(hdc, x, y, w + 1, h + 1, work.Dc(), 0, 0, SRCCOPY);
 }
 
 namespace {
