@@ -4,6 +4,7 @@
 #include "controls/MenuRules.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 
 namespace {
@@ -60,9 +61,11 @@ bool ThemedXp()
 
 HFONT CreateMenuFont()
 {
+    // The record as Windows XP knows it (without the padded-border field of later
+    // versions), which every version accepts.
     NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
         return nullptr;
     return CreateFontIndirectW(&metrics.lfMenuFont);
 }
