@@ -58,6 +58,7 @@ case_update_three_blocks() {
   drv waittext "$iap_program" "$iap_status" "Open serial success!"
   drv waitprogress "$iap_program" "$iap_progress" 33 20000
   drv waitprogress "$iap_program" "$iap_progress" 66 5000
+  screenshot "$(echo "$iap_program" | tr A-Z a-z)-updating" "$iap_program"
   drv waitprogress "$iap_program" "$iap_progress" 100 5000
   expect_eq "$(drv answer "$iap_program" 1 10000)" "$iap_complete" "completion box"
   sim_wait COM2 10
