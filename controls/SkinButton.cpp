@@ -116,8 +116,8 @@ bool SkinButton::SubclassButton(HWND hWnd)
         return false;
     m_hWnd = hWnd;
     PreSubclassWindow();
-    // The window procedure is replaced directly (not through the common controls'
-    // subclassing, which the classic version 5 library exports only by ordinal).
+    // The window procedure is replaced directly, so the button needs nothing of the
+    // common controls' subclassing helpers (comctl32 5.8 and later).
     SetPropW(hWnd, PROP_OBJECT, this);
     m_pfnSuper = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SkinButton::StaticWindowProc)));

@@ -172,6 +172,7 @@ private:
 
 namespace {
 std::atomic<std::uintptr_t> g_nextFastTimerSerial{1};
+std::atomic<bool> g_bPreferMultimedia{false};
 }  // namespace
 
 HANDLE FastTimer::CreateHighResolutionTimer() {
@@ -190,7 +191,7 @@ FastTimer::FastTimer(HWND helper, unsigned id, unsigned periodMs)
     : m_hHelper(helper), m_nId(id), m_nSerial(g_nextFastTimerSerial++) {
     if (periodMs == 0)
         periodMs = 1;
-    m_hTimer = CreateHighResolutionTimer();
+    m_hTimer = g_bPreferMultimedia.load() ? nullptr : CreateHighResolutionTimer();
     if (m_hTimer) {
         m_hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         LARGE_INTEGER due;
@@ -241,15 +242,16 @@ void CALLBACK FastTimer::MultimediaTick(UINT, UINT, DWORD_PTR self, DWORD_PTR, D
 }
 
 const char* Win32OwnerWindow::FastTimerSource() {
-    static const char* const source = [] {
+    static const bool waitable = [] {
         HANDLE timer = FastTimer::CreateHighResolutionTimer();
-        if (!timer)
-            return "multimedia";
-        CloseHandle(timer);
-        return "waitable";
+        if (timer)
+            CloseHandle(timer);
+        return timer != nullptr;
     }();
-    return source;
+    return waitable && !g_bPreferMultimedia.load() ? "waitable" : "multimedia";
 }
+
+void Win32OwnerWindow::PreferMultimediaTimers(bool prefer) { g_bPreferMultimedia.store(prefer); }
 
 bool Win32OwnerWindow::SetOwnerTimer(unsigned id, unsigned periodMs) {
     HWND target = m_hTarget.load();

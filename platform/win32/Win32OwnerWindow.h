@@ -70,6 +70,10 @@ public:
     // The source of fast ticks on this system: "waitable" (high-resolution waitable
     // timer) or "multimedia".
     static const char* FastTimerSource();
+    // Fast timers started from now on use the multimedia timer even where a
+    // high-resolution waitable timer exists (older systems have only the former; the
+    // tests run both).
+    static void PreferMultimediaTimers(bool prefer);
     void DeliverSentMessages(unsigned maxWaitMs) override;
 
 private:

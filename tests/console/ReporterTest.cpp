@@ -147,7 +147,8 @@ TEST(Reporter, JsonProgressGoesToStandardOutputAsObjects)
 TEST(Reporter, AFailedWriteToStandardOutputIsRemembered)
 {
     std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_NE(nullptr, full);
+    if (!full)
+        GTEST_SKIP() << "no /dev/full on this system";
     Capture cap;
     ConsoleReporter reporter(full, cap.Err(), false, 80);
     EXPECT_FALSE(reporter.Output("Finish"));

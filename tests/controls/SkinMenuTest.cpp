@@ -504,6 +504,22 @@ TEST(SkinMenuImages, XpLookKeepsFadedAndShadowCopiesAndRaisesTheSelectedImage)
     EXPECT_EQ(ImagesOwnedBy(402), 3);
 }
 
+TEST(SkinMenuImages, CheckImagesStandInForTheTickOfAnItemWithoutImage)
+{
+    ImageMenu images;
+    // The strip holds two images: the first (red) becomes the unselected mark, the
+    // second (blue) the selected one.
+    ASSERT_TRUE(images.Menu().SetCheckImages(400, 400));
+    images.Menu().AppendOwnerDrawnItem(L"Option", 0, 403);
+    Canvas at(160, 20);
+    images.Draw(at, 0, ODS_CHECKED);
+    EXPECT_EQ(at.At(8, 8), RED);
+    images.Draw(at, 0, ODS_CHECKED | ODS_SELECTED);
+    EXPECT_EQ(at.At(8, 8), BLUE);
+    images.Draw(at, 0, 0); // not checked: no mark at all
+    EXPECT_EQ(at.Count(RED) + at.Count(BLUE) + at.Count(Sys(COLOR_MENUTEXT), {0, 0, 20, 20}), 0);
+}
+
 // ---- keyboard shortcuts ------------------------------------------------------------
 
 TEST_F(SkinMenuTest, ShortcutSearchAnswersPositionAndExecute)
