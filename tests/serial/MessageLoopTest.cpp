@@ -221,3 +221,37 @@ TEST(MessageLoopTest, WatchedDescriptorCallsBackOnInput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MessageLoopTest, HandlersOfCrossThreadSendsKnowWhichThreadIsWaiting) {
+    // The serial engine's debug check against waiting for the monitor from inside its
+    // own hand-over relies on this mark.
+    MessageLoop loop;
+    std::thread::id sender;
+    std::vector<bool> servingSender, servingOther;
+    LoopWindow window(loop, [&](unsigned, std::uintptr_t, std::intptr_t) {
+        servingSender.push_back(HandOverMark::IsServing(sender));
+        servingOther.push_back(HandOverMark::IsServing(std::this_thread::get_id()));
+        return std::intptr_t{0};
+    });
+    std::atomic<bool> done{false};
+    std::thread monitor([&] {
+        const std::uint8_t bytes[] = {1, 2};
+        window.SendOwnerBytes(kMsgTest, bytes, sizeof bytes, 0);
+        window.SendOwnerMessage(kMsgOther, 0, 0);
+        done = true;
+    });
+    sender = monitor.get_id();
+    ASSERT_TRUE(loop.RunUntil([&] { return done.load(); }, 5s));
+    monitor.join();
+    EXPECT_EQ(servingSender, (std::vector<bool>{true, true, true}));
+    EXPECT_EQ(servingOther, (std::vector<bool>{false, false, false}));
+
+    // Outside a hand-over, and for a send from the loop's own thread, nothing is marked.
+    EXPECT_FALSE(HandOverMark::IsServing(sender));
+    window.SendOwnerMessage(kMsgTest, 0, 0);
+    EXPECT_FALSE(servingSender.back());
+}
+
+}  // namespace
