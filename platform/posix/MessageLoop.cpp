@@ -107,7 +107,11 @@ struct MessageLoop::State {
     // loop is gone. Any thread but the loop's.
     std::intptr_t SendAndWait(SendRequest& request) {
         std::unique_lock<std::mutex> guard(lock);
-        if (dead)
+        // A window destroyed since the caller looked: Destroy may already have answered
+        // the waiting sends, so this one would wait for ever. (Destroy marks the window
+        // before it takes the lock, so under the lock the mark is seen or the send is
+        // queued in time to be answered by it.)
+        if (dead || request.window->destroyed)
             return 0;
         sends.push_back(&request);
         WakeLocked();
