@@ -16,6 +16,10 @@ case_ports() {
   drv pick $D $PORT_LIST COM2
   expect_eq "$(drv answer $D)" "Can't found the serial port or serial port is already use!" \
     "box after picking a missing port"
+  # ERASE with no port: the frame goes nowhere, nothing is shown.
+  drv click $D $ERASE
+  sleep 0.3
+  drv nobox $D
   sim_start COM3 --loader erase --log "$case_dir/erase.log"
   drv pick $D $PORT_LIST COM3
   expect_eq "$(drv answer $D)" "Serial port is OK!" "box after picking a working port"

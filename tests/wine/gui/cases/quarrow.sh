@@ -73,7 +73,9 @@ case_update_needs_a_file() {
 }
 
 case_two_pages() {
-  local image=$case_dir/two-pages.bin
+  # In a folder whose name is outside the code pages of most systems.
+  mkdir -p "$case_dir/固件"
+  local image=$case_dir/固件/two-pages.bin
   make_image "$image" 2
   # Each reply 50 ms late, so that every stage is long enough to be seen.
   start_with_device --expect "$image" --flash "$case_dir/flash.bin" --delay 50
@@ -129,7 +131,24 @@ case_rejection() {
   echo "    ok: flash = image"
 }
 
+case_no_port() {
+  # No device: UPDATE is taken once the first tick has come, its frames go nowhere;
+  # a second press while the run waits for an answer is refused.
+  port_missing COM1
+  local image=$case_dir/one-page.bin
+  make_image "$image" 1
+  app_start Quarrow
+  drv answer $Q >/dev/null
+  load_image "$image"
+  drv click $Q $UPDATE
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q)" "Update is in progress or not found serial port!" "second UPDATE"
+  drv nobox $Q
+  expect_eq "$(drv text $Q $STATUS)" "" "no wait notice without a device"
+}
+
 gui_case "ports, About box and screenshots" case_ports
+gui_case "UPDATE without a port" case_no_port
 gui_case "start-up on a working port" case_start_up_working_port
 gui_case "UPDATE before a file" case_update_needs_a_file
 gui_case "a two-page image" case_two_pages
