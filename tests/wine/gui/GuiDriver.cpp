@@ -55,6 +55,8 @@ const char* const kUsage =
     "  answer CAPTION [BUTTON] [ms]  waits for a message box, presses BUTTON (default\n"
     "                             IDOK = 1) and waits until it is gone; answers its text\n"
     "  nobox CAPTION              fails if a message box CAPTION is open\n"
+    "  boxicon CAPTION [ms]       waits for a message box: \"icon\" when it shows one,\n"
+    "                             else \"none\"\n"
     "  openfile TITLE PATH [ms]   fills in the file-open dialog TITLE and presses Open\n"
     "  close WIN                  posts WM_CLOSE\n"
     "  kill WIN                   ends the process that owns WIN\n"
@@ -534,6 +536,15 @@ std::string Run(const std::vector<std::string>& args)
                 Fail("message box \"" + text + "\" stayed open");
         }
         return text;
+    }
+    if (command == "boxicon") {
+        Need(args, 1);
+        HWND box = nullptr;
+        if (!WaitFor(TimeoutArg(args, 2), [&] { return (box = FindTopLevel(args[1], Kind::Box, true)); }))
+            Fail("no message box \"" + args[1] + "\" in time");
+        // The box's icon static is there either way; without an icon it holds none.
+        HWND icon = GetDlgItem(box, 1088);
+        return icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) ? "icon" : "none";
     }
     if (command == "nobox") {
         Need(args, 1);
