@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr UINT_PTR SUBCLASS_ID = 0x534B; // identifies our subclass on the window
+// Window properties of an attached button: the object, and the procedure it replaced
+// (kept apart, so that the window still works if it outlives a chained object).
+constexpr const wchar_t* PROP_OBJECT = L"SkinButton";
+constexpr const wchar_t* PROP_SUPER = L"SkinButton.super";
 
 skin::Box ToBox(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 RECT ToRect(const skin::Box& b) { return {b.left, b.top, b.right, b.bottom}; }
@@ -109,23 +112,31 @@ bool SkinButton::SubclassDlgItem(unsigned id, HWND hParent)
 
 bool SkinButton::SubclassButton(HWND hWnd)
 {
-    if (m_hWnd != nullptr || hWnd == nullptr || !IsWindow(hWnd))
+    if (m_hWnd != nullptr || hWnd == nullptr || !IsWindow(hWnd) || GetPropW(hWnd, PROP_OBJECT) != nullptr)
         return false;
     m_hWnd = hWnd;
     PreSubclassWindow();
-    if (!SetWindowSubclass(hWnd, SubclassProc, SUBCLASS_ID, reinterpret_cast<DWORD_PTR>(this))) {
-        m_hWnd = nullptr;
-        return false;
-    }
+    // The window procedure is replaced directly, so the button needs nothing of the
+    // common controls' subclassing helpers (comctl32 5.8 and later).
+    SetPropW(hWnd, PROP_OBJECT, this);
+    m_pfnSuper = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SkinButton::StaticWindowProc)));
+    SetPropW(hWnd, PROP_SUPER, reinterpret_cast<HANDLE>(m_pfnSuper));
     return true;
 }
 
 void SkinButton::Detach()
 {
-    if (m_hWnd != nullptr) {
-        RemoveWindowSubclass(m_hWnd, SubclassProc, SUBCLASS_ID);
-        m_hWnd = nullptr;
+    if (m_hWnd == nullptr)
+        return;
+    RemovePropW(m_hWnd, PROP_OBJECT);
+    // Put the old procedure back unless someone chained onto ours since; then ours
+    // stays and passes everything on.
+    if (GetWindowLongPtrW(m_hWnd, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(&SkinButton::StaticWindowProc)) {
+        SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        RemovePropW(m_hWnd, PROP_SUPER);
     }
+    m_hWnd = nullptr;
 }
 
 void SkinButton::PreSubclassWindow()
@@ -343,23 +354,27 @@ void SkinButton::DropHover()
     }
 }
 
-LRESULT CALLBACK SkinButton::SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                          DWORD_PTR refData)
+LRESULT CALLBACK SkinButton::StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<SkinButton*>(refData);
+    auto* self = static_cast<SkinButton*>(GetPropW(hWnd, PROP_OBJECT));
+    const auto super = reinterpret_cast<WNDPROC>(GetPropW(hWnd, PROP_SUPER));
+    if (self == nullptr) // detached while another procedure was chained onto ours
+        return super != nullptr ? CallWindowProcW(super, hWnd, message, wParam, lParam)
+                                : DefWindowProcW(hWnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         // The window goes; the object stays and may be attached again.
         self->Detach();
+        RemovePropW(hWnd, PROP_SUPER);
         self->m_hToolTip = nullptr; // owned by the button, destroyed with it
         self->m_bHot = FALSE;
-        return DefSubclassProc(hWnd, message, wParam, lParam);
+        return CallWindowProcW(super, hWnd, message, wParam, lParam);
     }
     return self->WindowProc(message, wParam, lParam);
 }
 
 LRESULT SkinButton::Default(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return DefSubclassProc(m_hWnd, message, wParam, lParam);
+    return CallWindowProcW(m_pfnSuper, m_hWnd, message, wParam, lParam);
 }
 
 LRESULT SkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)

@@ -135,8 +135,7 @@ private:
         HBITMAP hMask;
     };
 
-    static LRESULT CALLBACK SubclassProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                         DWORD_PTR refData);
+    static LRESULT CALLBACK StaticWindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Detach();
     void PreSubclassWindow();
     void Invalidate();
@@ -154,6 +153,7 @@ private:
     skin::ImagePlacement Place(bool hasCaption, const RECT& item, skin::Box& caption, int width, int height) const;
 
     HWND m_hWnd = nullptr;
+    WNDPROC m_pfnSuper = nullptr;      // the button's own window procedure
 
     BOOL m_bGreyDisabledBitmap = TRUE; // disabled bitmap drawn in the system's disabled style
     BOOL m_bFlat = TRUE;               // flat look: no bevel at rest, hover tracking on

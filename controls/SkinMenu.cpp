@@ -4,6 +4,7 @@
 #include "controls/MenuRules.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 
 namespace {
@@ -60,9 +61,11 @@ bool ThemedXp()
 
 HFONT CreateMenuFont()
 {
+    // The record as Windows XP knows it (without the padded-border field of later
+    // versions), which every version accepts.
     NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
         return nullptr;
     return CreateFontIndirectW(&metrics.lfMenuFont);
 }
@@ -316,9 +319,63 @@ BOOL SkinMenu::AppendOwnerDrawnItem(const wchar_t* text, UINT flags, UINT_PTR id
     return result;
 }
 
+void SkinMenu::SetIconSize(int width, int height)
+{
+    if (width > 0 && height > 0) {
+        m_nIconWidth = width;
+        m_nIconHeight = height;
+    }
+}
+
+void SkinMenu::SetImageMaskColor(COLORREF colour, bool use)
+{
+    m_crImageMask = colour;
+    m_bUseImageMaskColor = use ? TRUE : FALSE;
+}
+
+BOOL SkinMenu::SetCheckImages(int checkedBitmapId, int uncheckedBitmapId)
+{
+    if (m_hCheckImages != nullptr && !m_bCheckImagesShared)
+        ImageList_Destroy(m_hCheckImages);
+    m_hCheckImages = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 2, 1);
+    m_bCheckImagesShared = FALSE;
+    m_nCheckedImageId = checkedBitmapId;
+    m_nUncheckedImageId = uncheckedBitmapId;
+    const COLORREF mask = m_bUseImageMaskColor ? m_crImageMask : GetSysColor(COLOR_BTNFACE);
+    // Image 0 is the unselected mark, image 1 the selected one; a missing one
+    // repeats the other, so that both indexes draw something.
+    const int ids[2] = {uncheckedBitmapId > 0 ? uncheckedBitmapId : checkedBitmapId,
+                        checkedBitmapId > 0 ? checkedBitmapId : uncheckedBitmapId};
+    BOOL loaded = TRUE;
+    for (int id : ids) {
+        HBITMAP bitmap = id > 0 ? static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
+                                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS))
+                                : nullptr;
+        if (bitmap == nullptr) {
+            loaded = FALSE;
+            continue;
+        }
+        ImageList_AddMasked(m_hCheckImages, bitmap, mask);
+        DeleteObject(bitmap);
+    }
+    return loaded;
+}
+
 int SkinMenu::LoadToolbarImage(int resource, UINT id)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
+    if (m_bImagesAreIcons) {
+        HICON icon = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_ICON, m_nIconWidth, m_nIconHeight, 0));
+        if (icon == nullptr)
+            return -1;
+        HIMAGELIST single = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 1, 1);
+        ImageList_ReplaceIcon(single, -1, icon);
+        DestroyIcon(icon);
+        const int index = AddSharedImage(id, single, 0);
+        ImageList_Destroy(single);
+        return index;
+    }
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(resource), RESOURCE_TOOLBAR);
     if (found == nullptr)
         return -1;
@@ -353,26 +410,24 @@ int SkinMenu::LoadToolbarImage(int resource, UINT id)
     HBITMAP strip = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, load));
     if (strip == nullptr)
         return -1;
-    const int index = AddSharedImage(id, strip, position);
+    HIMAGELIST scratch = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 1, 1);
+    ImageList_AddMasked(scratch, strip, m_bUseImageMaskColor ? m_crImageMask : GetSysColor(COLOR_BTNFACE));
     DeleteObject(strip);
+    const int index = AddSharedImage(id, scratch, position);
+    ImageList_Destroy(scratch);
     return index;
 }
 
-int SkinMenu::AddSharedImage(UINT id, HBITMAP strip, int position)
+int SkinMenu::AddSharedImage(UINT id, HIMAGELIST scratch, int position)
 {
-    HIMAGELIST scratch = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 1, 1);
-    ImageList_AddMasked(scratch, strip, m_bUseImageMaskColor ? m_crImageMask : GetSysColor(COLOR_BTNFACE));
-    if (position >= ImageList_GetImageCount(scratch)) {
-        ImageList_Destroy(scratch);
+    if (position >= ImageList_GetImageCount(scratch))
         return -1;
-    }
     if (sharedImages.hList == nullptr)
         sharedImages.hList = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 1, 1);
     const bool derived = XpLook(nullptr) && Settings().xp3dImages;
     HICON image = ImageList_GetIcon(scratch, position, ILD_NORMAL);
     HICON faded = derived ? MakeDerivedIcon(scratch, position, m_nIconWidth, m_nIconHeight, 0) : nullptr;
     HICON shadow = derived ? MakeDerivedIcon(scratch, position, m_nIconWidth, m_nIconHeight, 1) : nullptr;
-    ImageList_Destroy(scratch);
 
     int index;
     const auto owner = std::find(sharedImageOwners.begin(), sharedImageOwners.end(), id);
@@ -732,17 +787,20 @@ void SkinMenu::DrawEmbossed(HDC hdc, HIMAGELIST list, int index, int x, int y, C
                 mark = p != face && p != light;
             marked[static_cast<std::size_t>(py * w + px)] = mark;
         }
-    skin::PixelBuffer work(hdc, w, h);
+    // One buffer a pixel larger each way: background, the highlight copy, then the
+    // shadow copy over it, each only where the image has a pixel.
+    skin::PixelBuffer work(hdc, w + 1, h + 1);
+    if (!work.Ok())
+        return;
+    work.Fill(background);
     const COLORREF colours[2] = {light, GetSysColor(COLOR_BTNSHADOW)};
     const int offsets[2] = {1, 0};
-    for (int pass = 0; pass < 2; ++pass) {
-        work.Fill(background);
+    for (int pass = 0; pass < 2; ++pass)
         for (int py = 0; py < h; ++py)
             for (int px = 0; px < w; ++px)
                 if (marked[static_cast<std::size_t>(py * w + px)])
-                    work.Set(px, py, colours[pass]);
-        BitBlt(hdc, x + offsets[pass], y + offsets[pass], w, h, work.Dc(), 0, 0, SRCCOPY);
-    }
+                    work.Set(px + offsets[pass], py + offsets[pass], colours[pass]);
+    BitBlt(hdc, x, y, w + 1, h + 1, work.Dc(), 0, 0, SRCCOPY);
 }
 
 namespace {

@@ -79,8 +79,9 @@ public:
 
     // Appends an owner-drawn item (id 0: a separator; with MF_POPUP, id is the
     // popup's handle). `imageResource` names a toolbar resource whose button for
-    // this command gives the image, -1 for none (an image the command already owns
-    // is used then). Answers the platform's result.
+    // this command gives the image (an icon resource after SetImagesAreIcons), -1
+    // for none (an image the command already owns is used then). Answers the
+    // platform's result.
     BOOL AppendOwnerDrawnItem(const wchar_t* text, UINT flags, UINT_PTR id, int imageResource = -1);
 
     // Re-matches the records to the platform menu's items as they are now.
@@ -106,6 +107,18 @@ public:
     // The window whose device context measures text (the desktop when null).
     static void SetMainWindow(HWND hWnd);
 
+    // Image settings (defaults: 16 x 15 images, masked by the button-face colour,
+    // embossed disabled images, images from toolbar bitmaps). Set them before items
+    // with images are added.
+    void SetIconSize(int width, int height);
+    void SetImageMaskColor(COLORREF colour, bool use);
+    void SetOldStyleDisabledImages(bool on) { m_bOldStyleDisabledImages = on ? TRUE : FALSE; }
+    // With icons, the image argument of AppendOwnerDrawnItem names an icon resource.
+    void SetImagesAreIcons(bool on) { m_bImagesAreIcons = on ? TRUE : FALSE; }
+    // Check marks from two bitmap resources (checked item when selected, and when
+    // not); an id of 0 or less leaves that one out. Popups loaded afterwards share them.
+    BOOL SetCheckImages(int checkedBitmapId, int uncheckedBitmapId);
+
     // The records, in item order.
     const std::vector<MenuItemData*>& Items() const { return m_items; }
     const std::vector<HMENU>& SubMenus() const { return m_subMenus; }
@@ -121,7 +134,7 @@ private:
     void ReleaseContents();
     void FixTopLevel();
     void AlignAccelerators();
-    int AddSharedImage(UINT id, HBITMAP strip, int position);
+    int AddSharedImage(UINT id, HIMAGELIST scratch, int position);
     int LoadToolbarImage(int resource, UINT id);
     MenuItemData* NewRecord(const std::wstring& text, UINT flags, UINT_PTR id);
     bool XpLook(HDC hdc) const;

@@ -88,11 +88,11 @@ bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
 }
 
 void UpdaterDialog::OpenSelectedPort() {
-    if (m_port.m_hComm.load() != PortHandle{})
-        m_port.ClosePort();
     int index = m_portList.GetCurSel();
     if (index < 0)
         return;  // no entry selected (text typed into the edit field): nothing to open
+    if (m_port.m_hComm.load() != PortHandle{})
+        m_port.ClosePort();
     if (!OpenAndMonitor(static_cast<unsigned>(index) + 1))
         ShowMessage(IAP_TEXT_PORT_CHOICE_FAILED);
 }

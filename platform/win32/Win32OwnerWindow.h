@@ -70,6 +70,10 @@ public:
     // The source of fast ticks on this system: "waitable" (high-resolution waitable
     // timer) or "multimedia".
     static const char* FastTimerSource();
+    // Fast timers started from now on use the multimedia timer even where a
+    // high-resolution waitable timer exists (older systems have only the former; the
+    // tests run both).
+    static void PreferMultimediaTimers(bool prefer);
     void DeliverSentMessages(unsigned maxWaitMs) override;
 
 private:
@@ -83,8 +87,9 @@ private:
     // The window that handles the messages; cleared by Destroy (read from any thread).
     std::atomic<HWND> m_hTarget{nullptr};
     // The helper that receives byte batches; the target itself when created with a
-    // handler.
-    HWND m_hHelper = nullptr;
+    // handler; null if it couldn't be created (bytes then go one send each) and once
+    // destroyed. Read by the monitor thread while the owner's thread may clear it.
+    std::atomic<HWND> m_hHelper{nullptr};
     // The procedure of a window created with a handler (empty for an existing window).
     Handler m_handler;
     // The owner's thread.

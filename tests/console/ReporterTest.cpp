@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -107,6 +108,53 @@ TEST(Reporter, BarIsRedrawnInPlaceAndClearedAroundWholeLines)
         std::string line = err.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
         EXPECT_LT(line.size(), 60u) << line;
     }
+}
+
+TEST(Reporter, AFailureLeavesTheBarShowingHowFarTheRunGot)
+{
+    Capture cap;
+    ConsoleReporter reporter(cap.Out(), cap.Err(), true, 80);
+    reporter.Progress(Sample("sending", 5, 24), 0.0);
+    reporter.Failure("solvane: /dev/ttyUSB0: Input/output error");
+    reporter.Finish();
+    const std::string err = cap.ErrText();
+    // The bar, ended by a line end, then the failure; the bar is never cleared.
+    const std::size_t bar = err.rfind("\r\033[Ksending [");
+    ASSERT_NE(std::string::npos, bar) << err;
+    EXPECT_NE(std::string::npos, err.find(" 5/24 blocks", bar)) << err;
+    const std::size_t failure = err.find("\nsolvane: /dev/ttyUSB0: Input/output error\n", bar);
+    EXPECT_NE(std::string::npos, failure) << err;
+    EXPECT_EQ(1u, Count(err, "\033[K")) << err;
+    EXPECT_EQ("solvane: /dev/ttyUSB0: Input/output error", reporter.LastFailure());
+}
+
+TEST(Reporter, JsonProgressGoesToStandardOutputAsObjects)
+{
+    Capture cap;
+    ConsoleReporter reporter(cap.Out(), cap.Err(), true, 80);
+    reporter.SetJson("\"tool\":\"tirell\",\"port\":\"/dev/pts/3\"");
+    reporter.Status("Open serial success!");
+    for (long done = 0; done <= 4; ++done)
+        reporter.Progress(Sample("sending", done, 4), done * 0.5);
+    reporter.Finish();
+    EXPECT_EQ(5u, Count(cap.OutText(), "{\"event\":\"progress\",\"tool\":\"tirell\",\"port\":\"/dev/pts/3\","));
+    EXPECT_NE(std::string::npos, cap.OutText().find("\"phase\":\"sending\",\"done\":4,\"total\":4,\"unit\":\"blocks\","
+                                                    "\"percent\":100,\"seconds\":2.000}\n"));
+    // Status lines stay on standard error, and there is no bar.
+    EXPECT_EQ("Open serial success!\n", cap.ErrText());
+}
+
+TEST(Reporter, AFailedWriteToStandardOutputIsRemembered)
+{
+    std::FILE* full = std::fopen("/dev/full", "w");
+    if (!full)
+        GTEST_SKIP() << "no /dev/full on this system";
+    Capture cap;
+    ConsoleReporter reporter(full, cap.Err(), false, 80);
+    EXPECT_FALSE(reporter.Output("Finish"));
+    EXPECT_TRUE(reporter.OutputFailed());
+    EXPECT_EQ(ENOSPC, reporter.OutputError());
+    std::fclose(full);
 }
 
 } // namespace

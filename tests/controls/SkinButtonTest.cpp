@@ -334,25 +334,66 @@ TEST_F(SkinButtonTest, MaskedBitmapShowsOnlyItsOpaquePixelsBesideTheCaption)
     EXPECT_GE(text.left, 19);
 }
 
-TEST_F(SkinButtonTest, IconWithoutCaptionIsCentred)
+namespace {
+
+// A 16 x 16 fully opaque icon of one colour (0x00RRGGBB as the DIB stores it).
+HICON SolidIcon(DWORD rgb)
 {
-    SetWindowTextW(hwnd, L"");
-    // A 16 x 16 icon, fully opaque blue.
     BYTE andMask[16 * 16 / 8] = {};
-    std::vector<DWORD> colour(16 * 16, 0x000000FF); // 0x00RRGGBB in the DIB: blue
+    std::vector<DWORD> colour(16 * 16, rgb);
     HBITMAP mask = CreateBitmap(16, 16, 1, 1, andMask);
     HBITMAP colours = CreateBitmap(16, 16, 1, 32, colour.data());
     ICONINFO info{TRUE, 0, 0, mask, colours};
     HICON icon = CreateIconIndirect(&info);
     DeleteObject(mask);
     DeleteObject(colours);
-    ASSERT_NE(icon, nullptr);
-    button.SetIcons(icon);
+    return icon;
+}
+
+} // namespace
+
+TEST_F(SkinButtonTest, IconWithoutCaptionIsCentredAndTheHotOneShowsWhenHot)
+{
+    SetWindowTextW(hwnd, L"");
+    HICON hot = SolidIcon(0x0000FF), rest = SolidIcon(0xFF0000); // blue, red
+    ASSERT_NE(hot, nullptr);
+    ASSERT_NE(rest, nullptr);
+    button.SetIcons(hot, rest);
     auto at = Paint(0);
-    const RECT drawn = at->Bounds(RGB(0, 0, 255));
+    EXPECT_EQ(at->Count(RGB(0, 0, 255)), 0);
+    const RECT drawn = at->Bounds(RGB(255, 0, 0));
     EXPECT_EQ(drawn.right - drawn.left, 16);
     EXPECT_EQ(drawn.left, (at->Width() - 16) / 2);
     EXPECT_EQ(drawn.top, (at->Height() - 16) / 2);
+
+    // Pressed: the hot image, one pixel right and down.
+    auto pressed = Paint(ODS_SELECTED);
+    EXPECT_EQ(pressed->Count(RGB(255, 0, 0)), 0);
+    EXPECT_EQ(pressed->Bounds(RGB(0, 0, 255)).left, drawn.left + 1);
+    EXPECT_EQ(pressed->Bounds(RGB(0, 0, 255)).top, drawn.top + 1);
+
+    MakeHot();
+    EXPECT_EQ(Paint(0)->Count(RGB(0, 0, 255)), 16 * 16);
+
+    // Disabled: drawn in the system's disabled style, not in its own colours.
+    auto disabled = Paint(ODS_DISABLED);
+    EXPECT_EQ(disabled->Count(RGB(255, 0, 0)) + disabled->Count(RGB(0, 0, 255)), 0);
+}
+
+TEST_F(SkinButtonTest, ImageAboveTheCaptionPushesTheCaptionDown)
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    SetWindowPos(hwnd, nullptr, 0, 0, client.right, 60, SWP_NOMOVE | SWP_NOZORDER);
+    const RECT alone = Paint(0)->Bounds(REST_TEXT);
+    button.SetIcons(SolidIcon(0xFF0000));
+    button.SetImageAlign(skin::ImageAbove);
+    auto at = Paint(0);
+    const RECT image = at->Bounds(RGB(255, 0, 0));
+    EXPECT_EQ(image.top, 3);
+    const RECT text = at->Bounds(REST_TEXT);
+    EXPECT_GE(text.top, image.bottom - 1);
+    EXPECT_GT(text.top, alone.top);
 }
 
 TEST_F(SkinButtonTest, TransparentModeCopiesTheParentsBackground)
@@ -376,6 +417,18 @@ TEST_F(SkinButtonTest, TransparentModeCopiesTheParentsBackground)
     EXPECT_EQ(at->At(at->Width() - 1, at->Height() - 1), RGB(0, 128, 128));
     EXPECT_EQ(at->Count(REST_FACE), 0);
     EXPECT_GT(at->Count(REST_TEXT), 20);
+
+    // The copy is kept: a new parent colour shows only after a system colour change.
+    ShowWindow(hwnd, SW_HIDE);
+    parent = GetDC(dialog.Hwnd());
+    HBRUSH olive = CreateSolidBrush(RGB(128, 128, 0));
+    FillRect(parent, &r, olive);
+    DeleteObject(olive);
+    ReleaseDC(dialog.Hwnd(), parent);
+    GdiFlush();
+    EXPECT_EQ(Paint(0)->At(0, 0), RGB(0, 128, 128));
+    SendMessageW(hwnd, WM_SYSCOLORCHANGE, 0, 0);
+    EXPECT_EQ(Paint(0)->At(0, 0), RGB(128, 128, 0));
     ShowWindow(hwnd, SW_SHOW);
 }
 

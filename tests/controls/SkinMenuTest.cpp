@@ -391,6 +391,135 @@ TEST_F(SkinMenuTest, XpLookAtRestSelectedAndGrayed)
     EXPECT_EQ(line.At(31, 6), Sys(COLOR_BTNSHADOW));
 }
 
+// ---- images -------------------------------------------------------------------
+
+namespace {
+
+// A popup menu of its own with image items, drawn item by item.
+class ImageMenu {
+public:
+    ImageMenu()
+    {
+        m_menu.Attach(CreatePopupMenu());
+    }
+    SkinMenu& Menu() { return m_menu; }
+    void Draw(Canvas& canvas, std::size_t position, UINT state)
+    {
+        canvas.Fill(RGB(1, 2, 3));
+        MenuItemData* record = m_menu.Items()[position];
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_MENU;
+        item.itemID = static_cast<UINT>(record->nId);
+        item.itemAction = ODA_DRAWENTIRE;
+        item.itemState = state;
+        item.hwndItem = reinterpret_cast<HWND>(m_menu.GetSafeHmenu());
+        item.hDC = canvas.Dc();
+        item.rcItem = {0, 0, canvas.Width(), canvas.Height()};
+        item.itemData = reinterpret_cast<ULONG_PTR>(record);
+        m_menu.DrawItem(item);
+    }
+
+private:
+    SkinMenu m_menu;
+};
+
+int ImagesOwnedBy(UINT command)
+{
+    int n = 0;
+    for (UINT owner : SkinMenu::SharedImageOwners())
+        n += owner == command;
+    return n;
+}
+
+constexpr COLORREF RED = RGB(255, 0, 0);
+constexpr COLORREF BLUE = RGB(0, 0, 255);
+
+} // namespace
+
+TEST(SkinMenuImages, ClassicLookImageAtRestSelectedAndEmbossedWhenGrayed)
+{
+    ImageMenu images;
+    ASSERT_TRUE(images.Menu().AppendOwnerDrawnItem(L"Red\tCtrl+R", 0, 401, 400));
+    const int index = images.Menu().Items()[0]->nSharedImageIndex;
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(SkinMenu::SharedImageOwners()[static_cast<std::size_t>(index)], 401u);
+    EXPECT_EQ(ImagesOwnedBy(401), 1); // the classic look needs no faded or shadow copy
+    // A second item of the same command finds the image without loading it.
+    images.Menu().AppendOwnerDrawnItem(L"Red again", 0, 401);
+    EXPECT_EQ(images.Menu().Items()[1]->nSharedImageIndex, index);
+    // A command the toolbar does not have gets no image.
+    images.Menu().AppendOwnerDrawnItem(L"None", 0, 499, 400);
+    EXPECT_EQ(images.Menu().Items()[2]->nSharedImageIndex, -1);
+
+    const COLORREF bg = Sys(COLOR_MENU);
+    Canvas at(160, 20); // image at (2, 2); its block from (6, 6) to (13, 12)
+    images.Draw(at, 0, 0);
+    EXPECT_EQ(at.At(8, 8), RED);
+    EXPECT_EQ(at.At(3, 3), bg); // the grey around the block is transparent
+    EXPECT_EQ(at.Count(RED), 8 * 7);
+
+    // Selected: the highlight starts right of the image box.
+    images.Draw(at, 0, ODS_SELECTED);
+    EXPECT_EQ(at.At(8, 8), RED);
+    EXPECT_EQ(at.At(1, 10), bg);
+    EXPECT_EQ(at.At(16 + 6, 10), Sys(COLOR_HIGHLIGHT));
+
+    // Grayed: embossed, the image's pixels in shadow with a highlight copy one pixel
+    // right and down, none of its own colour.
+    images.Draw(at, 0, ODS_GRAYED);
+    EXPECT_EQ(at.Count(RED), 0);
+    EXPECT_EQ(at.At(8, 8), Sys(COLOR_BTNSHADOW));
+    EXPECT_EQ(at.At(6 + 8, 6 + 7), Sys(COLOR_BTNHIGHLIGHT)); // the highlight copy's corner
+    EXPECT_EQ(at.At(6 + 8, 6 + 3), Sys(COLOR_BTNHIGHLIGHT)); // and its right edge
+    EXPECT_EQ(at.Count(Sys(COLOR_BTNHIGHLIGHT), {6, 6, 15, 14}), 8 + 7 - 1);
+}
+
+TEST(SkinMenuImages, XpLookKeepsFadedAndShadowCopiesAndRaisesTheSelectedImage)
+{
+    StyleGuard guard;
+    SkinMenu::Settings().classicDrawMode = 1;
+    ImageMenu images;
+    ASSERT_TRUE(images.Menu().AppendOwnerDrawnItem(L"Blue", 0, 402, 400));
+    EXPECT_EQ(ImagesOwnedBy(402), 3); // the image, its faded copy and its shadow copy
+
+    // Image position: ((16 + 7) - 16 + 1) / 2 = 4 across, (22 - 15 + 1) / 2 = 4 down.
+    Canvas at(160, 22);
+    images.Draw(at, 0, 0);
+    EXPECT_EQ(at.At(4 + 6, 4 + 6), Lighten(BLUE, 0.3)); // at rest: the faded copy
+    EXPECT_EQ(at.Count(BLUE), 0);
+
+    images.Draw(at, 0, ODS_SELECTED);
+    EXPECT_EQ(at.At(3 + 4, 3 + 4), BLUE);                                   // up and left
+    EXPECT_EQ(at.At(5 + 11, 5 + 10), Lighten(Sys(COLOR_BTNSHADOW), 0.49));  // shadow down and right
+    EXPECT_EQ(at.Count(BLUE), 8 * 7);
+
+    images.Draw(at, 0, ODS_CHECKED);
+    EXPECT_EQ(at.At(1, 1), Sys(COLOR_HIGHLIGHT)); // the checked box's frame
+    EXPECT_EQ(at.At(3 + 4, 3 + 4), BLUE);
+
+    // Loading the same command's image again replaces it, copies and all, in place.
+    const int index = images.Menu().Items()[0]->nSharedImageIndex;
+    images.Menu().AppendOwnerDrawnItem(L"Blue again", 0, 402, 400);
+    EXPECT_EQ(images.Menu().Items()[1]->nSharedImageIndex, index);
+    EXPECT_EQ(ImagesOwnedBy(402), 3);
+}
+
+TEST(SkinMenuImages, CheckImagesStandInForTheTickOfAnItemWithoutImage)
+{
+    ImageMenu images;
+    // The strip holds two images: the first (red) becomes the unselected mark, the
+    // second (blue) the selected one.
+    ASSERT_TRUE(images.Menu().SetCheckImages(400, 400));
+    images.Menu().AppendOwnerDrawnItem(L"Option", 0, 403);
+    Canvas at(160, 20);
+    images.Draw(at, 0, ODS_CHECKED);
+    EXPECT_EQ(at.At(8, 8), RED);
+    images.Draw(at, 0, ODS_CHECKED | ODS_SELECTED);
+    EXPECT_EQ(at.At(8, 8), BLUE);
+    images.Draw(at, 0, 0); // not checked: no mark at all
+    EXPECT_EQ(at.Count(RED) + at.Count(BLUE) + at.Count(Sys(COLOR_MENUTEXT), {0, 0, 20, 20}), 0);
+}
+
 // ---- keyboard shortcuts ------------------------------------------------------------
 
 TEST_F(SkinMenuTest, ShortcutSearchAnswersPositionAndExecute)

@@ -196,7 +196,7 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
     Outcome wrong = Run("tirell", SOLVANE, {"--start", "UPDF"}, image, 5, stall);
     ExpectFailure(wrong, "Update Complete!");
     EXPECT_EQ(wrong.tool.exitStatus, 1);
-    EXPECT_LT(wrong.toolSeconds, 3.5);
+    EXPECT_LT(wrong.toolSeconds, 4.5);
     EXPECT_TRUE(Contains(wrong.tool.err, "solvane: no progress for 1 s (--stall); stopped at the wait for the "
                                          "loader's start reply"))
         << wrong.tool.err;
@@ -209,15 +209,16 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
     EXPECT_FALSE(erase.tool.killed);
     EXPECT_EQ(erase.tool.exitStatus, 1);
     EXPECT_EQ(erase.tool.out, "");
-    EXPECT_LT(erase.toolSeconds, 3.5);
+    EXPECT_LT(erase.toolSeconds, 4.5);
     EXPECT_TRUE(Contains(erase.tool.err, "stopped at erase frame 1 of 1008 (address 0x0400)")) << erase.tool.err;
     EXPECT_TRUE(Contains(erase.tool.err, "\"*EOK-\"")) << erase.tool.err;
 
-    // A cut acknowledgement that is never repeated; no --timeout at all (wait for ever).
-    Outcome cut = Run("solvane", SOLVANE, {"--cut-reply", "3"}, image, 0, stall);
+    // A cut acknowledgement that is never repeated: the device falls silent, and the
+    // stall limit ends the run before the longer --timeout.
+    Outcome cut = Run("solvane", SOLVANE, {"--cut-reply", "3"}, image, 5, stall);
     ExpectFailure(cut, "Update Complete!");
     EXPECT_EQ(cut.tool.exitStatus, 1);
-    EXPECT_LT(cut.toolSeconds, 3.5);
+    EXPECT_LT(cut.toolSeconds, 4.5);
     // Replies: "+RECV-", then the acknowledgements of blocks 1 to 3, the third cut.
     EXPECT_TRUE(Contains(cut.tool.err, "stopped at block 4 of 6")) << cut.tool.err;
     EXPECT_TRUE(Contains(cut.tool.err, "+DTOK\" (")) << cut.tool.err;
@@ -226,7 +227,7 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
     EXPECT_TRUE(Contains(cut.tool.err, ": 3 of 6 blocks, 384 bytes")) << cut.tool.err;
 
     const std::string flash = WriteFile("flash.img", Pattern(5000, 22));
-    Outcome quarrowCut = Run("quarrow", QUARROW, {"--cut-reply", "20"}, flash, 0, stall);
+    Outcome quarrowCut = Run("quarrow", QUARROW, {"--cut-reply", "20"}, flash, 5, stall);
     ExpectFailure(quarrowCut, "Updata success!");
     EXPECT_EQ(quarrowCut.tool.exitStatus, 1);
     EXPECT_TRUE(Contains(quarrowCut.tool.err, "stopped at page 1 of 3, write frame 4 of 16")) << quarrowCut.tool.err;
@@ -253,7 +254,7 @@ TEST_F(ConsoleTools, EndlessWriteRejectionsAreCountedAndEndTheRun)
     Outcome stalled = Run("quarrow", QUARROW, {"--wer", "20x100000"}, image, 5, {"--max-rejects", "0", "--stall", "1"});
     ExpectFailure(stalled, "Updata success!");
     EXPECT_EQ(stalled.tool.exitStatus, 1);
-    EXPECT_LT(stalled.toolSeconds, 3.5);
+    EXPECT_LT(stalled.toolSeconds, 4.5);
     EXPECT_TRUE(Contains(stalled.tool.err, "no progress for 1 s (--stall); stopped at page 2 of 3, write frame 5 of 16"))
         << stalled.tool.err;
     EXPECT_TRUE(Contains(stalled.tool.err, "*WER#")) << stalled.tool.err;
@@ -440,6 +441,8 @@ TEST_F(ConsoleTools, OutputKeepsTheSuccessTextAloneOnStandardOutputWithASummary)
 
 TEST_F(ConsoleTools, AFailedWriteToStandardOutputIsAFailure)
 {
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full on this system";
     Process tool({DUNMERE, "--simulate", "--timeout", "5"}, Path("full"), "/dev/full");
     const ProcessResult r = tool.Wait(20000);
     EXPECT_FALSE(r.killed);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -27,8 +28,13 @@ void Pump(std::chrono::milliseconds duration) {
     }
 }
 
-class FastTimerTest : public ::testing::Test {
+// Every case runs with each source of fast ticks: the high-resolution waitable timer
+// (where the system has one) and the multimedia timer (older systems).
+class FastTimerTest : public ::testing::TestWithParam<bool> {
 protected:
+    FastTimerTest() { Win32OwnerWindow::PreferMultimediaTimers(GetParam()); }
+    ~FastTimerTest() override { Win32OwnerWindow::PreferMultimediaTimers(false); }
+
     Win32OwnerWindow window{[this](unsigned message, std::uintptr_t wParam, std::intptr_t) -> std::intptr_t {
         if (message == OWNER_MSG_TIMER)
             ticks.push_back(static_cast<unsigned>(wParam));
@@ -37,7 +43,7 @@ protected:
     std::vector<unsigned> ticks;  // timer ids, in order of arrival (owner's thread)
 };
 
-TEST_F(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
+TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     const auto start = Clock::now();
     Pump(1000ms);
@@ -53,7 +59,7 @@ TEST_F(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
         EXPECT_EQ(id, 2u);
 }
 
-TEST_F(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPeriod) {
+TEST_P(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPeriod) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     ASSERT_TRUE(window.SetOwnerTimer(4, 5));
     Pump(1000ms);
@@ -69,7 +75,7 @@ TEST_F(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPerio
     EXPECT_LE(four, 205u);
 }
 
-TEST_F(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile) {
+TEST_P(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(200);  // the owner's thread handles nothing meanwhile
     int queued = 0;
@@ -80,7 +86,7 @@ TEST_F(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile) {
     EXPECT_EQ(queued, 1);
 }
 
-TEST_F(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
+TEST_P(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     std::thread closer([] {
         for (int i = 0; i < 250; ++i) {
@@ -99,7 +105,7 @@ TEST_F(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
     EXPECT_GT(duringBox, 60u);  // 300 ms and more at 1 ms; SetTimer would give 30
 }
 
-TEST_F(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
+TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(20);  // a tick is queued now
     window.KillOwnerTimer(2);
@@ -117,12 +123,17 @@ TEST_F(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
     EXPECT_LE(ticks.size(), 5u);
 }
 
-TEST_F(FastTimerTest, DestroyingTheWindowStopsItsFastTimers) {
+TEST_P(FastTimerTest, DestroyingTheWindowStopsItsFastTimers) {
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(20);
     window.Destroy();
     Pump(100ms);
     EXPECT_TRUE(ticks.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, FastTimerTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Multimedia" : "Preferred");
+                         });
 
 }  // namespace

@@ -58,6 +58,7 @@ case_update_three_blocks() {
   drv waittext "$iap_program" "$iap_status" "Open serial success!"
   drv waitprogress "$iap_program" "$iap_progress" 33 20000
   drv waitprogress "$iap_program" "$iap_progress" 66 5000
+  screenshot "$(echo "$iap_program" | tr A-Z a-z)-updating" "$iap_program"
   drv waitprogress "$iap_program" "$iap_progress" 100 5000
   expect_eq "$(drv answer "$iap_program" 1 10000)" "$iap_complete" "completion box"
   sim_wait COM2 10
@@ -73,7 +74,8 @@ case_update_three_blocks() {
   echo "    ok: flash = image + 0xFF filler"
 }
 
-# COM1 missing: the box before the dialog, the status line, and a dialog that works.
+# COM1 missing: the box before the dialog, the status line, and a dialog that works
+# all the same (its timers run): a later pick of a working port updates.
 case_com1_missing_at_start() {
   port_missing COM1
   app_start "$iap_program"
@@ -81,6 +83,15 @@ case_com1_missing_at_start() {
   drv wait "$iap_program" >/dev/null
   expect_eq "$(drv text "$iap_program" "$iap_status")" "Open serial fail!" "status line"
   drv nobox "$iap_program"
+  local image=$case_dir/image.bin
+  iap_image "$image" 256
+  iap_load "$image"
+  sim_start COM5 --loader "$iap_loader" --expect "$image" --log "$case_dir/COM5.log"
+  drv pick "$iap_program" "$iap_ports" COM5
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  expect_eq "$(drv answer "$iap_program" 1 20000)" "$iap_complete" "completion box on COM5"
+  sim_wait COM5 10
+  sim_stop COM5
 }
 
 # A pick of a missing port, then of a working one, which then updates.
