@@ -5,7 +5,7 @@
 //  - every frame sent names an address of the chain, 1,024 to 65,472.
 #include "erase/FlashEraser.h"
 
-#include "erase/EraseFrame.h"
+#include "common/EraseFrame.h"
 #include "erase/EraseTexts.h"
 
 #include <cassert>

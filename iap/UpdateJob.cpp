@@ -1,5 +1,6 @@
 #include "iap/UpdateJob.h"
 
+#include "common/BarPosition.h"
 #include "common/FileReader.h"
 #include "iap/IapTexts.h"
 
@@ -46,13 +47,9 @@ std::span<const std::uint8_t> UpdateJob::GetImageBlocks() const
 
 int UpdateJob::GetProgressPosition() const
 {
-    if (m_nTotalBlocks <= 0)
-        return m_nRangeLower;
     // A stray acknowledgement after completion, or a smaller image loaded in the middle
     // of an update, can take the sent count past the total: the bar stops at its end.
-    const long long sent = std::clamp(m_nSentCount, 0, m_nTotalBlocks);
-    const long long span = static_cast<long long>(m_nRangeUpper) - m_nRangeLower;
-    return static_cast<int>(m_nRangeLower + span * sent / m_nTotalBlocks);
+    return BarPosition(m_nRangeLower, m_nRangeUpper, m_nSentCount, m_nTotalBlocks);
 }
 
 IapLoadResult UpdateJob::LoadImage(std::span<const std::uint8_t> bytes)

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <thread>
 
 // The timer tick message (WM_TIMER): wParam is the timer id, lParam 0.
 constexpr unsigned OWNER_MSG_TIMER = 0x0113;
@@ -56,3 +57,23 @@ inline void OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* by
     for (std::size_t i = 0; i < count; ++i)
         SendOwnerMessage(message, bytes[i], lParam);
 }
+
+// Marks the calling (owner's) thread, while it lives, as running the handler of a
+// message that thread `sender` sent and is waiting for. Owner windows put one around
+// every handler call of a cross-thread send; the serial engine's debug checks use it
+// to catch a wait for the monitor thread made from inside that thread's own hand-over,
+// which can never end (the monitor goes on only when the handler has returned).
+class HandOverMark {
+public:
+    explicit HandOverMark(std::thread::id sender);
+    ~HandOverMark();
+    HandOverMark(const HandOverMark&) = delete;
+    HandOverMark& operator=(const HandOverMark&) = delete;
+
+    // True while the calling thread runs a handler for a send from `sender`.
+    static bool IsServing(std::thread::id sender);
+
+private:
+    // The mark this one replaced (nested hand-overs).
+    std::thread::id m_previous;
+};

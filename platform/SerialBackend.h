@@ -24,10 +24,21 @@ enum class PortIo {
     Done,             // finished; the count says how many bytes moved
     FailedStart,      // the call itself failed (Win32: ReadFile/WriteFile)
     FailedCompletion, // the call was pending and waiting for it failed (GetOverlappedResult)
+    Aborted,          // a write ended early because its abort event was set (no error)
 };
 
-// What WaitForEvents returns when the wait itself failed.
+// What a failed port call says about the device behind the port.
+enum class PortFailure {
+    Transient,  // may pass (a glitch, a full buffer): the port is tried again
+    Suspect,    // what a vanishing device also gives (POSIX EIO, ENXIO): twice in a row, it's gone
+    Gone,       // the device is gone (hang-up, adapter removed): nothing on this port will work
+};
+
+// What WaitForEvents returns when the wait itself failed, and when its timeout ran out.
 constexpr int SERIAL_WAIT_FAILED = -1;
+constexpr int SERIAL_WAIT_TIMEOUT = -2;
+// WaitForEvents' timeout for "no timeout".
+constexpr unsigned SERIAL_WAIT_INFINITE = 0xFFFFFFFFu;
 
 class SerialBackend {
 public:
@@ -71,26 +82,34 @@ public:
     // draining. Starting the wait clears the event.
     virtual CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord,
                                         PortOverlapped& overlapped) = 0;
-    // Waits without timeout until one of `handles[0..count)` is set and returns the
-    // lowest index that is set; SERIAL_WAIT_FAILED on failure. The event of a pending
-    // comm wait (StartCommWait) becomes set when the port has an event. count <= 3.
-    virtual int WaitForEvents(const EventHandle* handles, unsigned count) = 0;
+    // Waits until one of `handles[0..count)` is set and returns the lowest index that
+    // is set; SERIAL_WAIT_TIMEOUT when none was set within `timeoutMs`
+    // (SERIAL_WAIT_INFINITE: no timeout), SERIAL_WAIT_FAILED on failure. The event of a
+    // pending comm wait (StartCommWait) becomes set when the port has an event; a port
+    // that already has one counts as set, so received bytes are served before a higher
+    // index (a waiting transmission), as the system's own wait does. count <= 3.
+    virtual int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) = 0;
     // Clears the line-error state and reports the bytes waiting in the receive buffer
     // (ClearCommError). False on failure. A line that hung up reports at least 1 so
     // that the following read reveals the failure.
     virtual bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) = 0;
     // Reads up to `capacity` bytes that are already waiting; `got` is the count read.
-    // Done with got 0 on a line that reads nothing although bytes showed as waiting
-    // (the engine treats that as a failed read).
+    // A read that gets nothing although bytes showed as waiting is a failed read
+    // (FailedStart, with an error recorded for it).
     virtual PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity,
                             std::uint32_t& got) = 0;
     // Writes `count` bytes and waits until the driver took them or the write timeout
-    // ran out; `sent` is the count written.
+    // ran out; `sent` is the count written. A write that can't go on (flow control, a
+    // wedged adapter) waits without using the CPU, and ends at once with Aborted when
+    // `abortEvent` (if not null) becomes set; the bytes not yet sent are dropped.
     virtual PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count,
-                             std::uint32_t& sent) = 0;
+                             std::uint32_t& sent, EventHandle abortEvent) = 0;
     // Closes the port; `port` is neither null nor SerialInvalidHandle().
     virtual void ClosePort(PortHandle port) = 0;
 
+    // What this thread's last recorded error, from a call on `port`, says about the
+    // device (PortFailure).
+    virtual PortFailure LastFailureKind(PortHandle port) = 0;
     // The system's text for this thread's last recorded error (FormatMessageA with
     // the user's default language; strerror on POSIX), without a trailing newline.
     virtual std::string LastErrorText() = 0;

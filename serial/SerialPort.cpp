@@ -34,10 +34,58 @@ constexpr int kImmediateWaitsInARow = 64;
 // How long the user-interface thread waits for sends per round while it waits for
 // the monitor to end.
 constexpr unsigned kStopPollMs = 1;
+// Failures of port calls in a row (no byte read and no frame written in between) after
+// which the device counts as gone.
+constexpr int kFailuresInARow = 5;
+// After the n-th failure in a row the monitor waits n times this before it tries the
+// port again (serving the stop event and transmissions meanwhile).
+constexpr unsigned kRetryPauseMs = 20;
+// The longest pause between two tries of a wait on the events that keeps failing.
+constexpr int kFailedWaitPauseMaxMs = 50;
 
 bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialInvalidHandle(); }
 
 }  // namespace
+
+// A failed port call, taken down at once: the thread's last error changes with the next
+// call, and the box waits until the port lock is released.
+struct SerialPort::PortError {
+    const char* call = nullptr;                 // the name shown in the box; null: no failure
+    std::string text;                           // the system's text for the error
+    PortFailure kind = PortFailure::Transient;  // what it says about the device
+
+    static PortError Take(SerialBackend& backend, PortHandle handle, const char* call) {
+        return {call, backend.LastErrorText(), backend.LastFailureKind(handle)};
+    }
+};
+
+// Failures in a row, and the verdict on each: report it? give the port up?
+class SerialPort::FailureRow {
+public:
+    struct Verdict {
+        bool report;  // show its box: the first failure of a row, and the one that ends it
+        bool giveUp;  // the device is gone
+    };
+
+    Verdict Add(PortFailure kind) {
+        ++m_count;
+        const bool giveUp = kind == PortFailure::Gone || (kind == PortFailure::Suspect && m_lastSuspect) ||
+                            m_count >= kFailuresInARow;
+        m_lastSuspect = kind == PortFailure::Suspect;
+        return {m_count == 1 || giveUp, giveUp};
+    }
+    // A byte was read or a frame written: the port works.
+    void Success() {
+        m_count = 0;
+        m_lastSuspect = false;
+    }
+    // Failures since the last success.
+    int Count() const { return m_count; }
+
+private:
+    int m_count = 0;             // failures since the last success
+    bool m_lastSuspect = false;  // the last of them was one that a vanishing device gives
+};
 
 SerialPort::SerialPort()
     : m_nTxLength(1),
@@ -57,9 +105,12 @@ SerialPort::SerialPort()
       m_nTxBufferSize(0),
       m_pWriteBuffer(nullptr),
       m_bSuspended(false),
-      m_bStopRequested(false) {}
+      m_bStopRequested(false),
+      m_bPortFailed(false) {}
 
 SerialPort::~SerialPort() {
+    assert(!(m_pMonitorThread && HandOverMark::IsServing(m_pMonitorThread->get_id())) &&
+           "a port destroyed from inside its own byte hand-over waits for ever for its monitor");
     SerialBackend& backend = ActiveSerialBackend();
     // Stop the monitor; with none running this is one setting of the stop event.
     StopAndWaitForMonitor();
@@ -83,6 +134,8 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
                           int stopbits, std::uint32_t eventmask, int txbuffersize) {
     assert(portnr >= 1 && "OpenPort: port numbers start at 1");
     assert(pPortOwner != nullptr && "OpenPort: the owner window must not be null");
+    assert(!(m_pMonitorThread && HandOverMark::IsServing(m_pMonitorThread->get_id())) &&
+           "OpenPort from inside the port's own byte hand-over waits for ever for its monitor");
     SerialBackend& backend = ActiveSerialBackend();
 
     // No monitor may run while the port is reopened. The wait delivers the old
@@ -106,6 +159,7 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         m_bSuspended = false;
         m_bStopRequested = false;
     }
+    m_bPortFailed.store(false);
 
     // The wait list, in its fixed order.
     m_waitHandles[0] = m_hStopEvent;
@@ -128,51 +182,57 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
 
     char portName[kNameTextSize];
     char settings[kNameTextSize];
+    PortError failure;
+    {
+        std::lock_guard<std::recursive_mutex> portLock(m_csPortLock);
 
-    std::lock_guard<std::recursive_mutex> portLock(m_csPortLock);
+        // Close the previous port; a failed open left nothing to close.
+        PortHandle previous = m_hComm.exchange(nullptr);
+        if (IsUsable(previous))
+            backend.ClosePort(previous);
 
-    // Close the previous port; a failed open left nothing to close.
-    PortHandle previous = m_hComm.exchange(nullptr);
-    if (IsUsable(previous))
-        backend.ClosePort(previous);
+        std::snprintf(portName, sizeof portName, "COM%u", portnr);
+        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits,
+                      stopbits);
 
-    std::snprintf(portName, sizeof portName, "COM%u", portnr);
-    std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits,
-                  stopbits);
+        PortHandle handle = backend.OpenPort(portName);
+        m_hComm.store(handle);
+        if (handle == SerialInvalidHandle() || handle == nullptr) {
+            m_hComm.store(SerialInvalidHandle());
+            return FALSE;
+        }
 
-    PortHandle handle = backend.OpenPort(portName);
-    m_hComm.store(handle);
-    if (handle == SerialInvalidHandle() || handle == nullptr) {
-        m_hComm.store(SerialInvalidHandle());
-        return FALSE;
+        // The configuration chain: the first failing step is reported and ends it; the
+        // open goes on with the purge and succeeds.
+        const char* failedCall = nullptr;
+        m_timeouts.ReadIntervalTimeout = kPortTimeoutMs;
+        m_timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
+        m_timeouts.ReadTotalTimeoutConstant = kPortTimeoutMs;
+        m_timeouts.WriteTotalTimeoutMultiplier = kPortTimeoutMs;
+        m_timeouts.WriteTotalTimeoutConstant = kPortTimeoutMs;
+        if (!backend.SetTimeouts(handle, m_timeouts)) {
+            failedCall = "SetCommTimeouts()";
+        } else if (!backend.SetEventMask(handle, eventmask)) {
+            failedCall = "SetCommMask()";
+        } else if (!backend.GetLineState(handle, m_lineState)) {
+            failedCall = "GetCommState()";
+        } else {
+            m_lineState.EvtChar = kEventChar;
+            m_lineState.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
+            // Also turns XON/XOFF and hardware flow control off, whatever the port held.
+            if (!backend.BuildLineState(settings, m_lineState))
+                failedCall = "BuildCommDCB()";
+            else if (!backend.SetLineState(handle, m_lineState))
+                failedCall = "SetCommState()";
+        }
+        if (failedCall)
+            failure = PortError::Take(backend, handle, failedCall);
+
+        backend.Purge(handle, SERIAL_PURGE_ALL);  // a purge that fails leaves old bytes; nothing to report
     }
-
-    // The configuration chain: the first failing step is reported and ends it; the
-    // open goes on with the purge and succeeds.
-    const char* failedCall = nullptr;
-    m_timeouts.ReadIntervalTimeout = kPortTimeoutMs;
-    m_timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
-    m_timeouts.ReadTotalTimeoutConstant = kPortTimeoutMs;
-    m_timeouts.WriteTotalTimeoutMultiplier = kPortTimeoutMs;
-    m_timeouts.WriteTotalTimeoutConstant = kPortTimeoutMs;
-    if (!backend.SetTimeouts(handle, m_timeouts)) {
-        failedCall = "SetCommTimeouts()";
-    } else if (!backend.SetEventMask(handle, eventmask)) {
-        failedCall = "SetCommMask()";
-    } else if (!backend.GetLineState(handle, m_lineState)) {
-        failedCall = "GetCommState()";
-    } else {
-        m_lineState.EvtChar = kEventChar;
-        m_lineState.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
-        if (!backend.BuildLineState(settings, m_lineState))
-            failedCall = "BuildCommDCB()";
-        else if (!backend.SetLineState(handle, m_lineState))
-            failedCall = "SetCommState()";
-    }
-    if (failedCall)
-        ReportPortError(failedCall);
-
-    backend.Purge(handle, SERIAL_PURGE_ALL);  // a purge that fails leaves old bytes; nothing to report
+    // The box waits for the user: never with the port lock held.
+    if (failure.call)
+        ShowPortError(failure.call, failure.text);
     DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n",
                portnr);
     return TRUE;
@@ -268,40 +328,57 @@ void SerialPort::MonitorThread(SerialPort* port) {
     // The event word of the comm wait, one variable for the thread's life: a wait
     // still under way writes into it when it completes.
     std::uint32_t eventWord = 0;
-    // False once reading the port failed: it was reported once, and from then on the
-    // monitor serves only the stop event (and drops transmissions), so that a dead
-    // port neither repeats its error box nor spins.
+    // Failures of port calls since the port last worked.
+    FailureRow row;
+    // False once the port was given up: the monitor then serves only the stop event.
     bool serving = true;
+    // Set after a failure: how long to wait before the port is tried again.
+    unsigned pauseMs = 0;
+    // Failed waits on the events in a row.
+    int failedWaits = 0;
     const EventHandle stopAndTx[2] = {port->m_hStopEvent, port->m_hTxEvent};
 
     for (;;) {
-        // Start waiting for a comm event. A wait that completes at once with no
-        // byte waiting is started again, a bounded number of times, so that the stop
-        // event is still looked at if the port keeps completing waits at once.
-        for (int immediate = 0; serving; ++immediate) {
-            const CommWaitStart start = backend.StartCommWait(handle, &eventWord, port->m_overlapped);
-            if (start == CommWaitStart::Completed) {
-                std::uint32_t waiting = 0;
-                backend.GetBytesWaiting(handle, waiting);
-                if (waiting == 0 && immediate < kImmediateWaitsInARow)
-                    continue;
-            } else if (start == CommWaitStart::Failed) {
-                port->ReportPortError("WaitCommEvent()");
-                serving = false;
-            }
-            break;
-        }
-
-        // Wait for stop, port event or transmission, lowest index first.
+        PortError error;
         int index;
-        if (serving) {
-            index = backend.WaitForEvents(port->m_waitHandles, 3);
-        } else {
-            index = backend.WaitForEvents(stopAndTx, 2);
+        if (!serving) {
+            index = backend.WaitForEvents(port->m_waitHandles, 1, SERIAL_WAIT_INFINITE);  // the stop alone
+        } else if (pauseMs > 0) {
+            // After a failure: let the port settle, still serving a stop and
+            // transmissions, then arm it again.
+            index = backend.WaitForEvents(stopAndTx, 2, pauseMs);
+            pauseMs = 0;
+            if (index == SERIAL_WAIT_TIMEOUT)
+                continue;
             if (index == 1)
                 index = 2;
+        } else {
+            // Start waiting for a comm event. A wait that completes at once with no
+            // byte waiting is started again, a bounded number of times, so that the
+            // stop event is still looked at if the port keeps completing waits at once.
+            for (int immediate = 0;; ++immediate) {
+                const CommWaitStart start = backend.StartCommWait(handle, &eventWord, port->m_overlapped);
+                if (start == CommWaitStart::Completed) {
+                    std::uint32_t waiting = 0;
+                    backend.GetBytesWaiting(handle, waiting);
+                    if (waiting == 0 && immediate < kImmediateWaitsInARow)
+                        continue;
+                } else if (start == CommWaitStart::Failed) {
+                    error = PortError::Take(backend, handle, "WaitCommEvent()");
+                }
+                break;
+            }
+            if (error.call) {
+                serving = port->HandleFailure(error, row);
+                pauseMs = kRetryPauseMs * static_cast<unsigned>(row.Count());
+                continue;
+            }
+            // Wait for stop, port event or transmission, lowest index first.
+            index = backend.WaitForEvents(port->m_waitHandles, 3, SERIAL_WAIT_INFINITE);
         }
         port->SuspendPoint();
+        if (index >= 0)
+            failedWaits = 0;
 
         switch (index) {
         case 0: {
@@ -316,7 +393,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
         case 1: {
             std::uint32_t events = eventWord;
             if (events & SERIAL_EV_RXCHAR)
-                serving = DrainReceived(port);
+                error = DrainReceived(port, row);
             events |= eventWord;  // a back end may have added the event character meanwhile
             static const struct {
                 std::uint32_t event;
@@ -334,22 +411,41 @@ void SerialPort::MonitorThread(SerialPort* port) {
         }
         case 2:
             if (serving) {
-                TransmitPending(port);
+                error = TransmitPending(port, row);
             } else {
                 std::lock_guard<std::mutex> lock(port->m_txSlotLock);
                 backend.ClearEvent(port->m_hTxEvent);  // dropped: the port is no longer served
             }
             break;
         default:
-            // The wait failed: try again, without spinning on a wait that keeps failing.
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // The wait failed: try again, pausing longer each time it fails again.
+            ++failedWaits;
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(failedWaits, kFailedWaitPauseMaxMs)));
             break;
+        }
+        if (error.call) {
+            serving = port->HandleFailure(error, row);
+            pauseMs = kRetryPauseMs * static_cast<unsigned>(row.Count());
         }
         // Then wait again.
     }
 }
 
-bool SerialPort::DrainReceived(SerialPort* port) {
+bool SerialPort::HandleFailure(const PortError& error, FailureRow& row) {
+    const FailureRow::Verdict verdict = row.Add(error.kind);
+    if (verdict.giveUp) {
+        // Before the box, so that the owner learns it from QueueTransmit at once; a
+        // transmission still waiting is dropped.
+        m_bPortFailed.store(true);
+        std::lock_guard<std::mutex> lock(m_txSlotLock);
+        ActiveSerialBackend().ClearEvent(m_hTxEvent);
+    }
+    if (verdict.report)
+        ShowPortError(error.call, error.text);
+    return !verdict.giveUp;
+}
+
+SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& row) {
     SerialBackend& backend = ActiveSerialBackend();
     const PortHandle handle = port->m_hComm.load();
     std::uint8_t bytes[kReadChunk];
@@ -358,33 +454,27 @@ bool SerialPort::DrainReceived(SerialPort* port) {
         // How many bytes wait (line errors are cleared and dropped).
         std::uint32_t waiting = 0;
         std::uint32_t got = 0;
-        PortIo io = PortIo::Done;
         {
             std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
-            if (!backend.GetBytesWaiting(handle, waiting)) {
-                port->ReportPortError("ClearCommError()");
-                return false;
-            }
+            if (!backend.GetBytesWaiting(handle, waiting))
+                return PortError::Take(backend, handle, "ClearCommError()");
             if (waiting == 0)
-                return true;
+                return {};
             // Read what is waiting (the read ends when it has those bytes).
-            io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
+            const PortIo io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
+            if (io == PortIo::FailedCompletion)
+                return PortError::Take(backend, handle, "GetOverlappedResults() in ReadFile()");
+            if (io != PortIo::Done || got == 0)
+                return PortError::Take(backend, handle, "ReadFile()");
         }
-        if (io == PortIo::FailedStart || (io == PortIo::Done && got == 0)) {
-            port->ReportPortError("ReadFile()");
-            return false;
-        }
-        if (io == PortIo::FailedCompletion) {
-            port->ReportPortError("GetOverlappedResults() in ReadFile()");
-            return false;
-        }
+        row.Success();
         // Hand the bytes over: one handler call per byte, in order, on the owner's
         // thread; nothing more is read until the last call has returned.
         port->m_pOwnerWnd->SendOwnerBytes(MSG_SERIAL_RX_CHAR, bytes, got, port->m_nPortNumber);
     }
 }
 
-void SerialPort::TransmitPending(SerialPort* port) {
+SerialPort::PortError SerialPort::TransmitPending(SerialPort* port, FailureRow& row) {
     SerialBackend& backend = ActiveSerialBackend();
     // Take the slot's content; the event is cleared in the same step, so a
     // QueueTransmit after this point sets it again for its own content.
@@ -397,23 +487,28 @@ void SerialPort::TransmitPending(SerialPort* port) {
     }
     std::uint32_t sent = 0;
     PortIo io;
+    PortError error;
     {
         std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
         const PortHandle handle = port->m_hComm.load();
         // The write's overlapped record belongs to the back end, which clears it.
         // Discard unread input and unsent output before the new frame.
         backend.Purge(handle, SERIAL_PURGE_ALL);
-        io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent);
+        // A write held up by the line ends as soon as a stop is asked for.
+        io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent, port->m_hStopEvent);
+        if (io == PortIo::FailedStart)
+            error = PortError::Take(backend, handle, "WriteFile()");
     }
-    if (io == PortIo::FailedStart)
-        port->ReportPortError("WriteFile()");
-    if (sent != length)
+    if (io == PortIo::Done && sent == length)
+        row.Success();
+    if (sent != length && io != PortIo::Aborted)
         DebugTrace("WARNING: WriteFile() error.. Bytes Sent: %u; Message Length: %u\n", sent, length);
+    return error;
 }
 
 BOOL SerialPort::QueueTransmit(const char* text) {
     assert(m_hComm.load() != nullptr && "m_hComm != 0");
-    if (!text)
+    if (!text || !IsUsable(m_hComm.load()) || m_bPortFailed.load())
         return FALSE;
     const std::size_t length = std::strlen(text);
     std::lock_guard<std::mutex> lock(m_txSlotLock);
@@ -427,7 +522,7 @@ BOOL SerialPort::QueueTransmit(const char* text) {
 
 BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
     assert(m_hComm.load() != nullptr && "m_hComm != 0");
-    if (count < 0 || (count > 0 && !bytes))
+    if (count < 0 || (count > 0 && !bytes) || !IsUsable(m_hComm.load()) || m_bPortFailed.load())
         return FALSE;
     std::lock_guard<std::mutex> lock(m_txSlotLock);
     if (!m_pTxBuffer || !m_hTxEvent || static_cast<std::uint32_t>(count) > m_nTxBufferSize)
@@ -440,7 +535,10 @@ BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
 }
 
 void SerialPort::ReportPortError(const char* failedCall) {
-    const std::string systemText = ActiveSerialBackend().LastErrorText();
+    ShowPortError(failedCall, ActiveSerialBackend().LastErrorText());
+}
+
+void SerialPort::ShowPortError(const char* failedCall, const std::string& systemText) {
     char text[kErrorTextSize];
     // snprintf cuts a long system text at the buffer's end.
     std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n", failedCall,

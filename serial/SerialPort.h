@@ -5,6 +5,21 @@
 //
 // The algorithm lives here once; everything platform-specific goes through
 // SerialBackend (platform/SerialBackend.h) and OwnerWindow (platform/OwnerWindow.h).
+//
+// Reads are batched: the monitor reads every byte that is waiting (up to 256) with one
+// call and hands them over in one exchange with the owner's thread, instead of one read
+// and one cross-thread message per byte, which costs a thread switch per byte at a full
+// line. What the owner sees is unchanged: its handler still runs once per byte, in the
+// order received, on its own thread; the monitor waits until the handler of the last
+// byte has returned before it reads again; and a transmission queued by the handler of
+// a byte is made only after that exchange, as before.
+//
+// Failures: a failed port call shows one error box and the monitor goes on serving the
+// port, pausing a little longer after each failure in a row. It gives the port up only
+// when the device is gone (the back end says so: a hang-up, a removed adapter), when a
+// failure that a vanishing device gives repeats, or after several failures in a row;
+// that is reported once, and from then on QueueTransmit answers FALSE until the next
+// open. No failure makes the monitor spin or repeat its box.
 #pragma once
 
 #include "platform/OwnerWindow.h"
@@ -15,6 +30,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class SerialPort {
@@ -50,8 +66,10 @@ public:
 
     // Puts `text` (without its terminator) into the transmit slot, replacing a
     // transmission that the monitor hasn't begun, and wakes the monitor. FALSE, and
-    // nothing is changed, when no port was opened or the text with its terminator
-    // doesn't fit the transmit buffer. Never changes a transmission under way.
+    // nothing is changed, when no port is open (never opened, the open failed, or the
+    // monitor has closed it), when the monitor gave the port up, or when the text with
+    // its terminator doesn't fit the transmit buffer. Never changes a transmission
+    // under way.
     BOOL QueueTransmit(const char* text);
     // As above for `count` bytes (zeros included). FALSE when they don't fit.
     BOOL QueueTransmit(const std::uint8_t* bytes, int count);
@@ -68,14 +86,25 @@ public:
     std::uint32_t GetTxBufferSize() const;
 
 private:
+    // A failed port call as the monitor took it down (SerialPort.cpp).
+    struct PortError;
+    // The monitor's count of failures in a row (SerialPort.cpp).
+    class FailureRow;
+
     // The monitor thread: waits on stop / port event / transmission (served in that
     // order) until the stop event, then closes the port and ends.
     static void MonitorThread(SerialPort* port);
-    // Reads every waiting byte and hands it to the owner. FALSE when reading failed
-    // (reported once; the monitor then stops serving the port).
-    static bool DrainReceived(SerialPort* port);
-    // Purges the port and writes the transmit slot's content.
-    static void TransmitPending(SerialPort* port);
+    // Reads every waiting byte and hands it to the owner. Returns the failure that
+    // ended it, if any (reported by the caller, once the lock is free).
+    static PortError DrainReceived(SerialPort* port, FailureRow& row);
+    // Purges the port and writes the transmit slot's content; a stop ends a write that
+    // is held up. Returns the failure of the write, if any.
+    static PortError TransmitPending(SerialPort* port, FailureRow& row);
+    // Monitor thread: counts `error` in `row`, shows its box if it is the first of the
+    // row or ends it, and gives the port up when the row says so. FALSE once given up.
+    bool HandleFailure(const PortError& error, FailureRow& row);
+    // Shows the error box for `failedCall` with the system's text `systemText`.
+    void ShowPortError(const char* failedCall, const std::string& systemText);
     // Sets the stop event and releases a suspended monitor so that it can see it.
     void RequestStop();
     // Asks a running monitor to stop and waits for it to end, delivering the owner's
@@ -143,4 +172,6 @@ private:
     bool m_bSuspended;
     // A stop was requested since the last open (guarded by m_suspendLock).
     bool m_bStopRequested;
+    // The monitor gave the port up (the device is gone); cleared by OpenPort.
+    std::atomic<bool> m_bPortFailed;
 };

@@ -57,6 +57,7 @@ const std::map<std::string, std::set<LoaderKind>>& OptionLoaders()
         {"--dter", iap},
         {"--no-restart", iap},
         {"--wer", {LoaderKind::WholeFlash}},
+        {"--erase-ack", {LoaderKind::WholeFlash}},
     };
     return table;
 }
@@ -209,6 +210,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
                     break;
                 pos = comma + 1;
             }
+        } else if (arg == "--erase-ack") {
+            // "*EOK" and one more byte.
+            ok = value.size() == 5 && value.compare(0, 4, "*EOK") == 0;
+            o.eraseAck = value;
         } else if (arg == "--silent-after") {
             ok = ParseLong(value, o.faults.silentAfter);
         } else if (arg == "--vanish-after") {
@@ -313,6 +318,8 @@ Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
   --no-restart       after "+DTER-", wait instead of announcing again
   --wer F[xN],...    (quarrow) answer write frame F (page*16 + sub-frame)
                      "*WER#", N times in a row (1)
+  --erase-ack REPLY  (quarrow) answer erase frames with REPLY: "*EOK" and one
+                     more character ("*EOK-" by default; some devices send "*EOK#")
   --silent-after N   answer nothing after N frames
   --vanish-after N   close the line after answering N frames
   --delay MS         wait MS more before every reply

@@ -92,6 +92,7 @@ std::unique_ptr<LoaderModel> MakeModel(const SimOptions& options, std::string& e
             config.expectedImage = options.expectedImage;
         for (const RejectRule& rule : options.faults.rejectFrames)
             config.rejectFrames[rule.frame] += rule.times;
+        config.eraseAck = options.eraseAck;
         return std::make_unique<WholeFlashLoader>(std::move(config));
     }
     }

@@ -104,6 +104,9 @@ struct SimOptions {
     // (the last frame was a block, or the last page of a page, acknowledged). The
     // erase loader always expects its 1,008 frames.
     long expectedUnits = -1;
+    // Whole-flash loader: the reply to an erase frame, "*EOK" and one more byte ("-";
+    // some devices end it with "#").
+    std::string eraseAck = "*EOK-";
     // IAP loaders: the start reply's four letters. "IAPC" (default, answered with
     // "*IAPK#"), "UPDS" (Solvane, answered with "*DNDA#") or "UPDF" (Tirell, "*DNDA#").
     std::string startReply = "IAPC";

@@ -136,7 +136,7 @@ void WholeFlashLoader::OnErase(LoaderOutput& out)
         if (m_config.expectedPages == 0)
             m_stats.complete = true;
     }
-    out.Reply("*EOK-");
+    out.Reply(m_config.eraseAck);
 }
 
 void WholeFlashLoader::OnWrite(bool pageStart, LoaderOutput& out)

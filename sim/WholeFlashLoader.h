@@ -4,7 +4,7 @@
 //   "+W" + 4 hex digits (page) + 132 data + 2 checksum + "-"        141 bytes
 //   "+N" + 132 data + 2 checksum + "-"                              137 bytes
 // The checksum is the 16-bit word sum of the 132 data bytes, high byte first.
-// Erase frames are answered "*EOK-", good write frames "*WOK-", and a write frame
+// Erase frames are answered "*EOK-" (or "*EOK" and another byte), good write frames "*WOK-", and a write frame
 // that fails its checks (or is chosen for that fault) "*WER#", after which the tool
 // sends the same frame again.
 //
@@ -47,6 +47,8 @@ struct WholeFlashConfig {
     bool hasExpectedImage = false;
     // Write frame (page * 16 + sub-frame) -> how many times in a row it is rejected.
     std::map<long, unsigned> rejectFrames;
+    // The reply to an erase frame: "*EOK" and one more byte.
+    std::string eraseAck = "*EOK-";
 };
 
 // The number of pages the tool writes for an image file of these bytes.

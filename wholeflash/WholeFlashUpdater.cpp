@@ -9,7 +9,8 @@
 #include "wholeflash/WholeFlashUpdater.h"
 
 #include "common/Hex.h"
-#include "erase/EraseFrame.h"
+#include "common/BarPosition.h"
+#include "common/EraseFrame.h"
 #include "wholeflash/WholeFlashTexts.h"
 
 #include <cassert>
@@ -281,6 +282,10 @@ void WholeFlashUpdater::OnEraseAck()
         m_nRunPages = m_nPageCount;
         m_nPage = 0;
         m_nSubFrame = 0;
+        // The write recogniser starts afresh: an erase acknowledgement whose last byte
+        // wasn't '-' leaves the shared state at "*EOK", where the first byte of the
+        // next reply, a rejection included, would count as a write acknowledgement.
+        m_nParseState = REPLY_WAIT_STAR;
         if (m_nRunPages == 0) {
             EndEmptyRun();
             return;
@@ -345,6 +350,5 @@ void WholeFlashUpdater::ShowWriteProgress()
     std::snprintf(text, sizeof text, "%s%.2f%%", FLASH_TEXT_PROGRESS_PREFIX, percent);
     m_host.SetProgressText(text);
 
-    const long long span = static_cast<long long>(m_nRangeUpper) - m_nRangeLower;
-    m_host.SetProgressPos(static_cast<int>(span * m_nPage / m_nRunPages));
+    m_host.SetProgressPos(BarPosition(m_nRangeLower, m_nRangeUpper, m_nPage, m_nRunPages));
 }

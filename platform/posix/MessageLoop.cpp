@@ -42,6 +42,7 @@ struct SendRequest {
     std::size_t count;                            // number of bytes
     std::intptr_t result;                         // the handler's result (single sends)
     bool done;                                    // set by the loop thread when finished
+    std::thread::id sender;                       // the thread waiting for it
 };
 
 // A posted message waiting for its turn.
@@ -128,6 +129,7 @@ struct MessageLoop::State {
             }
             std::intptr_t result = 0;
             LoopWindow::Record& window = *request->window;
+            HandOverMark mark(request->sender);
             if (request->bytes) {
                 for (std::size_t i = 0; i < request->count && !window.destroyed; ++i)
                     window.handler(request->message, request->bytes[i], request->lParam);
@@ -399,7 +401,7 @@ std::intptr_t LoopWindow::SendOwnerMessage(unsigned message, std::uintptr_t wPar
     MessageLoop::State& state = *m_record->state;
     if (std::this_thread::get_id() == state.thread)
         return m_record->handler(message, wParam, lParam);
-    SendRequest request{m_record, message, wParam, lParam, nullptr, 0, 0, false};
+    SendRequest request{m_record, message, wParam, lParam, nullptr, 0, 0, false, std::this_thread::get_id()};
     return state.SendAndWait(request);
 }
 
@@ -413,7 +415,7 @@ void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std
             m_record->handler(message, bytes[i], lParam);
         return;
     }
-    SendRequest request{m_record, message, 0, lParam, bytes, count, 0, false};
+    SendRequest request{m_record, message, 0, lParam, bytes, count, 0, false, std::this_thread::get_id()};
     state.SendAndWait(request);
 }
 

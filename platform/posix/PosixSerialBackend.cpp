@@ -9,6 +9,12 @@
 // after its drain and so notifies the event character once, after the bytes of that
 // wake. A line that hung up reports one byte waiting, so that the read that follows
 // fails and the engine learns of it.
+//
+// Flow control: none, whatever the port held before it was opened. A fresh terminal
+// starts with XON/XOFF on, and a port another program used may keep hardware flow
+// control; building the line state from a settings text turns both off (as Win32's
+// BuildCommDCBA does), and applying it clears every flow-control and input-mapping
+// flag that the line state doesn't ask for.
 #include "platform/SerialBackend.h"
 
 #include "platform/PortNames.h"
@@ -20,6 +26,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -132,6 +139,16 @@ std::uint32_t BaudOf(speed_t speed) {
 // refusal is ignored, as is any other (the line works without RTS/DTR).
 void SetModemLine(int fd, int line, bool raise) {
     (void)ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &line);  // ignore ENOTTY/EINVAL (ptys)
+}
+
+// How long a write that makes no progress, although the port polls writable, pauses
+// before it tries again.
+constexpr int kStalledWritePauseMs = 10;
+
+// Whether `event` is set now.
+bool IsSet(PosixEvent* event) {
+    std::lock_guard<std::mutex> lock(event->lock);
+    return event->set;
 }
 
 void Disarm(PosixEvent* event) {
@@ -333,6 +350,15 @@ public:
             }
         }
         result.fBinary = 1;
+        // As BuildCommDCBA: no software or hardware flow control unless asked for, DTR
+        // and RTS simply raised.
+        result.fOutX = 0;
+        result.fInX = 0;
+        result.fOutxCtsFlow = 0;
+        result.fOutxDsrFlow = 0;
+        result.fDsrSensitivity = 0;
+        result.fDtrControl = SERIAL_DTR_CONTROL_ENABLE;
+        result.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
         state = result;
         return true;
     }
@@ -348,6 +374,13 @@ public:
         if (tcgetattr(port->fd, &tio) != 0)
             return Fail(errno);
         cfmakeraw(&tio);
+        // Raw also in what cfmakeraw leaves: no XON/XOFF in either direction, no
+        // restart on any byte, no case or character mapping, no bell on a full buffer.
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IMAXBEL
+#ifdef IUCLC
+                                               | IUCLC
+#endif
+                                               );
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
 #ifdef CMSPAR
@@ -386,6 +419,10 @@ public:
             tio.c_iflag |= IXON;
         if (state.fInX)
             tio.c_iflag |= IXOFF;
+        if (state.fOutX || state.fInX) {
+            tio.c_cc[VSTART] = static_cast<cc_t>(state.XonChar);
+            tio.c_cc[VSTOP] = static_cast<cc_t>(state.XoffChar);
+        }
         tio.c_cc[VMIN] = 0;
         tio.c_cc[VTIME] = 0;
         if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
@@ -442,30 +479,57 @@ public:
         return CommWaitStart::Pending;
     }
 
-    int WaitForEvents(const EventHandle* handles, unsigned count) override {
+    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
         if (count == 0 || count > 3)
             return Fail(EINVAL), SERIAL_WAIT_FAILED;
+        using Clock = std::chrono::steady_clock;
+        const bool timed = timeoutMs != SERIAL_WAIT_INFINITE;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timed ? timeoutMs : 0);
         for (;;) {
             pollfd fds[6];
             PosixEvent* portOwner[6] = {};
             nfds_t used = 0;
-            for (unsigned i = 0; i < count; ++i) {
+            int setIndex = -1;
+            for (unsigned i = 0; i < count && setIndex < 0; ++i) {
                 PosixEvent* event = AsEvent(handles[i]);
                 std::lock_guard<std::mutex> lock(event->lock);
-                if (event->set)
-                    return static_cast<int>(i);  // the lowest set index wins
+                if (event->set) {
+                    setIndex = static_cast<int>(i);
+                    break;
+                }
                 fds[used++] = {event->readFd, POLLIN, 0};
                 if (event->armedPort) {
                     portOwner[used] = event;
                     fds[used++] = {event->armedPort->fd, POLLIN, 0};
                 }
             }
-            if (poll(fds, used, -1) < 0) {
+            int waitMs = -1;
+            if (setIndex >= 0) {
+                // A port armed at a lower index that already has input comes first: the
+                // system's wait sets a comm wait's event as the bytes arrive, so received
+                // bytes are served before a transmission (whose purge would drop them).
+                // Only ports armed below the set index were collected.
+                bool portBelow = false;
+                for (nfds_t k = 0; k < used; ++k)
+                    portBelow = portBelow || portOwner[k] != nullptr;
+                if (!portBelow)
+                    return setIndex;
+                waitMs = 0;
+            } else if (timed) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                if (left.count() <= 0)
+                    return SERIAL_WAIT_TIMEOUT;
+                waitMs = static_cast<int>(left.count()) + 1;
+            }
+            const int ready = poll(fds, used, waitMs);
+            if (ready < 0) {
                 if (errno == EINTR)
                     continue;
                 Fail(errno);
                 return SERIAL_WAIT_FAILED;
             }
+            if (ready == 0 && setIndex >= 0)
+                return setIndex;  // no port below it has input
             for (nfds_t k = 0; k < used; ++k) {
                 PosixEvent* event = portOwner[k];
                 if (!event || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
@@ -520,7 +584,8 @@ public:
             return PortIo::FailedStart;
         }
         if (n == 0) {
-            Fail(EIO);  // readable but nothing to read: the line is gone
+            port->hungUp = true;  // readable but nothing to read: the line is gone
+            Fail(EIO);
             return PortIo::FailedStart;
         }
         got = static_cast<std::uint32_t>(n);
@@ -530,21 +595,30 @@ public:
         return PortIo::Done;
     }
 
-    PortIo WritePort(PortHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent) override {
+    PortIo WritePort(PortHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                     EventHandle abortHandle) override {
         PosixPort* port = AsPort(handle);
         sent = 0;
         if (!port)
             return Fail(EBADF), PortIo::FailedStart;
+        PosixEvent* abort = abortHandle ? AsEvent(abortHandle) : nullptr;
         using Clock = std::chrono::steady_clock;
         const auto limit = std::chrono::milliseconds(
             static_cast<std::uint64_t>(port->timeouts.WriteTotalTimeoutMultiplier) * count +
             port->timeouts.WriteTotalTimeoutConstant);
         const bool timed = port->timeouts.WriteTotalTimeoutMultiplier || port->timeouts.WriteTotalTimeoutConstant;
         const auto deadline = Clock::now() + limit;
+        // True when the last poll said the port takes bytes: if the write then takes
+        // none, the driver's word is not to be trusted, and the next wait is a pause
+        // rather than a poll that would return at once again.
+        bool saidWritable = false;
         while (sent < count) {
+            if (abort && IsSet(abort))
+                return PortIo::Aborted;
             const ssize_t n = write(port->fd, data + sent, count - sent);
             if (n > 0) {
                 sent += static_cast<std::uint32_t>(n);
+                saidWritable = false;
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -553,6 +627,7 @@ public:
                 Fail(errno);
                 return PortIo::FailedStart;
             }
+            // No progress: wait for room, for the abort event or for the write timeout.
             int waitMs = -1;
             if (timed) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -560,8 +635,16 @@ public:
                     break;  // the write timeout ran out: the write ends short
                 waitMs = static_cast<int>(left.count()) + 1;
             }
-            pollfd pfd{port->fd, POLLOUT, 0};
-            (void)poll(&pfd, 1, waitMs);
+            pollfd fds[2];
+            nfds_t used = 0;
+            if (saidWritable)
+                waitMs = waitMs < 0 ? kStalledWritePauseMs : std::min(waitMs, kStalledWritePauseMs);
+            else
+                fds[used++] = {port->fd, POLLOUT, 0};
+            if (abort)
+                fds[used++] = {abort->readFd, POLLIN, 0};
+            const int ready = poll(used ? fds : nullptr, used, waitMs);
+            saidWritable = ready > 0 && !saidWritable && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP));
         }
         return PortIo::Done;
     }
@@ -577,6 +660,22 @@ public:
         (void)ioctl(port->fd, TIOCNXCL);  // the terminal outlives us: let others open it again
         close(port->fd);                  // also drops the flock
         delete port;
+    }
+
+    PortFailure LastFailureKind(PortHandle handle) override {
+        PosixPort* port = AsPort(handle);
+        if (!port || (port->hungUp))
+            return PortFailure::Gone;
+        switch (t_lastError) {
+        case ENODEV:
+        case EBADF:
+            return PortFailure::Gone;  // the device was removed, or the port is no longer open
+        case EIO:
+        case ENXIO:
+            return PortFailure::Suspect;  // a glitch, or the first sign of a device that went
+        default:
+            return PortFailure::Transient;
+        }
     }
 
     std::string LastErrorText() override {

@@ -12,6 +12,7 @@ struct ByteBatch {
     const std::uint8_t* bytes; // the bytes, in order
     std::size_t count;         // how many
     std::intptr_t lParam;      // lParam of each message
+    std::thread::id sender;    // the thread waiting for the exchange to end
 };
 
 namespace {
@@ -55,7 +56,7 @@ Win32OwnerWindow::Win32OwnerWindow(Handler handler)
     : m_handler(std::move(handler)), m_ownerThreadId(GetCurrentThreadId()) {
     assert(m_handler && "Win32OwnerWindow needs a handler");
     m_hHelper = CreateHiddenWindow();
-    m_hTarget = m_hHelper;
+    m_hTarget = m_hHelper.load();
 }
 
 Win32OwnerWindow::~Win32OwnerWindow() { Destroy(); }
@@ -74,10 +75,9 @@ void Win32OwnerWindow::Destroy() {
     assert(GetCurrentThreadId() == m_ownerThreadId && "Destroy belongs to the owner's thread");
     StopFastTimers();
     m_hTarget = nullptr;
-    if (m_hHelper) {
-        SetWindowLongPtrA(m_hHelper, GWLP_USERDATA, 0);
-        DestroyWindow(m_hHelper);  // also ends the timers of a window created with a handler
-        m_hHelper = nullptr;
+    if (HWND helper = m_hHelper.exchange(nullptr)) {
+        SetWindowLongPtrA(helper, GWLP_USERDATA, 0);
+        DestroyWindow(helper);  // also ends the timers of a window created with a handler
     }
 }
 
@@ -85,7 +85,7 @@ LRESULT CALLBACK Win32OwnerWindow::WindowProc(HWND window, UINT message, WPARAM 
     auto* self = reinterpret_cast<Win32OwnerWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
         return DefWindowProcA(window, message, wParam, lParam);
-    if (message == BatchMessage() && window == self->m_hHelper) {
+    if (message == BatchMessage() && window == self->m_hHelper.load()) {
         self->DeliverBatch(*reinterpret_cast<const ByteBatch*>(lParam));
         return 0;
     }
@@ -99,6 +99,7 @@ LRESULT CALLBACK Win32OwnerWindow::WindowProc(HWND window, UINT message, WPARAM 
 }
 
 void Win32OwnerWindow::DeliverBatch(const ByteBatch& batch) {
+    HandOverMark mark(batch.sender);
     for (std::size_t i = 0; i < batch.count; ++i) {
         HWND target = m_hTarget.load();
         if (!target || !IsWindow(target))
@@ -116,10 +117,16 @@ std::intptr_t Win32OwnerWindow::SendOwnerMessage(unsigned message, std::uintptr_
 
 void Win32OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
                                       std::intptr_t lParam) {
-    if (count == 0 || !m_hTarget.load() || !m_hHelper)
+    if (count == 0 || !m_hTarget.load())
         return;
-    ByteBatch batch{message, bytes, count, lParam};
-    SendMessageA(m_hHelper, BatchMessage(), 0, reinterpret_cast<LPARAM>(&batch));
+    HWND helper = m_hHelper.load();
+    if (!helper) {
+        // No helper window (it couldn't be created): one cross-thread send per byte.
+        OwnerWindow::SendOwnerBytes(message, bytes, count, lParam);
+        return;
+    }
+    ByteBatch batch{message, bytes, count, lParam, std::this_thread::get_id()};
+    SendMessageA(helper, BatchMessage(), 0, reinterpret_cast<LPARAM>(&batch));
 }
 
 bool Win32OwnerWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {

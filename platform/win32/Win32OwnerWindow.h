@@ -87,8 +87,9 @@ private:
     // The window that handles the messages; cleared by Destroy (read from any thread).
     std::atomic<HWND> m_hTarget{nullptr};
     // The helper that receives byte batches; the target itself when created with a
-    // handler.
-    HWND m_hHelper = nullptr;
+    // handler; null if it couldn't be created (bytes then go one send each) and once
+    // destroyed. Read by the monitor thread while the owner's thread may clear it.
+    std::atomic<HWND> m_hHelper{nullptr};
     // The procedure of a window created with a handler (empty for an existing window).
     Handler m_handler;
     // The owner's thread.

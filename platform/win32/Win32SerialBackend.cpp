@@ -39,6 +39,9 @@ void RecordError() { t_lastError = GetLastError(); }
 // cleared. Drivers end it at once; the bound only keeps a broken driver from hanging
 // the close.
 constexpr DWORD CLOSE_WAIT_MS = 2000;
+// How long an aborted write may take to end after its output was purged, before it is
+// cancelled outright.
+constexpr DWORD ABORT_WAIT_MS = 500;
 
 struct Win32Port {
     // The open "\\.\COMn".
@@ -51,6 +54,8 @@ struct Win32Port {
     OVERLAPPED* commWait = nullptr;
     // A comm-event wait was started and had not completed when last looked at.
     bool commWaitPending = false;
+    // The device is gone: a wait ended aborted and the port answers nothing any more.
+    bool gone = false;
 };
 
 Win32Port* AsPort(PortHandle port) { return static_cast<Win32Port*>(port); }
@@ -148,6 +153,19 @@ public:
         dcb.DCBlength = sizeof dcb;
         if (!Check(BuildCommDCBA(settings, &dcb)))
             return false;
+        // A text that names no flow control leaves none, as Windows' own BuildCommDCBA
+        // does; some implementations (Wine) keep what the record held.
+        if (!NamesFlowControl(settings)) {
+            dcb.fOutX = FALSE;
+            dcb.fInX = FALSE;
+            dcb.fOutxCtsFlow = FALSE;
+            dcb.fOutxDsrFlow = FALSE;
+            dcb.fDsrSensitivity = FALSE;
+            if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+                dcb.fRtsControl = RTS_CONTROL_ENABLE;
+            if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE)
+                dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        }
         FromDcb(dcb, state);
         return true;
     }
@@ -177,6 +195,15 @@ public:
             DWORD unused = 0;
             if (!GetOverlappedResult(p->hFile, record, &unused, FALSE)) {
                 RecordError();
+                // Nothing here aborts a running wait, but a device that went away does
+                // (Wine, on a line that hung up): if the port no longer answers a status
+                // query either, it is gone, and the query's error says why.
+                DWORD errors = 0;
+                COMSTAT status{};
+                if (t_lastError == ERROR_OPERATION_ABORTED && !ClearCommError(p->hFile, &errors, &status)) {
+                    RecordError();
+                    p->gone = true;
+                }
                 return CommWaitStart::Failed;
             }
         }
@@ -199,15 +226,18 @@ public:
         return CommWaitStart::Failed;
     }
 
-    int WaitForEvents(const EventHandle* handles, unsigned count) override {
+    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
+        static_assert(SERIAL_WAIT_INFINITE == INFINITE, "no timeout means INFINITE");
         HANDLE native[3];
         if (count == 0 || count > 3)
             return SERIAL_WAIT_FAILED;
         for (unsigned i = 0; i < count; ++i)
             native[i] = handles[i];
-        DWORD result = WaitForMultipleObjects(count, native, FALSE, INFINITE);
+        DWORD result = WaitForMultipleObjects(count, native, FALSE, timeoutMs);
         if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count)
             return static_cast<int>(result - WAIT_OBJECT_0);
+        if (result == WAIT_TIMEOUT)
+            return SERIAL_WAIT_TIMEOUT;
         RecordError();
         return SERIAL_WAIT_FAILED;
     }
@@ -228,17 +258,52 @@ public:
         BOOL ok = ReadFile(p->hFile, buffer, capacity, &moved, &p->readOverlapped);
         PortIo result = FinishIo(p->hFile, p->readOverlapped, ok, moved);
         got = result == PortIo::Done ? moved : 0;
+        if (result == PortIo::Done && got == 0 && capacity > 0) {
+            // Bytes showed as waiting and the read got none: a failure of its own, with
+            // an error of its own (the thread's last error would be a stale one).
+            t_lastError = ERROR_READ_FAULT;
+            return PortIo::FailedStart;
+        }
         return result;
     }
 
-    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent) override {
+    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                     EventHandle abortEvent) override {
         Win32Port* p = AsPort(port);
+        sent = 0;
         p->writeOverlapped.Offset = p->writeOverlapped.OffsetHigh = 0;
         DWORD moved = 0;
-        BOOL ok = WriteFile(p->hFile, data, count, &moved, &p->writeOverlapped);
-        PortIo result = FinishIo(p->hFile, p->writeOverlapped, ok, moved);
-        sent = result == PortIo::Done ? moved : 0;
-        return result;
+        if (WriteFile(p->hFile, data, count, &moved, &p->writeOverlapped)) {
+            sent = moved;
+            return PortIo::Done;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            RecordError();
+            return PortIo::FailedStart;
+        }
+        // The write runs. Wait for it, or for the abort event: a write held up by the
+        // line may otherwise take its whole timeout (1000 ms a byte).
+        bool aborted = false;
+        if (abortEvent) {
+            HANDLE waits[2] = {p->writeOverlapped.hEvent, abortEvent};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+                // End the write now. Its record and data stay in the system's hands
+                // until it has completed, so wait for that, cancelling it if the purge
+                // didn't end it.
+                aborted = true;
+                PurgeComm(p->hFile, PURGE_TXABORT | PURGE_TXCLEAR);
+                if (WaitForSingleObject(p->writeOverlapped.hEvent, ABORT_WAIT_MS) == WAIT_TIMEOUT)
+                    CancelIo(p->hFile);
+            }
+        }
+        if (!GetOverlappedResult(p->hFile, &p->writeOverlapped, &moved, TRUE)) {
+            if (aborted)
+                return PortIo::Aborted;
+            RecordError();
+            return PortIo::FailedCompletion;
+        }
+        sent = moved;
+        return aborted ? PortIo::Aborted : PortIo::Done;
     }
 
     void ClosePort(PortHandle port) override {
@@ -259,6 +324,24 @@ public:
         if (p->writeOverlapped.hEvent)
             CloseHandle(p->writeOverlapped.hEvent);
         delete p;
+    }
+
+    PortFailure LastFailureKind(PortHandle port) override {
+        if (port && port != SerialInvalidHandle() && AsPort(port)->gone)
+            return PortFailure::Gone;
+        switch (t_lastError) {
+        case ERROR_ACCESS_DENIED:         // the driver's answer once the device was unplugged
+        case ERROR_BAD_COMMAND:           // "the device does not recognize the command"
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_INVALID_HANDLE:
+            return PortFailure::Gone;
+        case ERROR_GEN_FAILURE:           // a device not functioning: a glitch or the end
+        case ERROR_NOT_READY:
+            return PortFailure::Suspect;
+        default:
+            return PortFailure::Transient;
+        }
     }
 
     std::string LastErrorText() override {
@@ -282,6 +365,17 @@ public:
     }
 
 private:
+    // Whether a settings text names any flow-control key ("xon=", "octs=", "rts=", ...).
+    static bool NamesFlowControl(const char* settings) {
+        for (const char* key : {"xon=", "odsr=", "octs=", "idsr=", "dtr=", "rts="}) {
+            for (const char* at = std::strstr(settings, key); at; at = std::strstr(at + 1, key)) {
+                if (at == settings || at[-1] == ' ')
+                    return true;
+            }
+        }
+        return false;
+    }
+
     // Passes a call's result through, recording the error when it failed.
     static bool Check(BOOL ok) {
         if (!ok)

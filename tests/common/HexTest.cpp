@@ -1,3 +1,4 @@
+#include "common/EraseFrame.h"
 #include "common/Hex.h"
 
 #include <gtest/gtest.h>
@@ -46,4 +47,18 @@ TEST(Hex, DecodingTakesOnlyUpperCaseDigits)
     EXPECT_EQ(ParseHex16(junk), -1);
     EXPECT_EQ(HexDigitValue('A'), 10);
     EXPECT_EQ(HexDigitValue('G'), -1);
+}
+
+TEST(EraseFrame, CarriesTheAddressAsFourUpperCaseHexDigits)
+{
+    auto frame = [](int address) {
+        std::uint8_t bytes[ERASE_FRAME_LENGTH];
+        BuildEraseFrame(address, bytes);
+        return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    };
+    EXPECT_EQ(frame(0), std::string("\x2B\x45\x30\x30\x30\x30\x2D"));
+    EXPECT_EQ(frame(64), std::string("\x2B\x45\x30\x30\x34\x30\x2D"));
+    EXPECT_EQ(frame(1024), "+E0400-");
+    EXPECT_EQ(frame(65472), "+EFFC0-");
+    EXPECT_EQ(frame(65536), "+E0000-") << "only the low 16 bits are sent";
 }

@@ -156,6 +156,18 @@ TEST_F(EndToEnd, QuarrowResendsRejectedFramesAndIgnoresNoise)
     EXPECT_EQ(o.report.at("frames received"), std::to_string(17 + 3 * 16 + 22));
 }
 
+TEST_F(EndToEnd, QuarrowWritesPageZeroAfterEraseAcksEndingInHash)
+{
+    // A device that ends its erase acknowledgements with '#' and rejects page 0's first
+    // frame: the rejection must be answered with that frame again, not taken as its
+    // acknowledgement (page 0 would then never be written).
+    const auto image = QuarrowImage(9);
+    const Outcome o = Run("quarrow", QUARROW, {"--erase-ack", "*EOK#", "--wer", "0"}, WriteImage(image));
+    ExpectSuccess(o, "Updata success!");
+    EXPECT_EQ(o.flash, Pages(image, 3));
+    EXPECT_EQ(o.report.at("frames received"), std::to_string(17 + 3 * 16 + 1));
+}
+
 TEST_F(EndToEnd, QuarrowFailsCleanlyOnEveryDeviceFault)
 {
     const auto image = WriteImage(QuarrowImage(9));  // 17 + 48 replies

@@ -1,9 +1,9 @@
-// FlashEraser: the erase frame, the waiting recogniser, the posted pacing of the chain,
+// FlashEraser: its frames, the waiting recogniser, the posted pacing of the chain,
 // and acknowledgements outside a chain.
 #include "erase/FlashEraser.h"
 
 #include "common/RecordingHost.h"
-#include "erase/EraseFrame.h"
+#include "common/EraseFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -41,15 +41,6 @@ struct Rig {
 };
 
 } // namespace
-
-TEST(EraseFrame, CarriesTheAddressAsFourUpperCaseHexDigits)
-{
-    EXPECT_EQ(Frame(0), Bytes({ 0x2B, 0x45, 0x30, 0x30, 0x30, 0x30, 0x2D }));
-    EXPECT_EQ(Frame(64), Bytes({ 0x2B, 0x45, 0x30, 0x30, 0x34, 0x30, 0x2D }));
-    EXPECT_EQ(Frame(1024), Bytes({ 0x2B, 0x45, 0x30, 0x34, 0x30, 0x30, 0x2D }));
-    EXPECT_EQ(Frame(65472), "+EFFC0-");
-    EXPECT_EQ(Frame(65536), "+E0000-") << "only the low 16 bits are sent";
-}
 
 TEST(FlashEraser, EraseSendsTheFrameFor1024)
 {

@@ -294,7 +294,7 @@ TEST_F(SolvaneJob, StartReplyWithoutAnImageCompletesAtOnce)
     EXPECT_EQ(job.GetProgressPosition(), 0);
 }
 
-TEST_F(SolvaneJob, ProgressUsesTheWholeRangeOfTheBar)
+TEST_F(SolvaneJob, ProgressIsTheRangeWidthTimesTheShareSent)
 {
     host.rangeLower = 10;
     host.rangeUpper = 110;
@@ -305,7 +305,8 @@ TEST_F(SolvaneJob, ProgressUsesTheWholeRangeOfTheBar)
     SendTick();
     Feed("+DTOK-");
     SendTick();
-    EXPECT_EQ(host.progressPositions, (std::vector<int>{43, 76, 110}));
+    // (upper - lower) x sent / total, the same formula as Quarrow's bar.
+    EXPECT_EQ(host.progressPositions, (std::vector<int>{33, 66, 100}));
 }
 
 // Loading files: sizes, raw bytes, failures.

@@ -30,11 +30,20 @@ enum class LineFeature {
     ExclusiveOpen,   // a second open of a port that is held fails (Wine doesn't refuse it)
 };
 
+// How the engine's end of a new line is set up before the engine opens it.
+enum class LineStart {
+    Raw,            // already raw, no flow control
+    FreshTerminal,  // as a terminal starts, or as another program left it: XON/XOFF in
+                    // both directions and hardware flow control on, input mapping (CR to
+                    // NL, 7-bit stripping) where the platform has it
+};
+
 // A serial line: COM<portnr> for the engine, the peer for the test.
 class TestLine {
 public:
-    // Makes COM<portnr> a fresh line; null (and a gtest failure) if it can't.
-    static std::unique_ptr<TestLine> Create(unsigned portnr);
+    // Makes COM<portnr> a new line set up as `start` says; null (and a gtest failure)
+    // if it can't.
+    static std::unique_ptr<TestLine> Create(unsigned portnr, LineStart start = LineStart::Raw);
     // Makes COM<portnr> name a port that doesn't exist.
     static void MapMissing(unsigned portnr);
     // Removes the mapping of COM<portnr> and closes the peer.
@@ -52,6 +61,9 @@ public:
     virtual bool WaitUntilDelivered(std::chrono::milliseconds timeout) = 0;
     // The device goes away (cable pulled): the engine's reads fail from now on.
     virtual void PeerHangUp() = 0;
+    // The flow control set on the engine's end of the line now, as the platform's flag
+    // names separated by blanks ("" for none).
+    virtual std::string FlowControlOnLine() = 0;
     // The port number this line answers to.
     virtual unsigned PortNumber() const = 0;
     // Whether this platform's lines have `feature` (all of them, unless overridden).

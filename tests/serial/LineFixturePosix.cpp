@@ -103,6 +103,29 @@ public:
         m_master = -1;
     }
 
+    std::string FlowControlOnLine() override {
+        termios tio{};
+        if (tcgetattr(m_slave, &tio) != 0)
+            return "tcgetattr failed";
+        std::string on;
+        const struct {
+            bool set;
+            const char* name;
+        } flags[] = {
+            {(tio.c_iflag & IXON) != 0, "IXON"},
+            {(tio.c_iflag & IXOFF) != 0, "IXOFF"},
+            {(tio.c_iflag & IXANY) != 0, "IXANY"},
+#ifdef CRTSCTS
+            {(tio.c_cflag & CRTSCTS) != 0, "CRTSCTS"},
+#endif
+        };
+        for (const auto& flag : flags) {
+            if (flag.set)
+                on += on.empty() ? flag.name : std::string(" ") + flag.name;
+        }
+        return on;
+    }
+
     unsigned PortNumber() const override { return m_portnr; }
 
 private:
@@ -148,17 +171,36 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TestLine> TestLine::Create(unsigned portnr) {
+std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
         ADD_FAILURE() << "openpty failed: " << errno;
         return nullptr;
     }
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);  // no echo or line editing even before the engine configures it
-    tcsetattr(slave, TCSANOW, &raw);
+    termios tio{};
+    tcgetattr(slave, &tio);
+    if (start == LineStart::Raw) {
+        cfmakeraw(&tio);  // no echo or line editing even before the engine configures it
+    } else {
+        // A terminal as it starts, with flow control in every form the engine must
+        // undo. Not IXANY: any received byte would then undo an XOFF and hide it.
+        tio.c_iflag |= IXON | IXOFF | ICRNL | INLCR | ISTRIP | IMAXBEL;
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXANY);
+        tio.c_oflag |= OPOST | ONLCR;
+        tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+#ifdef CRTSCTS
+        tio.c_cflag |= CRTSCTS;
+#endif
+    }
+    if (tcsetattr(slave, TCSANOW, &tio) != 0) {
+        ADD_FAILURE() << "tcsetattr failed: " << errno;
+        close(master);
+        close(slave);
+        return nullptr;
+    }
+    // The fixture keeps the slave open from here on: a terminal that nobody holds
+    // forgets its settings.
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     fcntl(master, F_SETFD, FD_CLOEXEC);
     fcntl(slave, F_SETFD, FD_CLOEXEC);

@@ -172,6 +172,36 @@ public:
         EXPECT_TRUE(SendRelayCommand("hangup com" + std::to_string(m_portnr))) << "relay control FIFO";
     }
 
+    std::string FlowControlOnLine() override {
+        // A second handle on the engine's end (Wine lets a held port be opened again).
+        HANDLE port = CreateFileA(DeviceName(m_portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (port == INVALID_HANDLE_VALUE)
+            return "can't open the engine's end";
+        DCB state{};
+        state.DCBlength = sizeof state;
+        const BOOL ok = GetCommState(port, &state);
+        CloseHandle(port);
+        if (!ok)
+            return "GetCommState failed";
+        std::string on;
+        const struct {
+            bool set;
+            const char* name;
+        } flags[] = {
+            {state.fOutX != 0, "fOutX"},
+            {state.fInX != 0, "fInX"},
+            {state.fOutxCtsFlow != 0, "fOutxCtsFlow"},
+            {state.fOutxDsrFlow != 0, "fOutxDsrFlow"},
+            {state.fRtsControl == RTS_CONTROL_HANDSHAKE, "RTS_CONTROL_HANDSHAKE"},
+        };
+        for (const auto& flag : flags) {
+            if (flag.set)
+                on += on.empty() ? flag.name : std::string(" ") + flag.name;
+        }
+        return on;
+    }
+
     unsigned PortNumber() const override { return m_portnr; }
 
     bool Supports(LineFeature feature) const override {
@@ -253,9 +283,32 @@ private:
     HANDLE m_port;
 };
 
+// Sets XON/XOFF and hardware flow control at the engine's end of COM<portnr> on (as
+// another program may have left the port) or off (as an earlier test's engine should
+// have left it). The relay keeps the terminal open, so the settings stay until the
+// engine opens it.
+bool SetFlowControl(unsigned portnr, bool on) {
+    HANDLE port = CreateFileA(DeviceName(portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
+        return false;
+    DCB state{};
+    state.DCBlength = sizeof state;
+    BOOL ok = GetCommState(port, &state);
+    if (ok) {
+        state.fOutX = on;
+        state.fInX = on;
+        state.fOutxCtsFlow = on;
+        state.fRtsControl = on ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        ok = SetCommState(port, &state);
+    }
+    CloseHandle(port);
+    return ok != 0;
+}
+
 }  // namespace
 
-std::unique_ptr<TestLine> TestLine::Create(unsigned portnr) {
+std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
     const Layout& layout = HarnessLayout();
     if (!layout.ok) {
         ADD_FAILURE() << "no serial ports mapped: run the Windows tests with tests/wine/run.sh";
@@ -266,6 +319,10 @@ std::unique_ptr<TestLine> TestLine::Create(unsigned portnr) {
         return nullptr;
     }
     ClearPortDevice(portnr);
+    if (!SetFlowControl(portnr, start == LineStart::FreshTerminal)) {
+        ADD_FAILURE() << "can't set the flow control of COM" << portnr << " (error " << GetLastError() << ")";
+        return nullptr;
+    }
     const unsigned peerPort = portnr + layout.peerOffset;
     HANDLE peer = CreateFileA(DeviceName(peerPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);

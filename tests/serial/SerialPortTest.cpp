@@ -40,6 +40,19 @@ protected:
         return owner->PumpUntil([&] { return owner->CountOf(MSG_SERIAL_RX_CHAR) >= count; }, 5s);
     }
 
+    // What the engine sent, until `count` bytes came (at most 5 s), serving the owner
+    // meanwhile: the monitor may first have to hand over a notification.
+    std::string PeerReadServing(TestLine& line, std::size_t count) {
+        std::string got;
+        owner->PumpUntil(
+            [&] {
+                got += line.PeerReadAvailable();
+                return got.size() >= count;
+            },
+            5s);
+        return got;
+    }
+
     // Sends `data` from the device and checks that it arrives (the monitor serves the line).
     void ExpectExchange(TestLine& line, const std::string& data) {
         const std::size_t before = owner->CountOf(MSG_SERIAL_RX_CHAR);
@@ -68,6 +81,31 @@ TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber) {
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), data);
     for (const OwnerMessage& m : owner->Messages())
         EXPECT_EQ(m.lParam, 3);
+    EXPECT_EQ(boxes.Count(), 0u);
+}
+
+TEST_F(SerialPortTest, PortLeftWithFlowControlOnCarriesEveryByteAndKeepsSending) {
+    auto line = TestLine::Create(3, LineStart::FreshTerminal);
+    ASSERT_TRUE(line);
+    ASSERT_NE(line->FlowControlOnLine(), "") << "the fixture left no flow control on";
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 3));
+    EXPECT_EQ(line->FlowControlOnLine(), "");
+
+    // Every byte value arrives as sent: XON (0x11), XOFF (0x13), CR, bytes with bit 7.
+    std::string data;
+    for (int round = 0; round < 2; ++round) {
+        for (int value = 0; value < 256; ++value)
+            data.push_back(static_cast<char>(value));
+    }
+    ASSERT_TRUE(line->PeerWrite(data));
+    ASSERT_TRUE(WaitForBytes(data.size()));
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), data);
+
+    // An XOFF from the device is a byte like any other: transmissions still go out.
+    ExpectExchange(*line, "\x13");
+    ASSERT_TRUE(port.QueueTransmit("after XOFF\r\n"));
+    EXPECT_EQ(PeerReadServing(*line, 12), "after XOFF\r\n");
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
@@ -258,6 +296,7 @@ TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
     EXPECT_FALSE(Open(port, 6));
     EXPECT_EQ(port.m_hComm, SerialInvalidHandle());
     EXPECT_FALSE(port.StartMonitor());  // nothing to monitor
+    EXPECT_FALSE(port.QueueTransmit("nowhere"));  // nothing to send it on
     port.ClosePort();                   // as a dialog does before its next pick
 
     auto line = TestLine::Create(6);
@@ -330,12 +369,13 @@ TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds) 
 
 class FailingFirstWrite : public ForwardingBackend {
 public:
-    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent) override {
+    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                     EventHandle abortEvent) override {
         if (failNext.exchange(false)) {
             sent = 0;
             return PortIo::FailedStart;
         }
-        return ForwardingBackend::WritePort(port, data, count, sent);
+        return ForwardingBackend::WritePort(port, data, count, sent, abortEvent);
     }
     std::atomic<bool> failNext{true};
 };
@@ -403,7 +443,7 @@ TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesI
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "D");
 }
 
-TEST_F(SerialPortTest, FailingReadsAreReportedOnceAndThePortIsNoLongerServed) {
+TEST_F(SerialPortTest, HungUpLineIsReportedOnceAndGivenUp) {
     auto line = TestLine::Create(5);
     ASSERT_TRUE(line);
     if (!line->Supports(LineFeature::HangUp))
@@ -430,12 +470,173 @@ TEST_F(SerialPortTest, FailingReadsAreReportedOnceAndThePortIsNoLongerServed) {
         text.rfind("WARNING:  ClearCommError() Failed with the following error: \n", 0) == 0;
     EXPECT_TRUE(namesAFailedPortCall) << text;
 
-    // Transmissions are dropped quietly, and the stop still works.
-    EXPECT_TRUE(port.QueueTransmit("lost"));
+    // The port is given up: the owner learns it from QueueTransmit; the stop still works.
+    EXPECT_FALSE(port.QueueTransmit("lost"));
+    const std::uint8_t frame[] = {'+', 'E', '0', '0', '0', '0', '-'};
+    EXPECT_FALSE(port.QueueTransmit(frame, sizeof frame));
     owner->PumpFor(20ms);
     EXPECT_EQ(boxes.Count(), 1u);
     port.ClosePort();
     EXPECT_TRUE(owner->PumpUntil([&] { return port.m_hComm == nullptr; }, 5s));
+
+    // A new open of the port starts afresh.
+    auto fresh = TestLine::Create(5);
+    ASSERT_TRUE(fresh);
+    ASSERT_TRUE(OpenMonitored(port, 5));
+    EXPECT_TRUE(port.QueueTransmit("again"));
+    EXPECT_EQ(fresh->PeerRead(5, 5s), "again");
+}
+
+TEST_F(SerialPortTest, SingleFailedWaitOrReadShowsOneBoxAndThePortGoesOn) {
+    auto line = TestLine::Create(6);
+    ASSERT_TRUE(line);
+    ForwardingBackend backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 6));
+    ExpectExchange(*line, "0");
+
+    // The comm-event wait fails once (it is started again after each drain).
+    backend.failCommWaits = 1;
+    ExpectExchange(*line, "1");  // the drain that ends starts the wait that fails
+    ASSERT_TRUE(owner->PumpUntil([&] { return boxes.Count() >= 1; }, 5s));
+    EXPECT_EQ(boxes.Texts()[0].rfind("WARNING:  WaitCommEvent() Failed with the following error: \n", 0), 0u)
+        << boxes.Texts()[0];
+    ExpectExchange(*line, "after the wait");
+    ASSERT_TRUE(port.QueueTransmit("frame 1"));
+    EXPECT_EQ(line->PeerRead(7, 5s), "frame 1");
+    EXPECT_EQ(boxes.Count(), 1u);
+
+    // One read fails: its bytes stay waiting and come with the next try.
+    backend.failReads = 1;
+    const std::size_t before = owner->CountOf(MSG_SERIAL_RX_CHAR);
+    ASSERT_TRUE(line->PeerWrite("kept"));
+    ASSERT_TRUE(WaitForBytes(before + 4));
+    EXPECT_EQ(backend.failedReads, 1);
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR).substr(before), "kept");
+    ASSERT_EQ(boxes.Count(), 2u);
+    EXPECT_EQ(boxes.Texts()[1].rfind("WARNING:  ReadFile() Failed with the following error: \ninjected failure", 0),
+              0u)
+        << boxes.Texts()[1];
+    ExpectExchange(*line, "after the read");
+    ASSERT_TRUE(port.QueueTransmit("frame 2"));
+    EXPECT_EQ(line->PeerRead(7, 5s), "frame 2");
+    owner->PumpFor(50ms);
+    EXPECT_EQ(boxes.Count(), 2u);
+}
+
+TEST_F(SerialPortTest, ReadsThatKeepFailingEndInOneMoreReportAndNoSpinning) {
+    auto line = TestLine::Create(6);
+    ASSERT_TRUE(line);
+    ForwardingBackend backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 6));
+    ExpectExchange(*line, "ok");
+
+    // Every read fails from now on, with an error that says nothing about the device:
+    // the port is tried a few times, with pauses, then given up.
+    backend.failReads = -1;
+    ASSERT_TRUE(line->PeerWrite("x"));
+    ASSERT_TRUE(owner->PumpUntil([&] { return boxes.Count() >= 2; }, 10s));
+    EXPECT_FALSE(port.QueueTransmit("gone"));
+    const int failed = backend.failedReads;
+    EXPECT_GE(failed, 2);
+    EXPECT_LE(failed, 10);
+    const int calls = backend.calls;
+    owner->PumpFor(200ms);
+    EXPECT_LE(backend.calls - calls, 2) << "the monitor keeps polling a port it gave up";
+    EXPECT_EQ(boxes.Count(), 2u) << "the first failure and the giving up";
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "ok");
+
+    // Failures that a vanishing device gives end it at the second in a row.
+    backend.failReads = -1;
+    backend.injectedKind = PortFailure::Suspect;
+    ASSERT_TRUE(OpenMonitored(port, 6));
+    const int suspectBefore = backend.failedReads;
+    ASSERT_TRUE(line->PeerWrite("y"));
+    ASSERT_TRUE(owner->PumpUntil([&] { return boxes.Count() >= 4; }, 10s));
+    EXPECT_FALSE(port.QueueTransmit("gone"));
+    EXPECT_EQ(backend.failedReads - suspectBefore, 2);
+    owner->PumpFor(50ms);
+    EXPECT_EQ(boxes.Count(), 4u);
+}
+
+TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
+    auto line = TestLine::Create(2);
+    ASSERT_TRUE(line);
+    // At the end of a drain (the status query that finds nothing waiting), queue a
+    // transmission and let a reply byte arrive: when the monitor next waits, both the
+    // port and the transmission are due.
+    struct InputAndTransmission : ForwardingBackend {
+        bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
+            const bool ok = ForwardingBackend::GetBytesWaiting(port, waiting);
+            if (ok && waiting == 0 && armed.exchange(false)) {
+                queued = serial->QueueTransmit("T");
+                delivered = line->PeerWrite("B") && line->WaitUntilDelivered(5s);
+            }
+            return ok;
+        }
+        PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                         EventHandle abortEvent) override {
+            receivedAtWrite = static_cast<int>(owner->CountOf(MSG_SERIAL_RX_CHAR));
+            return ForwardingBackend::WritePort(port, data, count, sent, abortEvent);
+        }
+        std::atomic<bool> armed{false}, queued{false}, delivered{false};
+        std::atomic<int> receivedAtWrite{-1};
+        SerialPort* serial = nullptr;
+        TestLine* line = nullptr;
+        TestOwner* owner = nullptr;
+    } backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    backend.serial = &port;
+    backend.line = line.get();
+    backend.owner = owner.get();
+    ASSERT_TRUE(OpenMonitored(port, 2));
+
+    owner->SetHook([&](const OwnerMessage& m) {
+        if (m.message == MSG_SERIAL_RX_CHAR && m.wParam == 'A')
+            backend.armed = true;
+    });
+    ASSERT_TRUE(line->PeerWrite("A"));
+    // (The owner is served meanwhile: a reply is delivered before the write begins.)
+    ASSERT_TRUE(owner->PumpUntil([&] { return backend.receivedAtWrite >= 0; }, 5s));
+    EXPECT_EQ(line->PeerRead(1, 5s), "T");
+    owner->PumpFor(50ms);
+    EXPECT_TRUE(backend.queued);
+    EXPECT_TRUE(backend.delivered);
+    EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "AB") << "the transmission's purge dropped the reply";
+    EXPECT_EQ(backend.receivedAtWrite, 2) << "the write began before the reply was delivered";
+}
+
+TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor) {
+    // The device reads nothing: once the line's buffers are full the write can't go
+    // on, and its timeout (1 s a byte) would run for weeks.
+    constexpr int kBig = 4 << 20;
+    std::string big(kBig, 'w');
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(big.data());
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round == 0 ? "ClosePort" : "destructor");
+        auto line = TestLine::Create(4);
+        ASSERT_TRUE(line);
+        ForwardingBackend backend;
+        ScopedBackend scope(backend);
+        auto port = std::make_unique<SerialPort>();
+        ASSERT_TRUE(OpenMonitored(*port, 4, kBig));
+        ASSERT_TRUE(port->QueueTransmit(bytes, kBig));
+        ASSERT_TRUE(owner->PumpUntil([&] { return backend.writesStarted > 0; }, 5s));
+        owner->PumpFor(300ms);  // the write is held up now
+
+        const auto started = std::chrono::steady_clock::now();
+        if (round == 0) {
+            port->ClosePort();
+            EXPECT_TRUE(owner->PumpUntil([&] { return port->m_hComm == nullptr; }, 10s));
+        }
+        port.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+        EXPECT_EQ(boxes.Count(), 0u);
+    }
 }
 
 TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUpDestruction) {

@@ -106,6 +106,10 @@ TEST(SimCommandLine, OptionsAndDefaults)
     EXPECT_EQ(cli.options.faults.rejectFrames[2].times, 1u);
     EXPECT_EQ(cli.options.faults.silentAfter, 40);
     EXPECT_EQ(cli.options.faults.seed, 99u);
+    EXPECT_EQ(cli.options.eraseAck, "*EOK-");
+    SimCommandLine hash;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "quarrow", "--erase-ack", "*EOK#"}, hash, error)) << error;
+    EXPECT_EQ(hash.options.eraseAck, "*EOK#");
 
     SimCommandLine iap;
     ASSERT_TRUE(ParseSimCommandLine({"--loader", "tirell", "--baud", "0", "--dter", "1,4-6", "--no-restart",
@@ -163,6 +167,9 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "solvane", "--pages", "2"},
         {"--loader", "tirell", "--no-restart", "--wer", "1"},
         {"--loader", "erase", "--flash-length", "100"},  // without --flash
+        {"--loader", "quarrow", "--erase-ack", "*EOK"},   // not an acknowledgement
+        {"--loader", "quarrow", "--erase-ack", "+EOK-"},
+        {"--loader", "erase", "--erase-ack", "*EOK#"},
     };
     for (const auto& args : bad) {
         SimCommandLine cli;

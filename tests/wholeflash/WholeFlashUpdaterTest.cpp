@@ -224,7 +224,8 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
 TEST(WholeFlashUpdater, ProgressCountsWholePagesWithTwoDecimals)
 {
     Rig rig;
-    rig.host.rangeUpper = 200;
+    rig.host.rangeLower = 10;
+    rig.host.rangeUpper = 210;
     rig.updater.Initialise();
     rig.Start(Pattern(8 * 2112));
     rig.EraseStage();
@@ -232,7 +233,7 @@ TEST(WholeFlashUpdater, ProgressCountsWholePagesWithTwoDecimals)
     EXPECT_EQ(rig.updater.GetPage(), 3);
     EXPECT_EQ(rig.updater.GetSubFrame(), 5);
     EXPECT_EQ(rig.host.progressTexts.back(), "write progress:37.50%");
-    EXPECT_EQ(rig.host.progressPositions.back(), 75);
+    EXPECT_EQ(rig.host.progressPositions.back(), 75) << "(upper - lower) x page / pages";
 }
 
 TEST(WholeFlashUpdater, FileOverTheLimitEndsWithPage03FF)
@@ -317,7 +318,7 @@ TEST(WholeFlashUpdater, RecognisersDifferOnWrongBytes)
     EXPECT_EQ(rig.host.frames.size(), 1u);
 }
 
-TEST(WholeFlashUpdater, EraseRecogniserLeftInState4CarriesIntoTheWriteStage)
+TEST(WholeFlashUpdater, EraseRecogniserLeftInState4IsResetByTheNextFrame)
 {
     Rig rig;
     rig.Start(Pattern(2112));
@@ -330,23 +331,41 @@ TEST(WholeFlashUpdater, EraseRecogniserLeftInState4CarriesIntoTheWriteStage)
     rig.Feed("y");
     rig.Tick();
     EXPECT_EQ(rig.updater.GetEraseAddress(), 64) << "a byte after the reset counted";
+}
 
-    for (int i = 0; i < 15; ++i) {
-        rig.Feed("*EOK-");
+TEST(WholeFlashUpdater, WriteStageStartsAfreshAfterAcksEndingInHash)
+{
+    // A device that ends its erase acknowledgements with '#': the write stage must not
+    // inherit "*EOK", or page 0's rejection would count as its acknowledgement.
+    Rig rig;
+    const Image image = Pattern(2 * 2112);
+    rig.Start(image);
+    for (int i = 0; i < 17; ++i) {
+        rig.Feed("*EOK#");
         rig.Tick();
     }
-    ASSERT_EQ(rig.updater.GetEraseAddress(), 1024);
-    rig.Feed("*EOK!");
-    rig.Tick();
     ASSERT_EQ(rig.updater.GetStage(), STAGE_WRITE);
-    EXPECT_EQ(rig.updater.GetParseState(), 4);
+    EXPECT_EQ(rig.updater.GetParseState(), 0);
+    const std::string pageStart = ExpectedWriteFrame(image, 0, 0);
+    ASSERT_EQ(rig.LastFrame(), pageStart);
     rig.host.TakeFrames();
 
-    // The first byte of the next reply completes a write acknowledgement.
-    rig.Feed("*");
-    rig.Tick();
-    EXPECT_EQ(rig.updater.GetSubFrame(), 1);
-    EXPECT_EQ(rig.host.frames.size(), 1u);
+    // Page 0's first frame is rejected: the same frame again, and nothing moves on.
+    rig.Feed("*WER#");
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { pageStart });
+    rig.Tick(3);
+    EXPECT_EQ(rig.updater.GetSubFrame(), 0);
+    EXPECT_TRUE(rig.host.frames.empty());
+
+    // The rest of the run writes every frame of both pages once, page 0 included.
+    std::vector<std::string> expected;
+    for (int page = 0; page < 2; ++page)
+        for (int sub = 0; sub < 16; ++sub)
+            if (page != 0 || sub != 0)
+                expected.push_back(ExpectedWriteFrame(image, page, sub));
+    rig.WriteAcks(32);
+    EXPECT_EQ(rig.host.frames, expected);
+    EXPECT_EQ(rig.host.statusTexts.back(), "Updata success!");
 }
 
 TEST(WholeFlashUpdater, QuietDeviceMakesUpdateAvailableAgain)

@@ -241,7 +241,7 @@ TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheR
     ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
     std::uint32_t sent = 0;
     const std::uint8_t frame[] = {'*', 0, 0xFF, '#'};
-    ASSERT_EQ(backend.WritePort(port, frame, sizeof frame, sent), PortIo::Done);
+    ASSERT_EQ(backend.WritePort(port, frame, sizeof frame, sent, nullptr), PortIo::Done);
     EXPECT_EQ(sent, sizeof frame);
     EXPECT_EQ(line->PeerRead(4, 5s), std::string(reinterpret_cast<const char*>(frame), sizeof frame));
     // A second start while the wait runs is the same wait, not a new one on its record.
@@ -249,7 +249,7 @@ TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheR
 
     ASSERT_TRUE(line->PeerWrite("+DTOK-"));
     const EventHandle handles[] = {overlapped.hEvent};
-    ASSERT_EQ(backend.WaitForEvents(handles, 1), 0);
+    ASSERT_EQ(backend.WaitForEvents(handles, 1, SERIAL_WAIT_INFINITE), 0);
     EXPECT_TRUE(eventWord & SERIAL_EV_RXCHAR);
     ASSERT_TRUE(line->WaitUntilDelivered(5s));
     std::uint32_t waiting = 0;

@@ -271,6 +271,9 @@ control_pixel() { # WIN ID [DX DY]
 harness_cleanup() {
   local program port
   if [ -n "$harness_driver_pid" ]; then
+    # The pointer to the desktop's far corner, so that the next case starts with no
+    # control under it (the desktop keeps it from case to case).
+    drv_try pointer 799 599 >/dev/null 2>&1
     for program in "${harness_programs[@]}"; do drv_try killexe "$program" >/dev/null 2>&1; done
     printf 'quit\n' >&"$harness_to_driver" 2>/dev/null
     wait "$harness_driver_pid" 2>/dev/null
