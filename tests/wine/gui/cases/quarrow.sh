@@ -152,7 +152,28 @@ case_no_port() {
   expect_eq "$(drv text $Q $STATUS)" "" "no wait notice without a device"
 }
 
+case_cancel_keeps_the_image() {
+  local image=$case_dir/one-page.bin
+  make_image "$image" 1
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --baud 0
+  load_image "$image"
+  # Cancelling the file chooser leaves the loaded image in place and ready.
+  drv click $Q $OPEN_FILE
+  drv wait "$FILE_TITLE" >/dev/null
+  drv command "$FILE_TITLE" 2
+  drv gone "$FILE_TITLE"
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
 gui_case "ports, About box and screenshots" case_ports
+gui_case "a cancelled file choice keeps the image" case_cancel_keeps_the_image
 gui_case "UPDATE without a port" case_no_port
 gui_case "start-up on a working port" case_start_up_working_port
 gui_case "UPDATE before a file" case_update_needs_a_file
