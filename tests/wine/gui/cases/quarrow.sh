@@ -47,6 +47,14 @@ case_ports() {
   drv pick $Q $PORT_LIST COM3
   drv waittext $Q $PORT_LINE "Open serial port success!"
   drv nobox $Q
+  # A failed pick after a working port: the box first, then the port line.
+  drv pick $Q $PORT_LIST COM2
+  drv box $Q >/dev/null
+  expect_eq "$(drv text $Q $PORT_LINE)" "Open serial port success!" "port line while the box is open"
+  drv answer $Q >/dev/null
+  drv waittext $Q $PORT_LINE "Open serial port fail!"
+  drv pick $Q $PORT_LIST COM3
+  drv waittext $Q $PORT_LINE "Open serial port success!"
   screenshot quarrow-main $Q
   drv sysmenu $Q 16
   drv wait "关于 Quarrow" >/dev/null
