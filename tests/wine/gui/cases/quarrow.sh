@@ -96,6 +96,7 @@ case_two_pages() {
   drv click $Q $UPDATE
   drv waittext $Q $STATUS "Updata will take several minute!Please wait!" 10000
   drv waittext $Q $PROGRESS_LINE "write progress:0.00%" 10000
+  expect_eq "$(drv progress $Q $BAR)" "0 0 100" "progress bar at page 0 of 2"
   drv waittext $Q $PROGRESS_LINE "write progress:50.00%" 10000
   expect_eq "$(drv progress $Q $BAR)" "50 0 100" "progress bar at page 1 of 2"
   # Half the bar is filled: its colour at a quarter of the width, not at three quarters.
