@@ -3,14 +3,17 @@
 # device-sim, with the line emulated at 115200 baud, beside the console tools' figures
 # from the same run (bench/tools_bench.sh). Run it through the Wine test set-up:
 #
-#   tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh [-- quarrow|dunmere|console]
+#   tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh [-- quarrow|dunmere|console|serial]
 #
 # The programs are driven as a person drives them (tests/wine/gui/harness.sh): pick
 # the image, press UPDATE or ERASE, wait for the closing box. Measured time: device-
 # sim's own measure, from the first byte of the tool's first frame to the last byte of
 # the device's last acknowledgement. Physical limit: the wire time of every byte both
 # ways (10 bits a byte). Prints the ratio limit / measured; asserts nothing about it.
-# QUARROW_PAGES sets Quarrow's image size (default 64 pages).
+# QUARROW_PAGES sets Quarrow's image size (default 64 pages). Last, the serial layer on
+# its own (tests/wine/gui/SerialLatency.cpp): Dunmere's exchange with the bare Win32
+# calls, waiting for each reply with WaitCommEvent (as the engine does) or with
+# ReadFile, which shows how much of a dialog's time is the serial layer's.
 . "$(dirname "$0")/../../tests/wine/gui/harness.sh"
 
 pages=${QUARROW_PAGES:-64}
@@ -74,11 +77,23 @@ bench_console() {
     awk '{ printf "%-12s %7d %12.3f %12.3f %8.4f %7.2f %12.3f\n", $1 " (console)", $2, $3, $4, $5, $6, $7 }' >>"$results"
 }
 
+bench_serial() {
+  local way
+  for way in event read; do
+    sim_start COM1 --loader erase
+    "$WINE" "$HARNESS_BUILD/harness/serial_latency.exe" "$way" 1008 | tee -a "$case_dir/serial.txt"
+    sim_stop COM1
+  done
+  sed 's/^/serial layer, /' "$case_dir/serial.txt" >"$case_dir/serial.lines"
+}
+
 gui_case quarrow bench_quarrow
 gui_case dunmere bench_dunmere
 gui_case console bench_console
+gui_case serial bench_serial
 echo
 echo "=== Dialog programs under Wine and console tools, line emulated by device-sim"
 printf '%-12s %7s %12s %12s %8s %7s %12s\n' tool baud measured/s limit/s ratio target answer/ms
 cat "$results"
+cat "$HARNESS_OUT/flash_tools_bench/serial/serial.lines" 2>/dev/null
 gui_done

@@ -48,11 +48,11 @@ bool DunmereDlg::Open(unsigned portNumber, int writeBufferSize) {
 }
 
 void DunmereDlg::OpenSelectedPort() {
-    if (m_port.m_hComm.load() != PortHandle{})
-        m_port.ClosePort();
     const int index = m_portList.GetCurSel();
     if (index < 0)
-        return;  // no entry selected (text typed into the edit field): nothing to open
+        return;  // no entry selected: no port was picked, the open one stays
+    if (m_port.m_hComm.load() != PortHandle{})
+        m_port.ClosePort();
     if (Open(static_cast<unsigned>(index) + 1, DUNMERE_PICK_TX_BUFFER)) {
         // The monitor starts once the box is closed.
         ShowMessageBox(Handle(), ERASE_TEXT_PORT_OK, MB_OK);

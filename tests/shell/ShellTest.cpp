@@ -42,6 +42,7 @@ public:
     };
     std::vector<Command> commands;
     std::vector<UINT_PTR> timers;
+    int iconErases = 0;  // WM_ICONERASEBKGND received
 
     using Dialog::SetTimer;
 
@@ -61,6 +62,8 @@ protected:
             EndDialog(IDOK);
             return true;
         }
+        if (message == WM_ICONERASEBKGND)
+            ++iconErases;
         if (message == WM_USER + 7) {  // a tool's own message: its result comes back
             result = static_cast<LRESULT>(wParam) * 2;
             return true;
@@ -292,6 +295,19 @@ TEST(MainDialogShell, SystemMenuEndsWithTheAboutItemAndIconsAreSet) {
         EXPECT_EQ(SendMessageW(d.Handle(), WM_GETICON, ICON_BIG, 0), reinterpret_cast<LRESULT>(d.ProgramIcon()));
         EXPECT_NE(SendMessageW(d.Handle(), WM_GETICON, ICON_SMALL, 0), 0);
         EXPECT_EQ(SendMessageW(d.Handle(), WM_QUERYDRAGICON, 0, 0), reinterpret_cast<LRESULT>(d.ProgramIcon()));
+    });
+}
+
+TEST(MainDialogShell, MinimisedWindowPaintsTheIconOverTheIconBackground) {
+    RunInDialog([](ScriptedDialog& d) {
+        RedrawWindow(d.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        EXPECT_EQ(d.iconErases, 0);  // a normal window paints as a dialog does
+        ShowWindow(d.Handle(), SW_MINIMIZE);
+        ASSERT_TRUE(IsIconic(d.Handle()));
+        // Its own painting, as the system asks for it (with or without a client area).
+        SendMessageW(d.Handle(), WM_PAINT, 0, 0);
+        EXPECT_EQ(d.iconErases, 1);
+        ShowWindow(d.Handle(), SW_RESTORE);
     });
 }
 

@@ -41,8 +41,10 @@ void QuarrowDlg::OnInitTool() {
         m_portList.AddString("COM" + std::to_string(n));
     m_portList.SetCurSel(0);
 
-    if (!OpenAndMonitor(1, QUARROW_START_TX_BUFFER))
+    if (!OpenAndMonitor(1, QUARROW_START_TX_BUFFER)) {
         ShellApp::Current()->AppMessageBox(FLASH_TEXT_PORT_NOT_FOUND, MB_OK);
+        ShowPortFailed();
+    }
 
     // Reads the bar's range and starts the 1 ms tick, for the dialog's life.
     m_updater.Initialise();
@@ -51,23 +53,31 @@ void QuarrowDlg::OnInitTool() {
 bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize) {
     const bool opened = m_port.OpenPort(m_pOwner.get(), portNumber, QUARROW_BAUD, QUARROW_PARITY, QUARROW_DATA_BITS,
                                         QUARROW_STOP_BITS, QUARROW_EVENT_MASK, writeBufferSize) != FALSE;
-    if (opened)
+    if (opened) {
         m_port.StartMonitor();  // a failure has shown its own box
-    m_portLine.SetText(opened ? FLASH_TEXT_PORT_OPENED : FLASH_TEXT_PORT_FAILED);
-    m_updater.SetReady(opened);
+        m_portLine.SetText(FLASH_TEXT_PORT_OPENED);
+        m_updater.SetReady(true);
+    }
     return opened;
 }
 
+void QuarrowDlg::ShowPortFailed() {
+    m_portLine.SetText(FLASH_TEXT_PORT_FAILED);
+    m_updater.SetReady(false);
+}
+
 void QuarrowDlg::OpenSelectedPort() {
+    const int index = m_portList.GetCurSel();
+    if (index < 0)
+        return;  // no entry selected: no port was picked, the open one stays
     if (m_port.m_hComm.load() != PortHandle{}) {
         m_port.ClosePort();
         m_updater.SetReady(false);
     }
-    const int index = m_portList.GetCurSel();
-    if (index < 0)
-        return;  // no entry selected (text typed into the edit field): nothing to open
-    if (!OpenAndMonitor(static_cast<unsigned>(index) + 1, QUARROW_PICK_TX_BUFFER))
+    if (!OpenAndMonitor(static_cast<unsigned>(index) + 1, QUARROW_PICK_TX_BUFFER)) {
         ShowMessageBox(Handle(), FLASH_TEXT_PORT_CHOICE_FAILED, MB_OK);
+        ShowPortFailed();
+    }
 }
 
 void QuarrowDlg::OpenFile() {

@@ -32,9 +32,12 @@ protected:
 
 private:
     // Opens COM<portNumber> with Quarrow's line settings and the given write buffer;
-    // on success starts the monitor. Shows the result in the port line and sets the
-    // updater's ready flag accordingly; true when the port opened.
+    // on success starts the monitor, shows it in the port line and sets the updater's
+    // ready flag. True when the port opened.
     bool OpenAndMonitor(unsigned portNumber, int writeBufferSize);
+    // After the box that says a port could not be opened: the port line says so and
+    // the updater's ready flag is cleared.
+    void ShowPortFailed();
     // Selection change of the port list: close the port, open the picked one.
     void OpenSelectedPort();
     // OPEN FILE: choose a file and hand its bytes to the updater.

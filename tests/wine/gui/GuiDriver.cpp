@@ -50,11 +50,15 @@ const char* const kUsage =
     "  focused WIN                id of the control that has the keyboard focus\n"
     "  focus WIN ID               moves the focus to control ID\n"
     "  hover WIN ID               moves the mouse pointer to the centre of control ID\n"
+    "                             and waits (about 0.5 s) until the program has taken it\n"
+    "  pointer X Y                moves the mouse pointer to screen point X, Y\n"
     "  sysmenu WIN CMD            posts WM_SYSCOMMAND CMD (decimal)\n"
     "  box CAPTION [ms]           waits for a message box; answers its text\n"
     "  answer CAPTION [BUTTON] [ms]  waits for a message box, presses BUTTON (default\n"
     "                             IDOK = 1) and waits until it is gone; answers its text\n"
     "  nobox CAPTION              fails if a message box CAPTION is open\n"
+    "  boxicon CAPTION [ms]       waits for a message box: \"icon\" when it shows one,\n"
+    "                             else \"none\"\n"
     "  openfile TITLE PATH [ms]   fills in the file-open dialog TITLE and presses Open\n"
     "  close WIN                  posts WM_CLOSE\n"
     "  kill WIN                   ends the process that owns WIN\n"
@@ -325,6 +329,42 @@ HWND FileNameField(HWND dialog)
     return GetDlgItem(dialog, 0x480);
 }
 
+// Moves the pointer to screen point x, y as mouse input (the program under it gets the
+// movement as a person's: WM_MOUSEMOVE; a bare SetCursorPos may bring it none).
+void MovePointer(int x, int y)
+{
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    input.mi.dx = static_cast<LONG>((x * 65535LL + (width - 1) / 2) / (width > 1 ? width - 1 : 1));
+    input.mi.dy = static_cast<LONG>((y * 65535LL + (height - 1) / 2) / (height > 1 ? height - 1 : 1));
+    if (SendInput(1, &input, sizeof input) != 1)
+        Fail("SendInput failed");
+}
+
+// Waits until the program owning `window` has taken the mouse input just given: the
+// movement reaches it through the X server, then it must handle it (hover states,
+// repainting). A control the pointer left learns it from the system's mouse-leave
+// tracking, which under Wine checks once every hover time (400 ms by default), so that
+// long is waited first. Bounded, so a busy program cannot hang the driver.
+void SettleInput(HWND window)
+{
+    UINT hoverMs = 400;
+    SystemParametersInfoW(SPI_GETMOUSEHOVERTIME, 0, &hoverMs, 0);
+    Sleep(hoverMs + 100);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid)) {
+        WaitForInputIdle(process, 1000);
+        CloseHandle(process);
+    }
+    // Its repaint comes after the input.
+    DWORD_PTR unused = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &unused);
+    Sleep(50);
+}
+
 void PostClick(HWND button)
 {
     PostMessageW(button, BM_CLICK, 0, 0);
@@ -500,15 +540,14 @@ std::string Run(const std::vector<std::string>& args)
         RECT r{};
         GetWindowRect(Control(Window(args[1]), args[2]), &r);
         const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
-        if (!SetCursorPos(x, y))
-            Fail("SetCursorPos failed");
-        // A movement the program sees as its own mouse input, on top of the jump.
-        INPUT input{};
-        input.type = INPUT_MOUSE;
-        input.mi.dwFlags = MOUSEEVENTF_MOVE;
-        input.mi.dx = 0;
-        input.mi.dy = 0;
-        SendInput(1, &input, sizeof input);
+        MovePointer(x - 1, y);
+        MovePointer(x, y);
+        SettleInput(Control(Window(args[1]), args[2]));
+        return {};
+    }
+    if (command == "pointer") {
+        Need(args, 2);
+        MovePointer(static_cast<int>(ParseNumber(args[1], "x")), static_cast<int>(ParseNumber(args[2], "y")));
         return {};
     }
     if (command == "sysmenu") {
@@ -534,6 +573,15 @@ std::string Run(const std::vector<std::string>& args)
                 Fail("message box \"" + text + "\" stayed open");
         }
         return text;
+    }
+    if (command == "boxicon") {
+        Need(args, 1);
+        HWND box = nullptr;
+        if (!WaitFor(TimeoutArg(args, 2), [&] { return (box = FindTopLevel(args[1], Kind::Box, true)); }))
+            Fail("no message box \"" + args[1] + "\" in time");
+        // The box's icon static is there either way; without an icon it holds none.
+        HWND icon = GetDlgItem(box, 1088);
+        return icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) ? "icon" : "none";
     }
     if (command == "nobox") {
         Need(args, 1);

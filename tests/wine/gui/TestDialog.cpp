@@ -93,7 +93,7 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
             if (HIWORD(wParam) == CBN_SELCHANGE) {
                 const LRESULT index = SendDlgItemMessageW(dialog, IDC_TEST_PORTS, CB_GETCURSEL, 0, 0);
                 if (index == 4)
-                    MessageBoxW(dialog, L"Not found this serial port !", L"Harness Test", MB_OK);
+                    MessageBoxW(dialog, L"Not found this serial port !", L"Harness Test", MB_OK | MB_ICONEXCLAMATION);
                 SetDlgItemTextW(dialog, IDC_TEST_PORTLINE, (L"picked COM" + std::to_wstring(index + 1)).c_str());
             }
             return TRUE;

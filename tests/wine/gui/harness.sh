@@ -13,7 +13,7 @@
 #     app_start Quarrow                                   # bin/Quarrow.exe, desktop "suite"
 #     expect_eq "$(drv text Quarrow 1006)" "Open serial port success!" "port line"
 #     drv click Quarrow 1000                              # OPEN FILE
-#     drv openfile "选择下载的程序" "$image"
+#     drv openfile "选择下载的程序" "$(winpath "$image")"
 #     drv click Quarrow 1001                              # UPDATE
 #     expect_eq "$(drv answer Quarrow 1 60000)" "Updata success!" "success box"
 #     sim_stop COM1                                       # its report, exit status checked
@@ -54,6 +54,19 @@
 #                         DX, DY from its top-left corner; negative: from its right
 #                         or bottom edge)
 #   winpath PATH          a Unix path as Wine sees it (Z:\...)
+#
+# Things to know:
+#   - clicks, picks and commands are posted, as a person's input is: the command
+#     returns at once, so wait for what it causes (waittext, box, answer, wait);
+#   - a pick selects the entry and then sends the dialog CBN_SELCHANGE, as a pick in
+#     the drop-down list does;
+#   - `drv boxicon` tells an application's box (with the warning icon) from a dialog's
+#     own (none);
+#   - the screen is the Wine desktop at 0,0 of the X screen, so `drv rect` gives X
+#     screen coordinates; `hover` moves the pointer as mouse input and waits for the
+#     program to take it (about half a second: mouse-leave tracking is slow);
+#   - a device-sim that the program never sent a byte to does not end when the program
+#     closes the port: stop it with `sim_stop COMn 2` (incomplete).
 #
 # The environment (set by run.sh): WINE, HARNESS_BUILD (the Windows build),
 # HARNESS_NATIVE (the native build with bin/device-sim), HARNESS_OUT,
@@ -271,6 +284,9 @@ control_pixel() { # WIN ID [DX DY]
 harness_cleanup() {
   local program port
   if [ -n "$harness_driver_pid" ]; then
+    # The pointer to the desktop's far corner, so that the next case starts with no
+    # control under it (the desktop keeps it from case to case).
+    drv_try pointer 799 599 >/dev/null 2>&1
     for program in "${harness_programs[@]}"; do drv_try killexe "$program" >/dev/null 2>&1; done
     printf 'quit\n' >&"$harness_to_driver" 2>/dev/null
     wait "$harness_driver_pid" 2>/dev/null

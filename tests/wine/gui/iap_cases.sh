@@ -212,7 +212,13 @@ case_button_colours() {
   expect_eq "$(iap_sample "$px" "$py" 1.5 | iap_colours)" FFFF00 "loaded rest face, steady"
   drv focus "$iap_program" "$iap_open"
   expect_eq "$(iap_sample "$px" "$py" 0.5 | iap_colours)" FFFF00 "loaded focused face"
+  # Hot: the loaded hot face, and never again the blinking set's green. (Wine may end
+  # the hover of a pointer that does not move after a while: the hot look may then
+  # give way to the rest face.)
   drv hover "$iap_program" "$iap_open"
-  expect_eq "$(iap_sample "$px" "$py" 1.0 | iap_colours)" FF0000 "loaded hot face, steady"
+  sleep 0.3
+  samples=$(iap_sample "$px" "$py" 1.0)
+  expect_eq "$(echo "$samples" | head -n1 | cut -d' ' -f2)" FF0000 "loaded hot face"
+  expect_match "$(echo "$samples" | iap_colours)" '^FF0000( FFFF00)?$' "loaded faces only"
   screenshot "$(echo "$iap_program" | tr A-Z a-z)-loaded" "$iap_program"
 }

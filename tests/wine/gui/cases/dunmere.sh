@@ -9,13 +9,20 @@ case_ports() {
   port_missing COM1
   port_missing COM2
   app_start Dunmere
+  # The application's boxes carry the warning icon, the dialog's own boxes none.
+  expect_eq "$(drv boxicon $D)" icon "start-up box is the application's"
   expect_eq "$(drv answer $D)" "Can't found selected serial port!" "start-up box, COM1 missing"
   drv wait $D >/dev/null
   expect_eq "$(drv items $D $PORT_LIST)" "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8" "port list"
   expect_eq "$(drv selected $D $PORT_LIST)" COM1 "selected port"
   drv pick $D $PORT_LIST COM2
+  expect_eq "$(drv boxicon $D)" none "pick's box is the dialog's"
   expect_eq "$(drv answer $D)" "Can't found the serial port or serial port is already use!" \
     "box after picking a missing port"
+  # ERASE with no port: the frame goes nowhere, nothing is shown.
+  drv click $D $ERASE
+  sleep 0.3
+  drv nobox $D
   sim_start COM3 --loader erase --log "$case_dir/erase.log"
   drv pick $D $PORT_LIST COM3
   expect_eq "$(drv answer $D)" "Serial port is OK!" "box after picking a working port"
@@ -41,6 +48,7 @@ case_chain() {
   expect_eq "$(drv answer $D)" "Serial port ready!" "start-up box"
   drv wait $D >/dev/null
   drv click $D $ERASE
+  expect_eq "$(drv boxicon $D 30000)" none "Finish is the dialog's box"
   expect_eq "$(drv answer $D 1 30000)" "Finish" "end of the chain"
   drv nobox $D
   sim_wait COM1 10

@@ -27,11 +27,13 @@ case_controls() {
   expect_eq "$(drv selected "$caption" 1002)" "COM3" "picked port"
   # A pick whose handler opens a box: the pick must not wait for the box.
   drv pick "$caption" 1002 COM5
+  expect_eq "$(drv boxicon "$caption")" icon "icon of a warning box"
   expect_eq "$(drv answer "$caption")" "Not found this serial port !" "box after a pick"
   drv waittext "$caption" 1006 "picked COM5"
   drv_try pick "$caption" 1002 COM9 >/dev/null 2>&1 && fail "picked an entry that is not there"
   # A click that opens a modal box, and the box's text in Chinese.
   drv click "$caption" 1001
+  expect_eq "$(drv boxicon "$caption")" none "icon of a plain box"
   expect_eq "$(drv answer "$caption")" "你好, box" "box text"
   drv waittext "$caption" 1004 "box closed"
   expect_eq "$(drv progress "$caption" 1003)" "0 0 100" "progress bar at rest"

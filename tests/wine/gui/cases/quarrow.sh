@@ -29,6 +29,8 @@ case_ports() {
   port_missing COM1
   port_missing COM2
   app_start Quarrow
+  # The application's boxes carry the warning icon, the dialog's own boxes none.
+  expect_eq "$(drv boxicon $Q)" icon "start-up box is the application's"
   expect_eq "$(drv answer $Q)" "Not found this serial port!" "start-up box, COM1 missing"
   drv waittext $Q $PORT_LINE "Open serial port fail!"
   expect_eq "$(drv items $Q $PORT_LIST)" "COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8" "port list"
@@ -37,6 +39,7 @@ case_ports() {
   expect_eq "$(drv text $Q $STATUS)|$(drv text $Q $PROGRESS_LINE)" "|" "status and progress lines at start"
   # A pick of a missing port: the dialog's own box, with the blank before the "!".
   drv pick $Q $PORT_LIST COM2
+  expect_eq "$(drv boxicon $Q)" none "pick's box is the dialog's"
   expect_eq "$(drv answer $Q)" "Not found this serial port !" "box after picking a missing port"
   drv waittext $Q $PORT_LINE "Open serial port fail!"
   # A pick of a working port: no box.
@@ -44,6 +47,14 @@ case_ports() {
   drv pick $Q $PORT_LIST COM3
   drv waittext $Q $PORT_LINE "Open serial port success!"
   drv nobox $Q
+  # A failed pick after a working port: the box first, then the port line.
+  drv pick $Q $PORT_LIST COM2
+  drv box $Q >/dev/null
+  expect_eq "$(drv text $Q $PORT_LINE)" "Open serial port success!" "port line while the box is open"
+  drv answer $Q >/dev/null
+  drv waittext $Q $PORT_LINE "Open serial port fail!"
+  drv pick $Q $PORT_LIST COM3
+  drv waittext $Q $PORT_LINE "Open serial port success!"
   screenshot quarrow-main $Q
   drv sysmenu $Q 16
   drv wait "关于 Quarrow" >/dev/null
@@ -64,6 +75,7 @@ case_start_up_working_port() {
 case_update_needs_a_file() {
   start_with_device --baud 0
   drv click $Q $UPDATE
+  expect_eq "$(drv boxicon $Q)" icon "refusal is the application's box"
   expect_eq "$(drv answer $Q)" "Please open update file first!" "UPDATE before a file"
   drv close $Q
   drv gone $Q
@@ -73,7 +85,9 @@ case_update_needs_a_file() {
 }
 
 case_two_pages() {
-  local image=$case_dir/two-pages.bin
+  # In a folder whose name is outside the code pages of most systems.
+  mkdir -p "$case_dir/固件"
+  local image=$case_dir/固件/two-pages.bin
   make_image "$image" 2
   # Each reply 50 ms late, so that every stage is long enough to be seen.
   start_with_device --expect "$image" --flash "$case_dir/flash.bin" --delay 50
@@ -82,6 +96,7 @@ case_two_pages() {
   drv click $Q $UPDATE
   drv waittext $Q $STATUS "Updata will take several minute!Please wait!" 10000
   drv waittext $Q $PROGRESS_LINE "write progress:0.00%" 10000
+  expect_eq "$(drv progress $Q $BAR)" "0 0 100" "progress bar at page 0 of 2"
   drv waittext $Q $PROGRESS_LINE "write progress:50.00%" 10000
   expect_eq "$(drv progress $Q $BAR)" "50 0 100" "progress bar at page 1 of 2"
   # Half the bar is filled: its colour at a quarter of the width, not at three quarters.
@@ -94,6 +109,7 @@ case_two_pages() {
   echo "    ok: bar filled ($filled) to the left, empty ($empty) to the right"
   screenshot quarrow-writing $Q
   expect_eq "$(drv box $Q 30000)" "Updata success!" "success box"
+  expect_eq "$(drv boxicon $Q)" none "success box is the dialog's"
   expect_eq "$(drv text $Q $STATUS)" "Updata success!" "status line"
   expect_eq "$(drv text $Q $PROGRESS_LINE)" "write progress:100.00%" "progress line"
   expect_eq "$(drv progress $Q $BAR)" "100 0 100" "progress bar"
@@ -129,7 +145,45 @@ case_rejection() {
   echo "    ok: flash = image"
 }
 
+case_no_port() {
+  # No device: UPDATE is taken once the first tick has come, its frames go nowhere;
+  # a second press while the run waits for an answer is refused.
+  port_missing COM1
+  local image=$case_dir/one-page.bin
+  make_image "$image" 1
+  app_start Quarrow
+  drv answer $Q >/dev/null
+  load_image "$image"
+  drv click $Q $UPDATE
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q)" "Update is in progress or not found serial port!" "second UPDATE"
+  drv nobox $Q
+  expect_eq "$(drv text $Q $STATUS)" "" "no wait notice without a device"
+}
+
+case_cancel_keeps_the_image() {
+  local image=$case_dir/one-page.bin
+  make_image "$image" 1
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --baud 0
+  load_image "$image"
+  # Cancelling the file chooser leaves the loaded image in place and ready.
+  drv click $Q $OPEN_FILE
+  drv wait "$FILE_TITLE" >/dev/null
+  drv command "$FILE_TITLE" 2
+  drv gone "$FILE_TITLE"
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
 gui_case "ports, About box and screenshots" case_ports
+gui_case "a cancelled file choice keeps the image" case_cancel_keeps_the_image
+gui_case "UPDATE without a port" case_no_port
 gui_case "start-up on a working port" case_start_up_working_port
 gui_case "UPDATE before a file" case_update_needs_a_file
 gui_case "a two-page image" case_two_pages
