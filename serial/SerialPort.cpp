@@ -106,7 +106,8 @@ SerialPort::SerialPort()
       m_pWriteBuffer(nullptr),
       m_bSuspended(false),
       m_bStopRequested(false),
-      m_bPortFailed(false) {}
+      m_bPortFailed(false),
+      m_bOutputCut(false) {}
 
 SerialPort::~SerialPort() {
     assert(!(m_pMonitorThread && HandOverMark::IsServing(m_pMonitorThread->get_id())) &&
@@ -160,6 +161,7 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         m_bStopRequested = false;
     }
     m_bPortFailed.store(false);
+    m_bOutputCut = false;
 
     // The wait list, in its fixed order.
     m_waitHandles[0] = m_hStopEvent;
@@ -492,12 +494,17 @@ SerialPort::PortError SerialPort::TransmitPending(SerialPort* port, FailureRow& 
         std::lock_guard<std::recursive_mutex> lock(port->m_csPortLock);
         const PortHandle handle = port->m_hComm.load();
         // The write's overlapped record belongs to the back end, which clears it.
-        // Discard unread input and unsent output before the new frame.
-        backend.Purge(handle, SERIAL_PURGE_ALL);
+        // Discard unread input before the new frame, and aborts pending I/O. Output is
+        // discarded only after a transmission that ended short: the driver may still
+        // be sending the last frame that was written whole (a UART's FIFO, a USB
+        // adapter's buffer, a pseudo-terminal's reader that hasn't read it yet), and
+        // clearing it would cut that frame.
+        backend.Purge(handle, port->m_bOutputCut ? SERIAL_PURGE_ALL : SERIAL_PURGE_RXABORT | SERIAL_PURGE_RXCLEAR);
         // A write held up by the line ends as soon as a stop is asked for.
         io = backend.WritePort(handle, port->m_pWriteBuffer, length, sent, port->m_hStopEvent);
         if (io == PortIo::FailedStart)
             error = PortError::Take(backend, handle, "WriteFile()");
+        port->m_bOutputCut = !(io == PortIo::Done && sent == length);
     }
     if (io == PortIo::Done && sent == length)
         row.Success();

@@ -174,4 +174,8 @@ private:
     bool m_bStopRequested;
     // The monitor gave the port up (the device is gone); cleared by OpenPort.
     std::atomic<bool> m_bPortFailed;
+    // The last transmission ended short (failed, cut by its timeout or a stop): what is
+    // left of it in the driver's output is discarded before the next one. Cleared by
+    // OpenPort; otherwise the monitor thread's.
+    bool m_bOutputCut;
 };

@@ -685,3 +685,38 @@ TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndTheEventCharacter) {
 }
 
 }  // namespace
+
+// Queues the next frame the moment the write of the previous one has ended, so that the
+// next transmission's purge follows that write at once.
+class BackToBackWrites : public ForwardingBackend {
+public:
+    PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                     EventHandle abortEvent) override {
+        const PortIo io = ForwardingBackend::WritePort(port, data, count, sent, abortEvent);
+        if (next && left-- > 0)
+            next();
+        return io;
+    }
+    std::function<void()> next;
+    std::atomic<int> left{0};
+};
+
+TEST_F(SerialPortTest, FrameWrittenJustBeforeTheNextTransmissionStillGoesOutWhole) {
+    auto line = TestLine::Create(3);
+    ASSERT_TRUE(line);
+    BackToBackWrites backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 3));
+    constexpr int kFrames = 200;
+    int n = 0;
+    backend.next = [&] { port.QueueTransmit(++n % 2 ? "*0000#" : "*IAPK#"); };
+    backend.left = kFrames - 1;
+    ASSERT_TRUE(port.QueueTransmit("*IAPK#"));
+    std::string expected;
+    for (int i = 0; i < kFrames; ++i)
+        expected += i % 2 ? "*0000#" : "*IAPK#";
+    const std::string got = line->PeerRead(expected.size(), 5s);
+    EXPECT_EQ(got.size(), expected.size());
+    EXPECT_EQ(got, expected);
+}
