@@ -4,11 +4,13 @@
 // reply:
 //   event: an overlapped WaitCommEvent for EV_RXCHAR, then ClearCommError and ReadFile
 //          of what is waiting (the way the suite's serial engine waits);
-//   read:  an overlapped ReadFile of the reply's 5 bytes.
+//   read:  an overlapped ReadFile of the reply's 5 bytes;
+//   wake:  an overlapped ReadFile of one byte, issued before the frame goes out, then
+//          ClearCommError and ReadFile of the rest.
 // Prints, per way, the mean time of one exchange and the spread of the wait for the
 // reply. bench/wine/flash_tools_bench.sh runs it beside the programs.
 //
-//   serial_latency.exe event|read [EXCHANGES]
+//   serial_latency.exe event|read|wake [EXCHANGES]
 #include <windows.h>
 
 #include <algorithm>
@@ -40,8 +42,9 @@ bool Finish(HANDLE port, OVERLAPPED& overlapped, BOOL started, DWORD& moved)
 int main(int argc, char** argv)
 {
     const bool byEvent = argc > 1 && std::strcmp(argv[1], "event") == 0;
-    if (argc < 2 || (!byEvent && std::strcmp(argv[1], "read") != 0)) {
-        std::fprintf(stderr, "usage: serial_latency event|read [EXCHANGES]\n");
+    const bool byWake = argc > 1 && std::strcmp(argv[1], "wake") == 0;
+    if (argc < 2 || (!byEvent && !byWake && std::strcmp(argv[1], "read") != 0)) {
+        std::fprintf(stderr, "usage: serial_latency event|read|wake [EXCHANGES]\n");
         return 2;
     }
     const int exchanges = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1008;
@@ -63,28 +66,67 @@ int main(int argc, char** argv)
     SetCommTimeouts(port, &timeouts);
     SetCommMask(port, EV_RXCHAR);
 
-    OVERLAPPED write{}, read{}, wait{};
+    OVERLAPPED write{}, read{}, wait{}, wake{};
+    wake.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool wakeIssued = false;
     write.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     read.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wait.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
     std::vector<double> waits;
     const double start = Now();
+    char reply[64];
     for (int i = 0; i < exchanges; ++i) {
         char frame[8];
         std::snprintf(frame, sizeof frame, "+E%04X-", (1024 + 64 * i) & 0xFFFF);
         DWORD moved = 0;
+        DWORD early = 0;
+        if (byWake) {  // the read waits before the frame goes out, as a monitor's would
+            ResetEvent(wake.hEvent);
+            if (ReadFile(port, reply, 1, &early, &wake))
+                wakeIssued = false;
+            else if (GetLastError() == ERROR_IO_PENDING)
+                wakeIssued = true;
+        }
         ResetEvent(write.hEvent);
         if (!Finish(port, write, WriteFile(port, frame, 7, &moved, &write), moved)) {
             std::fprintf(stderr, "serial_latency: write failed (error %lu)\n", GetLastError());
             return 1;
         }
         const double sent = Now();
-        char reply[64];
-        DWORD got = 0;
+        DWORD got = early;
         while (got < 5) {
             DWORD count = 0;
-            if (byEvent) {
+            if (byWake) {
+                // A one-byte read issued before the frame goes out, beside nothing else.
+                if (!wakeIssued) {
+                    ResetEvent(wake.hEvent);
+                    DWORD one = 0;
+                    if (ReadFile(port, reply, 1, &one, &wake)) {
+                        got += one;
+                        continue;
+                    }
+                    if (GetLastError() != ERROR_IO_PENDING)
+                        break;
+                    wakeIssued = true;
+                }
+                DWORD one = 0;
+                if (!GetOverlappedResult(port, &wake, &one, TRUE))
+                    break;
+                wakeIssued = false;
+                got += one;
+                if (one == 0)
+                    continue;
+                COMSTAT status{};
+                DWORD errors = 0;
+                ClearCommError(port, &errors, &status);
+                if (status.cbInQue == 0)
+                    continue;
+                ResetEvent(read.hEvent);
+                const DWORD want = std::min<DWORD>(status.cbInQue, sizeof reply);
+                if (!Finish(port, read, ReadFile(port, reply, want, &count, &read), count))
+                    break;
+            } else if (byEvent) {
                 DWORD events = 0;
                 ResetEvent(wait.hEvent);
                 if (!Finish(port, wait, WaitCommEvent(port, &events, &wait), count))
