@@ -9,14 +9,9 @@
 
 namespace {
 
-// Line settings of both updaters.
+// Line settings of both updaters: 19200 baud; one write buffer size for every opening.
 constexpr int UPDATER_BAUD = 19200;
-constexpr char UPDATER_PARITY = 'N';
-constexpr int UPDATER_DATA_BITS = 8;
-constexpr int UPDATER_STOP_BITS = 1;
-constexpr std::uint32_t UPDATER_EVENT_MASK = 3;  // EV_RXCHAR | EV_RXFLAG
 constexpr int UPDATER_TX_BUFFER = 2048;
-constexpr int PORT_COUNT = 8;
 
 // One colour set of the Open file button, slot by slot (SKIN_HOT_FACE .. SKIN_FOCUS_TEXT).
 struct ButtonColours {
@@ -47,21 +42,19 @@ UpdaterControlIds UpdaterControlIdsFor(IapVariant variant) {
 }
 
 UpdaterDialog::UpdaterDialog(IapVariant variant)
-    : MainDialog(IDD_MAIN_DIALOG), m_ids(UpdaterControlIdsFor(variant)), m_job(*this, variant) {}
+    : PortDialog(IDD_MAIN_DIALOG, UPDATER_BAUD), m_ids(UpdaterControlIdsFor(variant)), m_job(*this, variant) {}
 
 UpdaterDialog::~UpdaterDialog() = default;
 
 void UpdaterDialog::OnInitTool() {
-    m_pOwner = std::make_unique<Win32OwnerWindow>(Handle());
+    CreatePortOwner();
     m_openButton.SubclassDlgItem(static_cast<unsigned>(m_ids.openFile), Handle());
     m_portList.Attach(Item(m_ids.portList));
     m_pathLine.Attach(Item(m_ids.pathLine));
     m_statusLine.Attach(Item(m_ids.statusLine));
     m_progress.Attach(Item(m_ids.progress));
 
-    for (int n = 1; n <= PORT_COUNT; ++n)
-        m_portList.AddString("COM" + std::to_string(n));
-    m_portList.SetCurSel(0);
+    FillPortList(m_portList);
 
     ApplyColours(m_openButton, COLOURS_START, 6);
 
@@ -75,8 +68,7 @@ void UpdaterDialog::OnInitTool() {
 }
 
 bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
-    bool opened = m_port.OpenPort(m_pOwner.get(), portNumber, UPDATER_BAUD, UPDATER_PARITY, UPDATER_DATA_BITS,
-                                  UPDATER_STOP_BITS, UPDATER_EVENT_MASK, UPDATER_TX_BUFFER) != FALSE;
+    const bool opened = OpenToolPort(portNumber, UPDATER_TX_BUFFER);
     if (opened) {
         m_statusLine.SetText(IAP_TEXT_PORT_OPENED);
         m_port.StartMonitor();  // its result is not used: a failure has shown its own box
@@ -140,32 +132,16 @@ bool UpdaterDialog::OnTimer(UINT_PTR id) {
     return false;  // then the default handling
 }
 
-bool UpdaterDialog::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/, LRESULT& result) {
+bool UpdaterDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
     case MSG_SERIAL_RX_CHAR:
         m_job.ParseReplyByte(static_cast<std::uint8_t>(wParam & 0xFF));
         result = 0;
         return true;
-    case WM_DESTROY:
-        // No tick, byte or post reaches the dialog object from now on; the port's
-        // destructor then stops its monitor without waiting for this window.
-        if (m_pOwner)
-            m_pOwner->Destroy();
-        return false;
     default:
-        return false;
+        return PortDialog::OnMessage(message, wParam, lParam, result);
     }
 }
-
-void UpdaterDialog::SendBytes(const std::uint8_t* data, std::size_t length) {
-    m_port.QueueTransmit(data, static_cast<int>(length));
-}
-
-void UpdaterDialog::SendText(const char* text) { m_port.QueueTransmit(text); }
-
-void UpdaterDialog::StartTimer(unsigned id, unsigned periodMs) { m_pOwner->SetOwnerTimer(id, periodMs); }
-
-void UpdaterDialog::StopTimer(unsigned id) { m_pOwner->KillOwnerTimer(id); }
 
 void UpdaterDialog::ShowMessage(const char* text) { ShowMessageBox(Handle(), text, MB_OK); }
 
@@ -177,4 +153,3 @@ void UpdaterDialog::SetProgressPos(int pos) { m_progress.SetPos(pos); }
 
 void UpdaterDialog::GetProgressRange(int& lower, int& upper) { m_progress.GetRange(lower, upper); }
 
-void UpdaterDialog::PostToSelf(unsigned message) { PostMessageW(Handle(), message, 0, 0); }

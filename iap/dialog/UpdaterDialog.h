@@ -9,14 +9,10 @@
 #pragma once
 
 #include "iap/UpdateJob.h"
-#include "platform/win32/Win32OwnerWindow.h"
-#include "serial/SerialPort.h"
 #include "shell/Controls.h"
-#include "shell/MainDialog.h"
+#include "shell/PortDialog.h"
 
 #include "controls/SkinButton.h"
-
-#include <memory>
 
 // The control ids of one variant's dialog template.
 struct UpdaterControlIds {
@@ -30,7 +26,7 @@ struct UpdaterControlIds {
 // The ids of `variant`'s own dialog template.
 UpdaterControlIds UpdaterControlIdsFor(IapVariant variant);
 
-class UpdaterDialog : public MainDialog, private ToolHost {
+class UpdaterDialog : public PortDialog {
 public:
     explicit UpdaterDialog(IapVariant variant);
     ~UpdaterDialog() override;
@@ -55,23 +51,14 @@ private:
     // One tick of the blink timer.
     void Blink();
 
-    // ToolHost: what the job reaches through the dialog.
-    void SendBytes(const std::uint8_t* data, std::size_t length) override;
-    void SendText(const char* text) override;
-    void StartTimer(unsigned id, unsigned periodMs) override;
-    void StopTimer(unsigned id) override;
+    // ToolHost: the rest of what the job reaches through the dialog.
     void ShowMessage(const char* text) override;
     void SetStatusText(const char* text) override;
     void SetProgressText(const char* text) override;
     void SetProgressPos(int pos) override;
     void GetProgressRange(int& lower, int& upper) override;
-    void PostToSelf(unsigned message) override;
 
     const UpdaterControlIds m_ids;
-    // The owner window of the port and of the timers; created with the window and
-    // declared before the port, which must not outlive it.
-    std::unique_ptr<Win32OwnerWindow> m_pOwner;
-    SerialPort m_port;
     UpdateJob m_job;
     SkinButton m_openButton;
     ComboBox m_portList;

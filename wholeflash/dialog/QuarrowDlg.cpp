@@ -12,34 +12,26 @@
 
 namespace {
 
-// Line settings: 115200 baud, 8N1, received-character and event-character events.
 constexpr int QUARROW_BAUD = 115200;
-constexpr char QUARROW_PARITY = 'N';
-constexpr int QUARROW_DATA_BITS = 8;
-constexpr int QUARROW_STOP_BITS = 1;
-constexpr std::uint32_t QUARROW_EVENT_MASK = 3;  // EV_RXCHAR | EV_RXFLAG
 // Write buffer of the port opened at start-up, and of a port picked later.
 constexpr int QUARROW_START_TX_BUFFER = 512;
 constexpr int QUARROW_PICK_TX_BUFFER = 2048;
-constexpr int PORT_COUNT = 8;
 
 }  // namespace
 
-QuarrowDlg::QuarrowDlg() : MainDialog(IDD_MAIN_DIALOG), m_updater(*this) {}
+QuarrowDlg::QuarrowDlg() : PortDialog(IDD_MAIN_DIALOG, QUARROW_BAUD), m_updater(*this) {}
 
 QuarrowDlg::~QuarrowDlg() = default;
 
 void QuarrowDlg::OnInitTool() {
-    m_pOwner = std::make_unique<Win32OwnerWindow>(Handle());
+    CreatePortOwner();
     m_portList.Attach(Item(IDC_QUARROW_PORT_LIST));
     m_progress.Attach(Item(IDC_QUARROW_PROGRESS));
     m_statusLine.Attach(Item(IDC_QUARROW_STATUS_LINE));
     m_progressLine.Attach(Item(IDC_QUARROW_PROGRESS_LINE));
     m_portLine.Attach(Item(IDC_QUARROW_PORT_LINE));
 
-    for (int n = 1; n <= PORT_COUNT; ++n)
-        m_portList.AddString("COM" + std::to_string(n));
-    m_portList.SetCurSel(0);
+    FillPortList(m_portList);
 
     if (!OpenAndMonitor(1, QUARROW_START_TX_BUFFER)) {
         ShellApp::Current()->AppMessageBox(FLASH_TEXT_PORT_NOT_FOUND, MB_OK);
@@ -51,8 +43,7 @@ void QuarrowDlg::OnInitTool() {
 }
 
 bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize) {
-    const bool opened = m_port.OpenPort(m_pOwner.get(), portNumber, QUARROW_BAUD, QUARROW_PARITY, QUARROW_DATA_BITS,
-                                        QUARROW_STOP_BITS, QUARROW_EVENT_MASK, writeBufferSize) != FALSE;
+    const bool opened = OpenToolPort(portNumber, writeBufferSize);
     if (opened) {
         m_port.StartMonitor();  // a failure has shown its own box
         m_portLine.SetText(FLASH_TEXT_PORT_OPENED);
@@ -115,32 +106,16 @@ bool QuarrowDlg::OnTimer(UINT_PTR id) {
     return false;  // then the default handling
 }
 
-bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/, LRESULT& result) {
+bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
     case MSG_SERIAL_RX_CHAR:
         m_updater.OnReceivedByte(static_cast<std::uint8_t>(wParam & 0xFF));
         result = 0;
         return true;
-    case WM_DESTROY:
-        // No tick, byte or post reaches the dialog object from now on; the port's
-        // destructor then stops its monitor without waiting for this window.
-        if (m_pOwner)
-            m_pOwner->Destroy();
-        return false;
     default:
-        return false;
+        return PortDialog::OnMessage(message, wParam, lParam, result);
     }
 }
-
-void QuarrowDlg::SendBytes(const std::uint8_t* data, std::size_t length) {
-    m_port.QueueTransmit(data, static_cast<int>(length));
-}
-
-void QuarrowDlg::SendText(const char* text) { m_port.QueueTransmit(text); }
-
-void QuarrowDlg::StartTimer(unsigned id, unsigned periodMs) { m_pOwner->SetOwnerTimer(id, periodMs); }
-
-void QuarrowDlg::StopTimer(unsigned id) { m_pOwner->KillOwnerTimer(id); }
 
 void QuarrowDlg::ShowMessage(const char* text) {
     // The success box belongs to the dialog; the refusals of UPDATE are the
@@ -159,4 +134,3 @@ void QuarrowDlg::SetProgressPos(int pos) { m_progress.SetPos(pos); }
 
 void QuarrowDlg::GetProgressRange(int& lower, int& upper) { m_progress.GetRange(lower, upper); }
 
-void QuarrowDlg::PostToSelf(unsigned message) { m_pOwner->PostOwnerMessage(message, 0, 0); }

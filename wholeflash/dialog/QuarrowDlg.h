@@ -8,15 +8,11 @@
 //   app.RunMainDialog(dialog);
 #pragma once
 
-#include "platform/win32/Win32OwnerWindow.h"
-#include "serial/SerialPort.h"
 #include "shell/Controls.h"
-#include "shell/MainDialog.h"
+#include "shell/PortDialog.h"
 #include "wholeflash/WholeFlashUpdater.h"
 
-#include <memory>
-
-class QuarrowDlg : public MainDialog, private ToolHost {
+class QuarrowDlg : public PortDialog {
 public:
     QuarrowDlg();
     ~QuarrowDlg() override;
@@ -43,22 +39,13 @@ private:
     // OPEN FILE: choose a file and hand its bytes to the updater.
     void OpenFile();
 
-    // ToolHost: what the updater reaches through the dialog.
-    void SendBytes(const std::uint8_t* data, std::size_t length) override;
-    void SendText(const char* text) override;
-    void StartTimer(unsigned id, unsigned periodMs) override;
-    void StopTimer(unsigned id) override;
+    // ToolHost: the rest of what the updater reaches through the dialog.
     void ShowMessage(const char* text) override;
     void SetStatusText(const char* text) override;
     void SetProgressText(const char* text) override;
     void SetProgressPos(int pos) override;
     void GetProgressRange(int& lower, int& upper) override;
-    void PostToSelf(unsigned message) override;
 
-    // The owner window of the port and of the timer; created with the window and
-    // declared before the port, which must not outlive it.
-    std::unique_ptr<Win32OwnerWindow> m_pOwner;
-    SerialPort m_port;
     WholeFlashUpdater m_updater;
     ComboBox m_portList;
     ProgressBar m_progress;
