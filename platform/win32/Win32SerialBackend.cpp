@@ -1,21 +1,38 @@
 // The serial back end over the Win32 communications calls.
 //
 // A port handle given to the engine points to a Win32Port: the file handle of
-// "\\.\COMn" together with the back end's own overlapped records for reads and for
-// writes. The comm-event wait uses the engine's record (PortOverlapped, laid out as
-// OVERLAPPED), whose event is index 1 of the monitor's wait list. Three separate
-// records, because the comm-event wait is normally still pending while the monitor
-// reads or writes, and a record must not be reused while its operation runs.
+// "\\.\COMn" together with the back end's own overlapped records. Separate records,
+// because the waits below are normally still pending while the monitor reads or
+// writes, and a record must not be reused while its operation runs.
+//
+// What wakes the monitor for the port is the engine's event (index 1 of its wait
+// list). Two operations of this back end complete onto it:
+//   - the data wake: a pending overlapped ReadFile of one byte, issued whenever the
+//     mask asks for EV_RXCHAR. A pending read completes as soon as a byte is there,
+//     while some drivers complete a comm-event wait only milliseconds after the bytes
+//     came (Wine looks for them about every 5 ms, which made every exchange of a
+//     tool that waits for a short reply take 5 ms). The byte it read is the first
+//     byte of the next drain: GetBytesWaiting counts it and ReadPort returns it
+//     first. While the wake runs, no other read is made, so bytes are taken in order.
+//     The event character (EV_RXFLAG) is then found in the bytes ReadPort returns, as
+//     on POSIX, and added to the event word during the drain.
+//   - the comm-event wait (WaitCommEvent) for the events of the mask that the data
+//     wake doesn't give (CTS, break, line errors, ring), when there are any.
+// StartCommWait starts whichever of them isn't running; WaitForEvents, when it returns
+// the port's index, writes into the engine's event word what has completed.
 #include "platform/SerialBackend.h"
 
 #include "platform/PortNames.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 static_assert(sizeof(LineState) == sizeof(DCB), "LineState must have the layout of DCB");
 static_assert(offsetof(LineState, EvtChar) == offsetof(DCB, EvtChar), "LineState must have the layout of DCB");
@@ -46,17 +63,62 @@ constexpr DWORD ABORT_WAIT_MS = 500;
 struct Win32Port {
     // The open "\\.\COMn".
     HANDLE hFile = INVALID_HANDLE_VALUE;
-    // Reads only; its event is created with the port.
+    // The drain's reads; its event is created with the port.
     OVERLAPPED readOverlapped{};
     // Writes only; its event is created with the port.
     OVERLAPPED writeOverlapped{};
-    // The engine's record of the last comm-event wait started on this port.
-    OVERLAPPED* commWait = nullptr;
-    // A comm-event wait was started and had not completed when last looked at.
-    bool commWaitPending = false;
+
+    // The events the engine asked for (SetEventMask) and the event character.
+    DWORD eventMask = 0;
+    char eventChar = 0;
+    // The read timeouts let a one-byte read wait for its byte (not "return at once").
+    bool wakeTimeoutsOk = true;
+
+    // The engine's side, as the last StartCommWait gave it (monitor thread only).
+    HANDLE engineEvent = nullptr;
+    std::uint32_t* engineWord = nullptr;
+    // Events completed and not yet written into the engine's event word.
+    DWORD collected = 0;
+
+    // The comm-event wait: its record (event: the engine's) and event word.
+    OVERLAPPED commOverlapped{};
+    DWORD commEvents = 0;
+    bool commWaitPending = false;  // started and not taken in yet
+
+    // The data wake: its record (event: the engine's), the byte it reads, its state.
+    OVERLAPPED wakeOverlapped{};
+    std::uint8_t wakeByte = 0;
+    bool wakePending = false;   // issued and not taken in yet
+    bool haveWakeByte = false;  // taken in with a byte that no read has returned yet
+    DWORD wakeError = ERROR_SUCCESS;  // it failed so; the next ReadPort reports it
+
     // The device is gone: a wait ended aborted and the port answers nothing any more.
     bool gone = false;
+
+    bool WakeActive() const { return (eventMask & EV_RXCHAR) && wakeTimeoutsOk; }
+    // The mask the driver's comm-event wait serves: what the data wake doesn't give.
+    DWORD DriverMask() const { return WakeActive() ? eventMask & ~static_cast<DWORD>(EV_RXCHAR | EV_RXFLAG) : eventMask; }
+    // Something waits to be written into the engine's event word.
+    bool Ready() const { return collected || haveWakeByte || wakeError != ERROR_SUCCESS; }
 };
+
+// The port whose wait this thread started last: a monitor thread serves one port, and
+// WaitForEvents learns from it which index of its list is that port's. It is used only
+// while the port is still open (a port closed by another thread leaves it behind).
+thread_local Win32Port* t_armedPort = nullptr;
+std::mutex g_openPortsLock;
+std::vector<Win32Port*> g_openPorts;
+
+bool IsOpen(Win32Port* p) {
+    std::lock_guard<std::mutex> lock(g_openPortsLock);
+    return std::find(g_openPorts.begin(), g_openPorts.end(), p) != g_openPorts.end();
+}
+
+// A read timeout this short (or "return at once") would end the data wake at once,
+// again and again: the wake is then left off and the comm-event wait serves EV_RXCHAR.
+constexpr DWORD MIN_WAKE_READ_TIMEOUT_MS = 100;
+// How long a data wake may take to take in a byte that is already waiting.
+constexpr DWORD WAKE_SETTLE_MS = 100;
 
 Win32Port* AsPort(PortHandle port) { return static_cast<Win32Port*>(port); }
 OVERLAPPED* AsOverlapped(PortOverlapped& overlapped) { return reinterpret_cast<OVERLAPPED*>(&overlapped); }
@@ -83,6 +145,84 @@ PortIo FinishIo(HANDLE file, OVERLAPPED& overlapped, BOOL ok, DWORD& moved) {
         return PortIo::FailedCompletion;
     }
     return PortIo::Done;
+}
+
+// Whether an overlapped operation has ended (the record, not its event, which the
+// port's two waits share).
+bool Ended(const OVERLAPPED& overlapped) { return HasOverlappedIoCompleted(&overlapped); }
+
+// Takes in the port's waits that have ended, without waiting: the events of a comm-
+// event wait, the byte or the failure of the data wake. A comm-event wait that ended
+// with an error is left as it is, for StartCommWait to report.
+void Collect(Win32Port* p) {
+    DWORD moved = 0;
+    if (p->commWaitPending && Ended(p->commOverlapped) &&
+        GetOverlappedResult(p->hFile, &p->commOverlapped, &moved, FALSE)) {
+        p->commWaitPending = false;
+        p->collected |= p->commEvents & p->eventMask;
+    }
+    if (p->wakePending && Ended(p->wakeOverlapped)) {
+        p->wakePending = false;
+        if (GetOverlappedResult(p->hFile, &p->wakeOverlapped, &moved, FALSE)) {
+            p->haveWakeByte = moved == 1;  // none: its timeouts ran out; it is issued again
+        } else {
+            // The read that the drain makes next reports it. A port that no longer
+            // answers a status query either is gone (Wine, on a line that hung up).
+            p->wakeError = GetLastError();
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(p->hFile, &errors, &status))
+                p->gone = true;
+        }
+    }
+}
+
+// Issues the data wake when the port wants one and none runs or waits to be read.
+void ArmWake(Win32Port* p) {
+    if (!p->WakeActive() || p->wakePending || p->haveWakeByte || p->wakeError != ERROR_SUCCESS || !p->engineEvent)
+        return;
+    p->wakeOverlapped = OVERLAPPED{};
+    p->wakeOverlapped.hEvent = p->engineEvent;
+    DWORD moved = 0;
+    if (ReadFile(p->hFile, &p->wakeByte, 1, &moved, &p->wakeOverlapped)) {
+        p->haveWakeByte = moved == 1;
+        return;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING)
+        p->wakePending = true;
+    else
+        p->wakeError = error;
+}
+
+// Waits, for a bounded time, until an operation that was told to end has ended: its
+// record and buffer must not go away while the system may still write into them.
+void AwaitEnd(const OVERLAPPED& overlapped) {
+    for (DWORD waited = 0; !Ended(overlapped) && waited < CLOSE_WAIT_MS; ++waited)
+        Sleep(1);
+}
+
+// Ends the port's waits that still run (close, or the engine's event changed).
+void EndWaits(Win32Port* p) {
+    if (p->commWaitPending && !Ended(p->commOverlapped)) {
+        SetCommMask(p->hFile, 0);  // ends a running comm-event wait
+        AwaitEnd(p->commOverlapped);
+        if (!Ended(p->commOverlapped)) {
+            CancelIoEx(p->hFile, &p->commOverlapped);
+            AwaitEnd(p->commOverlapped);
+        }
+        SetCommMask(p->hFile, p->DriverMask());
+    }
+    p->commWaitPending = false;
+    if (p->wakePending && !Ended(p->wakeOverlapped)) {
+        CancelIoEx(p->hFile, &p->wakeOverlapped);
+        AwaitEnd(p->wakeOverlapped);
+    }
+    if (p->wakePending) {
+        DWORD moved = 0;
+        p->haveWakeByte = GetOverlappedResult(p->hFile, &p->wakeOverlapped, &moved, FALSE) && moved == 1;
+        p->wakePending = false;
+    }
 }
 
 class Win32SerialBackend final : public SerialBackend {
@@ -125,18 +265,39 @@ public:
             ClosePort(port);
             return SerialInvalidHandle();
         }
+        std::lock_guard<std::mutex> lock(g_openPortsLock);
+        g_openPorts.push_back(port);
         return port;
     }
 
     bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override {
+        Win32Port* p = AsPort(port);
         COMMTIMEOUTS native{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                             timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
                             timeouts.WriteTotalTimeoutConstant};
-        return Check(SetCommTimeouts(AsPort(port)->hFile, &native));
+        if (!Check(SetCommTimeouts(p->hFile, &native)))
+            return false;
+        // A one-byte read waits up to multiplier + constant ms; 0 and 0 wait for ever
+        // unless the interval says "return at once".
+        const unsigned long long total =
+            static_cast<unsigned long long>(native.ReadTotalTimeoutMultiplier) + native.ReadTotalTimeoutConstant;
+        const DWORD before = p->DriverMask();
+        p->wakeTimeoutsOk =
+            total == 0 ? native.ReadIntervalTimeout != MAXDWORD : total >= MIN_WAKE_READ_TIMEOUT_MS;
+        if (p->DriverMask() != before && p->eventMask != 0)
+            return Check(SetCommMask(p->hFile, p->DriverMask()));
+        return true;
     }
 
     bool SetEventMask(PortHandle port, std::uint32_t mask) override {
-        return Check(SetCommMask(AsPort(port)->hFile, mask));
+        Win32Port* p = AsPort(port);
+        const DWORD before = p->eventMask;
+        p->eventMask = mask;
+        if (!Check(SetCommMask(p->hFile, p->DriverMask()))) {
+            p->eventMask = before;
+            return false;
+        }
+        return true;
     }
 
     bool GetLineState(PortHandle port, LineState& state) override {
@@ -173,57 +334,95 @@ public:
     bool SetLineState(PortHandle port, const LineState& state) override {
         DCB dcb = ToDcb(state);
         dcb.DCBlength = sizeof dcb;
-        return Check(SetCommState(AsPort(port)->hFile, &dcb));
+        if (!Check(SetCommState(AsPort(port)->hFile, &dcb)))
+            return false;
+        AsPort(port)->eventChar = state.EvtChar;
+        return true;
     }
 
     bool Purge(PortHandle port, std::uint32_t flags) override {
-        return Check(PurgeComm(AsPort(port)->hFile, flags));
+        Win32Port* p = AsPort(port);
+        if (flags & PURGE_RXCLEAR) {
+            // The data wake's byte is input like any other: discarded with it.
+            Collect(p);
+            p->haveWakeByte = false;
+        }
+        // The engine's own reads never stay pending, so an abort of the reads would
+        // only end the data wake, which must go on waiting for the next byte.
+        if (p->WakeActive())
+            flags &= ~static_cast<std::uint32_t>(PURGE_RXABORT);
+        return flags == 0 || Check(PurgeComm(p->hFile, flags));
     }
 
     CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) override {
         Win32Port* p = AsPort(port);
-        OVERLAPPED* record = AsOverlapped(overlapped);
-        // One wait at a time per record: while the last one still runs, it stays the
-        // wait (starting another on the same record would corrupt it).
-        if (p->commWaitPending && p->commWait == record) {
-            if (WaitForSingleObject(record->hEvent, 0) == WAIT_TIMEOUT)
-                return CommWaitStart::Pending;
+        HANDLE event = AsOverlapped(overlapped)->hEvent;
+        t_armedPort = p;
+        p->engineWord = eventWord;
+        if (p->engineEvent != event) {
+            // Waits still running complete onto the old event: end them first.
+            EndWaits(p);
+            p->engineEvent = event;
+        }
+        // Clear the event first, then look at the records: a wait that ends after the
+        // clear sets it again. With the data wake alone the call is saved (on some
+        // systems each call costs the monitor tens of microseconds): a wake still
+        // running has not set the event, issuing a new one clears it (the system clears
+        // a read's event as it starts it), and a wake that has something sets it again
+        // below anyway.
+        *eventWord = 0;
+        if (!p->WakeActive() || p->DriverMask() != 0 || p->commWaitPending)
+            ResetEvent(event);
+        Collect(p);
+        if (p->commWaitPending && Ended(p->commOverlapped)) {
+            // The last comm-event wait ended with an error instead of an event: the port
+            // is gone (a removed adapter, a hung-up line) and every new wait would end
+            // the same way at once, so this is the wait failing.
             p->commWaitPending = false;
-            // The last wait has completed. One that ended with an error instead of an
-            // event means the port is gone (a removed adapter, a hung-up line): every
-            // new wait would end the same way at once, so this is the wait failing.
             DWORD unused = 0;
-            if (!GetOverlappedResult(p->hFile, record, &unused, FALSE)) {
+            GetOverlappedResult(p->hFile, &p->commOverlapped, &unused, FALSE);
+            RecordError();
+            // Nothing here aborts a running wait, but a device that went away does
+            // (Wine, on a line that hung up): if the port no longer answers a status
+            // query either, it is gone, and the query's error says why.
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (t_lastError == ERROR_OPERATION_ABORTED && !ClearCommError(p->hFile, &errors, &status)) {
                 RecordError();
-                // Nothing here aborts a running wait, but a device that went away does
-                // (Wine, on a line that hung up): if the port no longer answers a status
-                // query either, it is gone, and the query's error says why.
-                DWORD errors = 0;
-                COMSTAT status{};
-                if (t_lastError == ERROR_OPERATION_ABORTED && !ClearCommError(p->hFile, &errors, &status)) {
+                p->gone = true;
+            }
+            return CommWaitStart::Failed;
+        }
+        if (p->DriverMask() != 0 && !p->commWaitPending) {
+            p->commOverlapped = OVERLAPPED{};
+            p->commOverlapped.hEvent = event;
+            p->commEvents = 0;
+            if (WaitCommEvent(p->hFile, &p->commEvents, &p->commOverlapped)) {
+                p->collected |= p->commEvents & p->eventMask;
+            } else {
+                const DWORD error = GetLastError();
+                if (error == ERROR_IO_PENDING) {
+                    p->commWaitPending = true;
+                } else if (error != ERROR_INVALID_PARAMETER) {  // some drivers: a wait is already under way
                     RecordError();
-                    p->gone = true;
+                    return CommWaitStart::Failed;
                 }
-                return CommWaitStart::Failed;
             }
         }
-        p->commWaitPending = false;
-        p->commWait = record;
-        ResetEvent(record->hEvent);
-        *eventWord = 0;
-        if (WaitCommEvent(p->hFile, reinterpret_cast<DWORD*>(eventWord), record)) {
-            SetEvent(record->hEvent);  // the contract: a completed wait leaves its event set
-            return CommWaitStart::Completed;
+        ArmWake(p);
+        // Bytes that are there already must win over a transmission waiting beside
+        // them, as with the system's own wait. Some systems (Wine) complete even a read
+        // of bytes that are there later, through their own machinery: wait for that.
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (p->wakePending && ClearCommError(p->hFile, &errors, &status) && status.cbInQue > 0) {
+            WaitForSingleObject(event, WAKE_SETTLE_MS);
+            Collect(p);
         }
-        DWORD error = GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            p->commWaitPending = true;
-            return CommWaitStart::Pending;
-        }
-        if (error == ERROR_INVALID_PARAMETER)  // some drivers: a wait is already under way
-            return CommWaitStart::Pending;
-        RecordError();
-        return CommWaitStart::Failed;
+        // What is there already is handed over by the wait that follows, at once.
+        if (p->Ready())
+            SetEvent(event);
+        return CommWaitStart::Pending;
     }
 
     int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
@@ -234,8 +433,24 @@ public:
         for (unsigned i = 0; i < count; ++i)
             native[i] = handles[i];
         DWORD result = WaitForMultipleObjects(count, native, FALSE, timeoutMs);
-        if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count)
-            return static_cast<int>(result - WAIT_OBJECT_0);
+        if (result >= WAIT_OBJECT_0 && result < WAIT_OBJECT_0 + count) {
+            const unsigned index = result - WAIT_OBJECT_0;
+            Win32Port* p = t_armedPort;
+            if (p && !IsOpen(p))
+                p = t_armedPort = nullptr;
+            if (p && p->engineEvent && native[index] == p->engineEvent && p->engineWord) {
+                // The port's index: hand over what has completed. Bytes show as
+                // EV_RXCHAR, and so does a failed data wake, which the drain's read
+                // then reports.
+                Collect(p);
+                DWORD events = p->collected;
+                p->collected = 0;
+                if (p->haveWakeByte || p->wakeError != ERROR_SUCCESS)
+                    events |= EV_RXCHAR;
+                *p->engineWord = events;
+            }
+            return static_cast<int>(index);
+        }
         if (result == WAIT_TIMEOUT)
             return SERIAL_WAIT_TIMEOUT;
         RecordError();
@@ -243,27 +458,53 @@ public:
     }
 
     bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
+        Win32Port* p = AsPort(port);
+        Collect(p);
         DWORD errors = 0;
         COMSTAT status{};
-        if (!Check(ClearCommError(AsPort(port)->hFile, &errors, &status)))
+        if (!Check(ClearCommError(p->hFile, &errors, &status)))
             return false;
-        waiting = status.cbInQue;
+        // While the data wake runs, the driver's bytes go to it first; reading them
+        // beside it could take them out of order.
+        waiting = p->wakePending ? 0 : status.cbInQue;
+        if (p->haveWakeByte)
+            ++waiting;
+        if (p->wakeError != ERROR_SUCCESS && waiting == 0)
+            waiting = 1;  // the read that follows reports the failure
         return true;
     }
 
     PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override {
         Win32Port* p = AsPort(port);
-        p->readOverlapped.Offset = p->readOverlapped.OffsetHigh = 0;
-        DWORD moved = 0;
-        BOOL ok = ReadFile(p->hFile, buffer, capacity, &moved, &p->readOverlapped);
-        PortIo result = FinishIo(p->hFile, p->readOverlapped, ok, moved);
-        got = result == PortIo::Done ? moved : 0;
-        if (result == PortIo::Done && got == 0 && capacity > 0) {
-            // Bytes showed as waiting and the read got none: a failure of its own, with
-            // an error of its own (the thread's last error would be a stale one).
+        got = 0;
+        if (capacity == 0)
+            return PortIo::Done;
+        Collect(p);
+        if (!p->haveWakeByte && p->wakeError != ERROR_SUCCESS) {
+            t_lastError = p->wakeError;
+            p->wakeError = ERROR_SUCCESS;
+            return PortIo::FailedCompletion;
+        }
+        PortIo result = PortIo::Done;
+        if (p->haveWakeByte) {
+            // The data wake's byte comes first, and alone: the bytes behind it are
+            // usually still arriving, and the next round of the drain reads them
+            // (reading them now would only delay handing this one over).
+            p->haveWakeByte = false;
+            buffer[0] = p->wakeByte;
+            got = 1;
+        } else if (p->wakePending) {
+            // Nothing counted as waiting while the wake runs: the engine never asks.
             t_lastError = ERROR_READ_FAULT;
             return PortIo::FailedStart;
+        } else {
+            result = ReadDriver(p, buffer, capacity, got);
         }
+        // The event character, found in the bytes themselves while the data wake
+        // serves: it shows in the event word that the engine reads after its drain.
+        if (got > 0 && (p->eventMask & EV_RXFLAG) && p->WakeActive() && p->engineWord &&
+            std::memchr(buffer, p->eventChar, got))
+            *p->engineWord |= EV_RXFLAG;
         return result;
     }
 
@@ -308,15 +549,16 @@ public:
 
     void ClosePort(PortHandle port) override {
         Win32Port* p = AsPort(port);
+        if (t_armedPort == p)
+            t_armedPort = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(g_openPortsLock);
+            g_openPorts.erase(std::remove(g_openPorts.begin(), g_openPorts.end(), p), g_openPorts.end());
+        }
         if (p->hFile != INVALID_HANDLE_VALUE) {
-            // End a comm-event wait still under way before the handle goes: its
-            // completion writes into the engine's event word and record, which must
-            // not happen once the monitor has moved on. A zero mask ends it.
-            if (p->commWaitPending && p->commWait &&
-                WaitForSingleObject(p->commWait->hEvent, 0) == WAIT_TIMEOUT) {
-                SetCommMask(p->hFile, 0);
-                WaitForSingleObject(p->commWait->hEvent, CLOSE_WAIT_MS);
-            }
+            // End the waits still under way before the handle goes: their completion
+            // writes into records and buffers that go with the port.
+            EndWaits(p);
             CloseHandle(p->hFile);
         }
         if (p->readOverlapped.hEvent)
@@ -365,6 +607,23 @@ public:
     }
 
 private:
+    // Reads up to `capacity` bytes from the driver; a read that gets nothing
+    // although bytes showed as waiting is a failed read.
+    static PortIo ReadDriver(Win32Port* p, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) {
+        p->readOverlapped.Offset = p->readOverlapped.OffsetHigh = 0;
+        DWORD moved = 0;
+        BOOL ok = ReadFile(p->hFile, buffer, capacity, &moved, &p->readOverlapped);
+        PortIo result = FinishIo(p->hFile, p->readOverlapped, ok, moved);
+        got = result == PortIo::Done ? moved : 0;
+        if (result == PortIo::Done && got == 0 && capacity > 0) {
+            // Bytes showed as waiting and the read got none: a failure of its own, with
+            // an error of its own (the thread's last error would be a stale one).
+            t_lastError = ERROR_READ_FAULT;
+            return PortIo::FailedStart;
+        }
+        return result;
+    }
+
     // Whether a settings text names any flow-control key ("xon=", "octs=", "rts=", ...).
     static bool NamesFlowControl(const char* settings) {
         for (const char* key : {"xon=", "odsr=", "octs=", "idsr=", "dtr=", "rts="}) {
@@ -401,3 +660,4 @@ SerialBackend& PlatformSerialBackend() {
     static Win32SerialBackend backend;
     return backend;
 }
+

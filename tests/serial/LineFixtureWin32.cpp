@@ -209,7 +209,7 @@ public:
             return true;
         switch (feature) {
         case LineFeature::EventCharacter:
-            return false;  // Wine never reports EV_RXFLAG
+            return true;  // Wine's driver never reports it, but the back end finds it in the bytes
         case LineFeature::ExclusiveOpen:
             return false;  // Wine doesn't refuse a second open of a port (share mode 0)
         case LineFeature::HangUp:

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -208,9 +209,10 @@ TEST(OwnerWindowOfAnExistingWindow, BytesReachTheWindowsOwnProcedureInOrder) {
     DestroyWindow(dialog);
 }
 
-// The back end on a real line: the comm-event wait uses the engine's record, reads
-// and writes their own, so a write or read while the wait is pending leaves the wait
-// intact, and closing ends a pending wait before the handle goes.
+// The back end on a real line: the port's waits (the data wake, the comm-event wait)
+// use records of their own, so a write while a wait is pending leaves it intact; bytes
+// come out in order, the wake's byte first; a purge of the input discards the wake's
+// byte too; and closing ends a pending wait before the handle goes.
 class Win32BackendTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -228,6 +230,21 @@ protected:
             backend.ClosePort(port);
         if (overlapped.hEvent)
             backend.DeleteEvent(overlapped.hEvent);
+    }
+
+    // Reads what is waiting the way the engine's drain does: until nothing is left.
+    std::string Drain() {
+        std::string bytes;
+        for (;;) {
+            std::uint32_t waiting = 0;
+            if (!backend.GetBytesWaiting(port, waiting) || waiting == 0)
+                return bytes;
+            std::uint8_t buffer[64] = {};
+            std::uint32_t got = 0;
+            if (backend.ReadPort(port, buffer, std::min<std::uint32_t>(waiting, sizeof buffer), got) != PortIo::Done)
+                return bytes + "<read failed>";
+            bytes.append(reinterpret_cast<char*>(buffer), got);
+        }
     }
 
     SerialBackend& backend = PlatformSerialBackend();
@@ -255,10 +272,36 @@ TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheR
     std::uint32_t waiting = 0;
     ASSERT_TRUE(backend.GetBytesWaiting(port, waiting));
     EXPECT_EQ(waiting, 6u);
-    std::uint8_t buffer[16] = {};
-    std::uint32_t got = 0;
-    ASSERT_EQ(backend.ReadPort(port, buffer, waiting, got), PortIo::Done);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "+DTOK-");
+    EXPECT_EQ(Drain(), "+DTOK-");
+}
+
+TEST_F(Win32BackendTest, BytesComeInOrderAcrossWakesAndAPurgeDiscardsTheWakesByte) {
+    const EventHandle handles[] = {overlapped.hEvent};
+    std::string received;
+    for (const char* chunk : {"a", "bcd", "e", "fghij"}) {
+        ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+        ASSERT_TRUE(line->PeerWrite(chunk));
+        ASSERT_TRUE(line->WaitUntilDelivered(5s));
+        ASSERT_EQ(backend.WaitForEvents(handles, 1, 5000), 0);
+        EXPECT_TRUE(eventWord & SERIAL_EV_RXCHAR);
+        received += Drain();
+    }
+    EXPECT_EQ(received, "abcdefghij");
+
+    // A byte taken by the wake and not read yet is input like any other.
+    ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    ASSERT_TRUE(line->PeerWrite("old"));
+    ASSERT_TRUE(line->WaitUntilDelivered(5s));
+    ASSERT_EQ(backend.WaitForEvents(handles, 1, 5000), 0);
+    ASSERT_TRUE(backend.Purge(port, SERIAL_PURGE_RXABORT | SERIAL_PURGE_RXCLEAR));
+    std::uint32_t waiting = 1;
+    ASSERT_TRUE(backend.GetBytesWaiting(port, waiting));
+    EXPECT_EQ(waiting, 0u);
+    ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    ASSERT_TRUE(line->PeerWrite("new"));
+    ASSERT_TRUE(line->WaitUntilDelivered(5s));
+    ASSERT_EQ(backend.WaitForEvents(handles, 1, 5000), 0);
+    EXPECT_EQ(Drain(), "new");
 }
 
 TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfterwards) {
