@@ -74,9 +74,10 @@ public:
     // Discards the driver's buffers and aborts pending I/O as `flags` say
     // (SERIAL_PURGE_*; PurgeComm). False on failure.
     virtual bool Purge(PortHandle port, std::uint32_t flags) = 0;
-    // Starts waiting for the next comm event of the mask (WaitCommEvent). `eventWord`
-    // must stay valid for the life of the monitor thread: the completed wait writes the
-    // events into it and sets `overlapped.hEvent`. A back end may also add
+    // Starts waiting for the next comm event of the mask (WaitCommEvent, or a back
+    // end's own way of learning of received bytes). `eventWord` must stay valid for the
+    // life of the monitor thread: the events are in it, and `overlapped.hEvent` is set,
+    // by the time WaitForEvents returns that event's index. A back end may also add
     // SERIAL_EV_RXFLAG to it while ReadPort returns the event character (POSIX does:
     // it has no driver-side event character), so the engine reads the word again after
     // draining. Starting the wait clears the event.

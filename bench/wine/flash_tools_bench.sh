@@ -12,9 +12,9 @@
 # ways (10 bits a byte). Prints the ratio limit / measured; asserts nothing about it.
 # QUARROW_PAGES sets Quarrow's image size (default 64 pages). Last, the serial layer on
 # its own (tests/wine/gui/SerialLatency.cpp): Dunmere's exchange with the bare Win32
-# calls, waiting for each reply with WaitCommEvent (as the engine does), with ReadFile,
-# or with a pending one-byte ReadFile issued before the frame goes out, which shows how
-# much of a dialog's time is the serial layer's.
+# calls, waiting for each reply with WaitCommEvent, with ReadFile, or with a pending
+# one-byte ReadFile issued before the frame goes out (as the Win32 back end does),
+# which shows how much of a dialog's time is the serial layer's.
 . "$(dirname "$0")/../../tests/wine/gui/harness.sh"
 
 pages=${QUARROW_PAGES:-64}

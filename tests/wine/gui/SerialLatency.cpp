@@ -1,12 +1,13 @@
 // serial_latency: what the serial layer under it costs a tool, without any tool. Plays
 // Dunmere's exchange (erase frame out, "*EOK#" back, next frame) on COM1 against
-// device-sim's erase loader with the plain Win32 calls, in two ways of waiting for the
-// reply:
+// device-sim's erase loader with the plain Win32 calls, in three ways of waiting for
+// the reply:
 //   event: an overlapped WaitCommEvent for EV_RXCHAR, then ClearCommError and ReadFile
-//          of what is waiting (the way the suite's serial engine waits);
+//          of what is waiting (the usual way, which Wine serves late);
 //   read:  an overlapped ReadFile of the reply's 5 bytes;
 //   wake:  an overlapped ReadFile of one byte, issued before the frame goes out, then
-//          ClearCommError and ReadFile of the rest.
+//          ClearCommError and ReadFile of the rest (the way the suite's Win32 back end
+//          waits).
 // Prints, per way, the mean time of one exchange and the spread of the wait for the
 // reply. bench/wine/flash_tools_bench.sh runs it beside the programs.
 //
