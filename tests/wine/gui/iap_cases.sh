@@ -74,6 +74,29 @@ case_update_three_blocks() {
   echo "    ok: flash = image + 0xFF filler"
 }
 
+# A file that opens but can't be read (the program's own memory from address 0), picked
+# after a good image: the box names it, and the path line and the image stay, so the
+# update that follows writes the good image.
+case_unreadable_file_keeps_the_image() {
+  local image=$case_dir/firmware.bin
+  iap_image "$image" 200
+  iap_start "Open serial success!"
+  iap_load "$image"
+  drv click "$iap_program" "$iap_open"
+  drv openfile "$iap_file_title" 'Z:\proc\self\mem'
+  expect_eq "$(drv answer "$iap_program" 1 10000)" "Can't read the file: Z:\proc\self\mem" "file-error box"
+  expect_eq "$(drv text "$iap_program" "$iap_path")" "open file route:$(winpath "$image")" "path line"
+  sim_start COM2 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin"
+  drv pick "$iap_program" "$iap_ports" COM2
+  expect_eq "$(drv answer "$iap_program" 1 30000)" "$iap_complete" "completion box"
+  sim_wait COM2 10
+  sim_stop COM2
+  iap_padded "$image" "$case_dir/expected.bin"
+  head -c 256 "$case_dir/flash.bin" >"$case_dir/flash-head.bin"
+  cmp "$case_dir/flash-head.bin" "$case_dir/expected.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image + 0xFF filler"
+}
+
 # COM1 missing: the box before the dialog, the status line, and a dialog that works
 # all the same (its timers run): a later pick of a working port updates.
 case_com1_missing_at_start() {

@@ -181,8 +181,34 @@ case_cancel_keeps_the_image() {
   echo "    ok: flash = image"
 }
 
+case_unreadable_file_keeps_the_image() {
+  local image=$case_dir/one-page.bin
+  make_image "$image" 1
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --baud 0
+  load_image "$image"
+  # A file that opens but can't be read (the program's own memory from address 0):
+  # a box names it and gives the system's reason, and the image loaded before stays.
+  drv click $Q $OPEN_FILE
+  drv openfile "$FILE_TITLE" 'Z:\proc\self\mem'
+  local text
+  text=$(drv answer $Q 1 10000)
+  case $text in
+    "Can't read the file Z:\proc\self\mem:"$'\n'?*) echo "    ok: file-error box = ${text//$'\n'/ | }" ;;
+    *) fail "file-error box: \"$text\"" ;;
+  esac
+  drv click $Q $UPDATE
+  expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
 gui_case "ports, About box and screenshots" case_ports
 gui_case "a cancelled file choice keeps the image" case_cancel_keeps_the_image
+gui_case "an unreadable file keeps the image" case_unreadable_file_keeps_the_image
 gui_case "UPDATE without a port" case_no_port
 gui_case "start-up on a working port" case_start_up_working_port
 gui_case "UPDATE before a file" case_update_needs_a_file
