@@ -161,31 +161,38 @@ case_no_port() {
   expect_eq "$(drv text $Q $STATUS)" "" "no wait notice without a device"
 }
 
-case_cancel_keeps_the_image() {
-  local image=$case_dir/one-page.bin
-  make_image "$image" 1
-  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --baud 0
-  load_image "$image"
-  # Cancelling the file chooser leaves the loaded image in place and ready.
-  drv click $Q $OPEN_FILE
-  drv wait "$FILE_TITLE" >/dev/null
-  drv command "$FILE_TITLE" 2
-  drv gone "$FILE_TITLE"
+# Starts with a working COM1 and loads a one-page image: $case_dir/one-page.bin.
+start_with_one_page() {
+  make_image "$case_dir/one-page.bin" 1
+  start_with_device --expect "$case_dir/one-page.bin" --flash "$case_dir/flash.bin" --baud 0
+  load_image "$case_dir/one-page.bin"
+}
+
+# Presses UPDATE and checks that the one-page image loaded at the start is what the
+# device's flash holds at the end.
+update_writes_the_one_page() {
   drv click $Q $UPDATE
   expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
   drv close $Q
   drv gone $Q
   sim_wait COM1 10
   sim_stop COM1
-  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  cmp "$case_dir/one-page.bin" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
   echo "    ok: flash = image"
 }
 
+case_cancel_keeps_the_image() {
+  start_with_one_page
+  # Cancelling the file chooser leaves the loaded image in place and ready.
+  drv click $Q $OPEN_FILE
+  drv wait "$FILE_TITLE" >/dev/null
+  drv command "$FILE_TITLE" 2
+  drv gone "$FILE_TITLE"
+  update_writes_the_one_page
+}
+
 case_unreadable_file_keeps_the_image() {
-  local image=$case_dir/one-page.bin
-  make_image "$image" 1
-  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --baud 0
-  load_image "$image"
+  start_with_one_page
   # A file that opens but can't be read (the program's own memory from address 0):
   # a box names it and gives the system's reason, and the image loaded before stays.
   drv click $Q $OPEN_FILE
@@ -196,14 +203,7 @@ case_unreadable_file_keeps_the_image() {
     "Can't read the file Z:\proc\self\mem:"$'\n'?*) echo "    ok: file-error box = ${text//$'\n'/ | }" ;;
     *) fail "file-error box: \"$text\"" ;;
   esac
-  drv click $Q $UPDATE
-  expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
-  drv close $Q
-  drv gone $Q
-  sim_wait COM1 10
-  sim_stop COM1
-  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
-  echo "    ok: flash = image"
+  update_writes_the_one_page
 }
 
 gui_case "ports, About box and screenshots" case_ports
