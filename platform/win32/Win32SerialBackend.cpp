@@ -147,6 +147,17 @@ PortIo FinishIo(HANDLE file, OVERLAPPED& overlapped, BOOL ok, DWORD& moved) {
     return PortIo::Done;
 }
 
+// Clears the line's error state and reads how many bytes the driver holds
+// (ClearCommError); false when the port doesn't answer.
+bool QueryInput(HANDLE file, DWORD& queued) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(file, &errors, &status))
+        return false;
+    queued = status.cbInQue;
+    return true;
+}
+
 // Whether an overlapped operation has ended (the record, not its event, which the
 // port's two waits share).
 bool Ended(const OVERLAPPED& overlapped) { return HasOverlappedIoCompleted(&overlapped); }
@@ -169,9 +180,8 @@ void Collect(Win32Port* p) {
             // The read that the drain makes next reports it. A port that no longer
             // answers a status query either is gone (Wine, on a line that hung up).
             p->wakeError = GetLastError();
-            DWORD errors = 0;
-            COMSTAT status{};
-            if (!ClearCommError(p->hFile, &errors, &status))
+            DWORD queued = 0;
+            if (!QueryInput(p->hFile, queued))
                 p->gone = true;
         }
     }
@@ -385,9 +395,8 @@ public:
             // Nothing here aborts a running wait, but a device that went away does
             // (Wine, on a line that hung up): if the port no longer answers a status
             // query either, it is gone, and the query's error says why.
-            DWORD errors = 0;
-            COMSTAT status{};
-            if (t_lastError == ERROR_OPERATION_ABORTED && !ClearCommError(p->hFile, &errors, &status)) {
+            DWORD queued = 0;
+            if (t_lastError == ERROR_OPERATION_ABORTED && !QueryInput(p->hFile, queued)) {
                 RecordError();
                 p->gone = true;
             }
@@ -413,9 +422,8 @@ public:
         // Bytes that are there already must win over a transmission waiting beside
         // them, as with the system's own wait. Some systems (Wine) complete even a read
         // of bytes that are there later, through their own machinery: wait for that.
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (p->wakePending && ClearCommError(p->hFile, &errors, &status) && status.cbInQue > 0) {
+        DWORD queued = 0;
+        if (p->wakePending && QueryInput(p->hFile, queued) && queued > 0) {
             WaitForSingleObject(event, WAKE_SETTLE_MS);
             Collect(p);
         }
@@ -460,13 +468,12 @@ public:
     bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
         Win32Port* p = AsPort(port);
         Collect(p);
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!Check(ClearCommError(p->hFile, &errors, &status)))
+        DWORD queued = 0;
+        if (!Check(QueryInput(p->hFile, queued)))
             return false;
         // While the data wake runs, the driver's bytes go to it first; reading them
         // beside it could take them out of order.
-        waiting = p->wakePending ? 0 : status.cbInQue;
+        waiting = p->wakePending ? 0 : queued;
         if (p->haveWakeByte)
             ++waiting;
         if (p->wakeError != ERROR_SUCCESS && waiting == 0)

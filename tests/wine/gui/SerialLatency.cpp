@@ -77,6 +77,18 @@ int main(int argc, char** argv)
     std::vector<double> waits;
     const double start = Now();
     char reply[64];
+    // Reads what the driver holds already (count 0 when nothing); false when it fails.
+    const auto readWaiting = [&](DWORD& count) {
+        COMSTAT status{};
+        DWORD errors = 0;
+        count = 0;
+        ClearCommError(port, &errors, &status);
+        if (status.cbInQue == 0)
+            return true;
+        ResetEvent(read.hEvent);
+        const DWORD want = std::min<DWORD>(status.cbInQue, sizeof reply);
+        return Finish(port, read, ReadFile(port, reply, want, &count, &read), count);
+    };
     for (int i = 0; i < exchanges; ++i) {
         char frame[8];
         std::snprintf(frame, sizeof frame, "+E%04X-", (1024 + 64 * i) & 0xFFFF);
@@ -118,28 +130,14 @@ int main(int argc, char** argv)
                 got += one;
                 if (one == 0)
                     continue;
-                COMSTAT status{};
-                DWORD errors = 0;
-                ClearCommError(port, &errors, &status);
-                if (status.cbInQue == 0)
-                    continue;
-                ResetEvent(read.hEvent);
-                const DWORD want = std::min<DWORD>(status.cbInQue, sizeof reply);
-                if (!Finish(port, read, ReadFile(port, reply, want, &count, &read), count))
+                if (!readWaiting(count))
                     break;
             } else if (byEvent) {
                 DWORD events = 0;
                 ResetEvent(wait.hEvent);
                 if (!Finish(port, wait, WaitCommEvent(port, &events, &wait), count))
                     break;
-                COMSTAT status{};
-                DWORD errors = 0;
-                ClearCommError(port, &errors, &status);
-                if (status.cbInQue == 0)
-                    continue;
-                ResetEvent(read.hEvent);
-                const DWORD want = std::min<DWORD>(status.cbInQue, sizeof reply);
-                if (!Finish(port, read, ReadFile(port, reply, want, &count, &read), count))
+                if (!readWaiting(count))
                     break;
             } else {
                 ResetEvent(read.hEvent);

@@ -25,6 +25,22 @@ load_image() { # path
   drv openfile "$FILE_TITLE" "$(winpath "$1")"
 }
 
+# Closes Quarrow after a run, ends the device and checks that its flash holds `image`;
+# with `frames`, also that the device counted them and saw no error.
+end_run() { # image [frames what-they-are]
+  drv close $Q
+  drv gone $Q
+  sim_wait COM1 10
+  sim_stop COM1
+  if [ $# -gt 1 ]; then
+    expect_eq "$(sim_field COM1 result)" complete "device's run"
+    expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
+    expect_eq "$(sim_field COM1 'frames received')" "$2" "frames ($3)"
+  fi
+  cmp "$1" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
 case_ports() {
   port_missing COM1
   port_missing COM2
@@ -114,15 +130,7 @@ case_two_pages() {
   expect_eq "$(drv text $Q $PROGRESS_LINE)" "write progress:100.00%" "progress line"
   expect_eq "$(drv progress $Q $BAR)" "100 0 100" "progress bar"
   drv answer $Q >/dev/null
-  drv close $Q
-  drv gone $Q
-  sim_wait COM1 10
-  sim_stop COM1
-  expect_eq "$(sim_field COM1 result)" complete "device's run"
-  expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
-  expect_eq "$(sim_field COM1 'frames received')" 49 "frames (17 erase, 32 write)"
-  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
-  echo "    ok: flash = image"
+  end_run "$image" 49 "17 erase, 32 write"
 }
 
 case_rejection() {
@@ -134,15 +142,7 @@ case_rejection() {
   load_image "$image"
   drv click $Q $UPDATE
   expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
-  drv close $Q
-  drv gone $Q
-  sim_wait COM1 10
-  sim_stop COM1
-  expect_eq "$(sim_field COM1 result)" complete "device's run"
-  expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
-  expect_eq "$(sim_field COM1 'frames received')" 52 "frames (49 and the 3 sent again)"
-  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
-  echo "    ok: flash = image"
+  end_run "$image" 52 "49 and the 3 sent again"
 }
 
 case_no_port() {
@@ -173,12 +173,7 @@ start_with_one_page() {
 update_writes_the_one_page() {
   drv click $Q $UPDATE
   expect_eq "$(drv answer $Q 1 30000)" "Updata success!" "success box"
-  drv close $Q
-  drv gone $Q
-  sim_wait COM1 10
-  sim_stop COM1
-  cmp "$case_dir/one-page.bin" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
-  echo "    ok: flash = image"
+  end_run "$case_dir/one-page.bin"
 }
 
 case_cancel_keeps_the_image() {
