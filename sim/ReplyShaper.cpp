@@ -12,6 +12,9 @@ bool ReplyShaper::IsMarker(std::uint8_t byte)
 std::string ReplyShaper::Shape(std::string_view reply, unsigned long framesReceived, bool counted)
 {
     const long index = counted ? m_nReplies++ : -1;
+    m_nDelayMs = m_plan.replyDelayMs;
+    if (const auto slow = m_plan.slowReplyMs.find(index); index >= 0 && slow != m_plan.slowReplyMs.end())
+        m_nDelayMs += slow->second;
     if (m_plan.silentAfter >= 0 && framesReceived > static_cast<unsigned long>(m_plan.silentAfter))
         m_bSilent = true;
     if (m_bSilent)

@@ -1,5 +1,6 @@
 // The line faults a device plays on its replies: noise bytes before a reply, a reply
-// cut short, and falling silent. Seeded, so that a run can be repeated. No I/O.
+// cut short, a reply late, and falling silent. Seeded, so that a run can be repeated.
+// No I/O.
 #pragma once
 
 #include "sim/SimDevice.h"
@@ -21,6 +22,10 @@ public:
     // announcements it took for the tool to answer.
     std::string Shape(std::string_view reply, unsigned long framesReceived, bool counted = true);
 
+    // How many milliseconds the reply last shaped waits before it leaves: the delay
+    // of every reply, and that of a slow reply on top.
+    unsigned DelayMs() const { return m_nDelayMs; }
+
     // Counted replies shaped so far (dropped ones included): the index of the next one.
     long RepliesShaped() const { return m_nReplies; }
     bool Silent() const { return m_bSilent; }
@@ -33,6 +38,7 @@ private:
     std::mt19937_64 m_rng;
     long m_nReplies = 0;
     bool m_bSilent = false;
+    unsigned m_nDelayMs = 0;
 };
 
 }  // namespace sim

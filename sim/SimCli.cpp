@@ -53,6 +53,7 @@ const std::map<std::string, std::set<LoaderKind>>& OptionLoaders()
         {"--start", iap},
         {"--ack", iap},
         {"--announce", iap},
+        {"--quiet-first", iap},
         {"--wait-before", {LoaderKind::IapTirell}},
         {"--dter", iap},
         {"--no-restart", iap},
@@ -220,6 +221,17 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             ok = ParseLong(value, o.faults.vanishAfter);
         } else if (arg == "--delay") {
             ok = ParseUnsigned(value, o.faults.replyDelayMs);
+        } else if (arg == "--slow-reply") {
+            // LIST:MS; given again, its replies add to the others.
+            const std::size_t colon = value.rfind(':');
+            std::vector<long> replies;
+            unsigned ms = 0;
+            ok = colon != std::string::npos && ParseNumberList(value.substr(0, colon), replies) &&
+                 ParseUnsigned(value.substr(colon + 1), ms);
+            for (long reply : replies)
+                o.faults.slowReplyMs[reply] = ms;
+        } else if (arg == "--quiet-first") {
+            ok = ParseUnsigned(value, o.quietFirstMs);
         } else {
             error = "unknown option " + arg;
             return false;
@@ -306,6 +318,9 @@ In-application-programming loaders:
   --start LETTERS    start reply: IAPC (default); UPDS (solvane) or UPDF (tirell)
   --ack LETTERS      acknowledgement of a block: DTOK (default) or DTNX
   --announce MS      repeat the start reply every MS until answered (500)
+  --quiet-first MS   send the first start reply only MS after the tool has
+                     opened the line (a device reset late); on a serial
+                     device, or off Linux, MS after device-sim starts
   --wait-before LIST (tirell) send "+UPDS-" before acknowledging these blocks
 
 Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
@@ -323,6 +338,9 @@ Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
   --silent-after N   answer nothing after N frames
   --vanish-after N   close the line after answering N frames
   --delay MS         wait MS more before every reply
+  --slow-reply LIST:MS
+                     wait MS more before these replies (counted as for
+                     --cut-reply), on top of --delay
 
 Options that do not apply to the chosen loader are refused. A second
 device-sim on the same --link is refused while the first one runs.

@@ -29,6 +29,9 @@
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 
 namespace sim {
 
@@ -119,6 +122,9 @@ struct SimDevice::Impl : LoaderOutput {
     PosixLine line;
     std::unique_ptr<LoaderModel> model;
     int wakeFd = -1;
+    // Watches the pseudo-terminal for the tool's opening while a quiet start waits
+    // for it (Linux); -1: none.
+    int openWatchFd = -1;
     std::thread thread;
 
     // Guards everything below and the model: the thread holds it while it works on
@@ -158,7 +164,7 @@ struct SimDevice::Impl : LoaderOutput {
         if (shaped.empty() || vanishAt >= 0)
             return;
         ++report.repliesSent;
-        const std::int64_t ready = byteTime + static_cast<std::int64_t>(options.faults.replyDelayMs) * kMs;
+        const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * kMs;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
         for (std::size_t i = 0; i < shaped.size(); ++i)
             output.push_back({static_cast<std::uint8_t>(shaped[i]),
@@ -246,7 +252,17 @@ void SimDevice::Impl::Run()
 {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const std::int64_t announceNs = static_cast<std::int64_t>(options.announceMs) * kMs;
+    const std::int64_t quietNs = static_cast<std::int64_t>(options.quietFirstMs) * kMs;
     std::int64_t nextAnnounce = Now();
+    // A quiet start counts from the tool's opening of the line where it can be seen,
+    // else from now.
+    bool awaitingOpen = false;
+    if (quietNs > 0 && model->Leads()) {
+        if (openWatchFd >= 0)
+            awaitingOpen = true;
+        else
+            nextAnnounce += quietNs;
+    }
     bool announcing = false;
     std::int64_t lingerUntil = -1;
     std::uint8_t buffer[4096];
@@ -276,7 +292,7 @@ void SimDevice::Impl::Run()
             if (wants && !announcing && model->ExchangeStarted())
                 nextAnnounce = std::max(now, clock.TxFree()) + announceNs;
             announcing = wants;
-            if (announcing && now >= nextAnnounce) {
+            if (announcing && !awaitingOpen && now >= nextAnnounce) {
                 byteTime = now;
                 lastAnnounceStart = std::max(now, clock.TxFree());
                 inAtAnnounce = inBytes;
@@ -299,7 +315,7 @@ void SimDevice::Impl::Run()
         std::int64_t wake = now + 100 * kMs;
         if (!output.empty())
             wake = std::min(wake, output.front().deadline);
-        if (announcing)
+        if (announcing && !awaitingOpen)
             wake = std::min(wake, nextAnnounce);
         if (lingerUntil >= 0)
             wake = std::min(wake, lingerUntil);
@@ -322,16 +338,16 @@ void SimDevice::Impl::Run()
                 }
             }
         }
-        pollfd fds[2] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        pollfd fds[3] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {awaitingOpen ? openWatchFd : -1, POLLIN, 0}};
         int ready = 0;
         if (sleepEnd > now) {
             const timespec timeout = ToTimespec(sleepEnd - now);
-            ready = ppoll(fds, 2, &timeout, nullptr);
+            ready = ppoll(fds, 3, &timeout, nullptr);
         }
         while (ready == 0 && Now() < spinEnd) {
             // Yield between polls: the pty's own work and the tool need the CPU too.
             sched_yield();
-            ready = poll(fds, 2, 0);
+            ready = poll(fds, 3, 0);
         }
         if (ready < 0 && errno != EINTR)
             break;
@@ -339,6 +355,12 @@ void SimDevice::Impl::Run()
             continue;
         if (fds[1].revents != 0)
             continue;  // Stop(): checked at the top
+        if (fds[2].revents != 0) {
+            // The tool has opened the line: the quiet time starts now.
+            awaitingOpen = false;
+            nextAnnounce = Now() + quietNs;
+            continue;
+        }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = read(line.fd, buffer, sizeof buffer);
             if (n > 0) {
@@ -406,6 +428,16 @@ bool SimDevice::Start(std::string& error)
         d.line.Close();
         return false;
     }
+#ifdef __linux__
+    // Set before the thread starts, so that an opening right after Start is seen.
+    if (d.options.quietFirstMs > 0 && d.model->Leads() && d.line.isPty) {
+        d.openWatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (d.openWatchFd >= 0 && inotify_add_watch(d.openWatchFd, d.line.path.c_str(), IN_OPEN) < 0) {
+            close(d.openWatchFd);
+            d.openWatchFd = -1;
+        }
+    }
+#endif
     d.thread = std::thread([&d] { d.Run(); });
     return true;
 }
@@ -443,6 +475,9 @@ void SimDevice::Stop()
     d.line.Close();
     close(d.wakeFd);
     d.wakeFd = -1;
+    if (d.openWatchFd >= 0)
+        close(d.openWatchFd);
+    d.openWatchFd = -1;
     d.stopped = true;
 
     if (!d.options.flashPath.empty()) {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,9 @@ struct FaultPlan {
     long vanishAfter = -1;
     // Extra delay before every reply, in milliseconds (a slow device).
     unsigned replyDelayMs = 0;
+    // Replies (counted as for `cutReply`) that wait this many milliseconds more, on
+    // top of `replyDelayMs`: a device that takes its time over one frame.
+    std::map<long, unsigned> slowReplyMs;
 };
 
 struct SimOptions {
@@ -112,6 +116,11 @@ struct SimOptions {
     std::string startReply = "IAPC";
     // IAP loaders: how often the start reply is repeated until the tool answers.
     unsigned announceMs = 500;
+    // IAP loaders: the first start reply comes this many milliseconds after the tool
+    // has opened the line (a device that is reset only some time later); 0: at once.
+    // On a pseudo-terminal on Linux the opening is seen; elsewhere the time counts
+    // from Start.
+    unsigned quietFirstMs = 0;
     // IAP loaders: the acknowledgement sent for a good block: "DTOK" or "DTNX".
     std::string ackReply = "DTOK";
     // Tirell's loader: blocks (counted from 0) before whose acknowledgement the loader

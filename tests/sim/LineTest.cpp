@@ -89,6 +89,27 @@ TEST(ReplyShaper, CutReplyAndSilence)
     EXPECT_EQ(two.Shape("*EOK#", 1), "*E");
 }
 
+TEST(ReplyShaper, SlowRepliesAreCountedAsCutRepliesAre)
+{
+    FaultPlan plan;
+    plan.replyDelayMs = 10;
+    plan.slowReplyMs = {{1, 3000}, {3, 50}};
+    ReplyShaper shaper(plan);
+    // Announcements are not replies: they neither count nor wait for the slow reply.
+    shaper.Shape("+IAPC-", 0, false);
+    EXPECT_EQ(shaper.DelayMs(), 10u);
+    shaper.Shape("+RECV-", 2);
+    EXPECT_EQ(shaper.DelayMs(), 10u);
+    shaper.Shape("+IAPC-", 2, false);
+    EXPECT_EQ(shaper.DelayMs(), 10u);
+    EXPECT_EQ(shaper.Shape("+DTOK-", 3), "+DTOK-");  // late, but whole
+    EXPECT_EQ(shaper.DelayMs(), 3010u);
+    shaper.Shape("+DTOK-", 4);
+    EXPECT_EQ(shaper.DelayMs(), 10u);
+    shaper.Shape("+DTOK-", 5);
+    EXPECT_EQ(shaper.DelayMs(), 60u);
+}
+
 TEST(SimCommandLine, OptionsAndDefaults)
 {
     SimCommandLine cli;
@@ -123,6 +144,17 @@ TEST(SimCommandLine, OptionsAndDefaults)
     SimCommandLine solvane;
     ASSERT_TRUE(ParseSimCommandLine({"--loader", "solvane"}, solvane, error));
     EXPECT_EQ(solvane.options.baud, 19200u);
+    EXPECT_EQ(solvane.options.quietFirstMs, 0u);
+    EXPECT_TRUE(solvane.options.faults.slowReplyMs.empty());
+
+    SimCommandLine slow;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "solvane", "--quiet-first", "6000", "--slow-reply", "0,3-4:3000",
+                                     "--slow-reply", "7:50", "--delay", "5"},
+                                    slow, error))
+        << error;
+    EXPECT_EQ(slow.options.quietFirstMs, 6000u);
+    EXPECT_EQ(slow.options.faults.slowReplyMs, (std::map<long, unsigned>{{0, 3000}, {3, 3000}, {4, 3000}, {7, 50}}));
+    EXPECT_EQ(slow.options.faults.replyDelayMs, 5u);
 }
 
 TEST(SimCommandLine, VersionAndFlashLength)
@@ -170,6 +202,13 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "quarrow", "--erase-ack", "*EOK"},   // not an acknowledgement
         {"--loader", "quarrow", "--erase-ack", "+EOK-"},
         {"--loader", "erase", "--erase-ack", "*EOK#"},
+        {"--loader", "erase", "--slow-reply", "5"},       // no delay
+        {"--loader", "erase", "--slow-reply", "5:"},
+        {"--loader", "erase", "--slow-reply", ":300"},    // no replies
+        {"--loader", "erase", "--slow-reply", "5:-1"},
+        {"--loader", "erase", "--quiet-first", "5000"},   // the erase loader never speaks first
+        {"--loader", "quarrow", "--quiet-first", "5000"},
+        {"--loader", "solvane", "--quiet-first", "soon"},
     };
     for (const auto& args : bad) {
         SimCommandLine cli;

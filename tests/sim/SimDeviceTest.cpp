@@ -195,6 +195,60 @@ TEST(SimDevice, SlowDeviceDelaysEveryReply)
     EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(30));
 }
 
+TEST(SimDevice, SlowReplyIsLateAloneAndTheRunGoesOn)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.faults.slowReplyMs = {{1, 400}};
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    tool.Write(EraseFrame(1024));
+    EXPECT_EQ(tool.Read(5, 1000), "*EOK#");
+    const auto sent = Clock::now();
+    tool.Write(EraseFrame(1088));
+    EXPECT_EQ(tool.Read(5, 200), "");  // still thinking
+    EXPECT_EQ(tool.Read(5, 2000), "*EOK#");
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(400));
+    for (unsigned a = 1152; a <= 65472; a += 64) {
+        tool.Write(EraseFrame(a));
+        ASSERT_EQ(tool.Read(5, 1000), "*EOK#") << a;
+    }
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    EXPECT_TRUE(device.Report().AllChecked());
+}
+
+// The loader announces itself only its quiet time after the tool has opened the line,
+// however long the line stood unopened before, and then as usual.
+TEST(SimDevice, QuietFirstCountsFromTheToolsOpening)
+{
+    SimOptions options;
+    options.loader = LoaderKind::IapSolvane;
+    options.announceMs = 40;
+    options.quietFirstMs = 300;
+    options.expectedImage = TestImage(100);
+    options.hasExpectedImage = true;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    usleep(400'000);
+    ToolEnd tool(device.SlavePath());
+    const auto opened = Clock::now();
+    EXPECT_EQ(tool.Read(6, 2000), "+IAPC-");
+    EXPECT_GE(Clock::now() - opened, std::chrono::milliseconds(300));
+    EXPECT_EQ(tool.Read(6, 1000), "+IAPC-");  // the next one a period later
+    tool.Write("*IAPK#");
+    tool.Write("*0000#");
+    EXPECT_EQ(tool.Read(6, 1000), "+RECV-");
+    tool.Write(IapDataFrame(options.expectedImage, 0));
+    EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    EXPECT_TRUE(device.Report().AllChecked());
+}
+
 TEST(SimDevice, SilentDeviceAnswersNothingMore)
 {
     SimOptions options;
