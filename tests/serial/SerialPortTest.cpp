@@ -443,6 +443,34 @@ TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesI
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "D");
 }
 
+TEST_F(SerialPortTest, LineQuietForLongerThanItsReadTimeoutsIsNotAFailure) {
+    // The user takes a while to choose the file, or the device a while to answer: the
+    // line says nothing for three times its read timeouts (1000 ms interval + 1000 ms
+    // total), and then the exchange goes on as if there had been no pause.
+    auto line = TestLine::Create(3);
+    ASSERT_TRUE(line);
+    CountingBackend backend;
+    ScopedBackend scope(backend);
+    SerialPort port;
+    ASSERT_TRUE(OpenMonitored(port, 3));
+    owner->PumpFor(6s);
+    EXPECT_EQ(boxes.Count(), 0u) << (boxes.Count() ? boxes.Texts()[0] : "");
+    EXPECT_LT(backend.calls, 200) << "the monitor polls a quiet line";
+
+    std::string burst;
+    for (int value = 0; value < 256; ++value)
+        burst.push_back(static_cast<char>(value));
+    ExpectExchange(*line, burst);
+    EXPECT_TRUE(port.QueueTransmit("+E0400-"));
+    EXPECT_EQ(PeerReadServing(*line, 7), "+E0400-");
+    // A second pause in the middle of a run: the reply after it still arrives.
+    owner->PumpFor(2500ms);
+    ExpectExchange(*line, "*EOK-");
+    EXPECT_TRUE(port.QueueTransmit("+E0440-"));
+    EXPECT_EQ(PeerReadServing(*line, 7), "+E0440-");
+    EXPECT_EQ(boxes.Count(), 0u) << (boxes.Count() ? boxes.Texts()[0] : "");
+}
+
 TEST_F(SerialPortTest, HungUpLineIsReportedOnceAndGivenUp) {
     auto line = TestLine::Create(5);
     ASSERT_TRUE(line);

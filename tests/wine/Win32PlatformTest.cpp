@@ -317,6 +317,46 @@ TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfter
     EXPECT_EQ(eventWord, 0xA5A5A5A5u);
 }
 
+TEST_F(Win32BackendTest, WakeEndedByItsTimeoutsOnAQuietLineIsNoByteAndNoFailure) {
+    // The engine's timeouts: a one-byte read waits 2 s (1000 ms interval + total).
+    CommTimeouts timeouts{1000, 1000, 1000, 1000, 1000};
+    ASSERT_TRUE(backend.SetTimeouts(port, timeouts));
+    const EventHandle handles[] = {overlapped.hEvent};
+    ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    // Three times as long as the wake's timeouts: each time it ends it is issued again.
+    for (int round = 0; round < 3; ++round) {
+        const int index = backend.WaitForEvents(handles, 1, 3000);
+        if (index == 0) {
+            EXPECT_EQ(eventWord, 0u) << "a wake that ran out of time reported an event";
+            std::uint32_t waiting = 7;
+            ASSERT_TRUE(backend.GetBytesWaiting(port, waiting));
+            EXPECT_EQ(waiting, 0u);
+        } else {
+            EXPECT_EQ(index, SERIAL_WAIT_TIMEOUT);
+        }
+        ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
+    }
+    ASSERT_TRUE(line->PeerWrite("+IAPC-"));
+    ASSERT_TRUE(line->WaitUntilDelivered(5s));
+    ASSERT_EQ(backend.WaitForEvents(handles, 1, 5000), 0);
+    EXPECT_TRUE(eventWord & SERIAL_EV_RXCHAR);
+    EXPECT_EQ(Drain(), "+IAPC-");
+}
+
+TEST(Win32Backend, LineStateNeverAbortsReadsOnALineError) {
+    // A port left so by another program would end every pending read after a framing
+    // error or a break, until the error was cleared.
+    LineState state;
+    state.fAbortOnError = 1;
+    state.fOutxCtsFlow = 1;
+    state.fOutX = 1;
+    ASSERT_TRUE(PlatformSerialBackend().BuildLineState("baud=19200 parity=N data=8 stop=1", state));
+    EXPECT_EQ(state.fAbortOnError, 0u);
+    EXPECT_EQ(state.fOutxCtsFlow, 0u);
+    EXPECT_EQ(state.fOutX, 0u);
+    EXPECT_EQ(state.BaudRate, 19200u);
+}
+
 TEST(Win32Backend, MissingDeviceIsAFailedOpenWithTheSystemsText) {
     TestLine::MapMissing(6);
     SerialBackend& backend = PlatformSerialBackend();
