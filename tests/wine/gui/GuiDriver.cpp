@@ -57,6 +57,8 @@ const char* const kUsage =
     "  answer CAPTION [BUTTON] [ms]  waits for a message box, presses BUTTON (default\n"
     "                             IDOK = 1) and waits until it is gone; answers its text\n"
     "  nobox CAPTION              fails if a message box CAPTION is open\n"
+    "  boxfront CAPTION [ms]      waits for a message box: \"topmost\" or \"normal\",\n"
+    "                             then \"foreground\" or \"background\"\n"
     "  boxicon CAPTION [ms]       waits for a message box: \"icon\" when it shows one,\n"
     "                             else \"none\"\n"
     "  openfile TITLE PATH [ms]   fills in the file-open dialog TITLE and presses Open\n"
@@ -251,11 +253,11 @@ DWORD TimeoutArg(const std::vector<std::string>& args, size_t index)
 template <typename Condition>
 bool WaitFor(DWORD timeoutMs, Condition condition)
 {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    const DWORD start = GetTickCount();
     for (;;) {
         if (condition())
             return true;
-        if (GetTickCount64() >= end)
+        if (GetTickCount() - start >= timeoutMs)  // modulo 2^32: right across the wrap
             return false;
         Sleep(kPollMs);
     }
@@ -582,6 +584,15 @@ std::string Run(const std::vector<std::string>& args)
         // The box's icon static is there either way; without an icon it holds none.
         HWND icon = GetDlgItem(box, 1088);
         return icon && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) ? "icon" : "none";
+    }
+    if (command == "boxfront") {
+        Need(args, 1);
+        HWND box = nullptr;
+        if (!WaitFor(TimeoutArg(args, 2), [&] { return (box = FindTopLevel(args[1], Kind::Box, true)); }))
+            Fail("no message box \"" + args[1] + "\" in time");
+        // In front: kept above the other windows and the one the user's input goes to.
+        const bool topmost = (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        return std::string(topmost ? "topmost" : "normal") + (GetForegroundWindow() == box ? " foreground" : " background");
     }
     if (command == "nobox") {
         Need(args, 1);
