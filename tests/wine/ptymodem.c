@@ -35,18 +35,11 @@ typedef int (*ioctl_fn)(int, unsigned long, ...);
  * the tests (nothing reads the lines back per port). */
 static int output_lines = TIOCM_RTS | TIOCM_DTR;
 
-int ioctl(int fd, unsigned long request, ...)
+/* The call to the C library's `real`, then the answer a modem-line request on a pty
+ * slave gets instead of the library's refusal. */
+static int modem_ioctl(ioctl_fn real, int fd, unsigned long request, void *arg)
 {
-    static ioctl_fn real_ioctl; /* the same value whichever thread looks it up first */
-    if (!real_ioctl)
-        real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-
-    va_list args;
-    va_start(args, request);
-    void *arg = va_arg(args, void *);
-    va_end(args);
-
-    int result = real_ioctl(fd, request, arg);
+    int result = real(fd, request, arg);
     if (result == 0 || (errno != ENOTTY && errno != EINVAL))
         return result;
     if (request != TIOCMGET && request != TIOCMSET && request != TIOCMBIS && request != TIOCMBIC)
@@ -74,3 +67,32 @@ int ioctl(int fd, unsigned long request, ...)
     }
     return 0;
 }
+
+int ioctl(int fd, unsigned long request, ...)
+{
+    static ioctl_fn real_ioctl; /* the same value whichever thread looks it up first */
+    if (!real_ioctl)
+        real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    return modem_ioctl(real_ioctl, fd, request, arg);
+}
+
+#if __SIZEOF_POINTER__ == 4
+/* 32-bit programs built with 64-bit time (Debian's 32-bit Wine among them) call the C
+ * library's ioctl under this name. */
+int __ioctl_time64(int fd, unsigned long request, ...);
+int __ioctl_time64(int fd, unsigned long request, ...)
+{
+    static ioctl_fn real_ioctl;
+    if (!real_ioctl)
+        real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
+    va_list args;
+    va_start(args, request);
+    void *arg = va_arg(args, void *);
+    va_end(args);
+    return modem_ioctl(real_ioctl, fd, request, arg);
+}
+#endif

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs the Windows test programs of a mingw-w64 x86_64 build under Wine, with the serial
-# ports mapped to pseudo-terminals.
+# Runs the Windows test programs of a mingw-w64 build (x86_64 or i686) under Wine, with
+# the serial ports mapped to pseudo-terminals.
 #
 #   tests/wine/run.sh BUILD_DIR [PROGRAM.exe|CASES.sh ...] [-- ARGS...]
 #   tests/wine/run.sh BUILD_DIR --exec COMMAND [ARGS...]
 #
-# BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake; without program names
-# every BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh.
+# BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake or cmake/mingw-i686.cmake
+# (told apart by the PE header of its programs); without program names every
+# BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh.
 # ARGS go to each: GoogleTest options to the programs, case names to the case files.
 # Exit status is non-zero when a program or a case fails.
 # --exec runs a native command in the prepared environment instead (for debugging:
@@ -14,14 +15,20 @@
 #
 # What it sets up, all under BUILD_DIR/wine (nothing outside it but the X display):
 #   - its own Xvfb on a free display number;
-#   - a Wine prefix (created with wineboot on the first run, then reused);
+#   - a Wine prefix (created with wineboot on the first run, then reused): prefix for
+#     an x86_64 build, run by wine64; prefix-win32 (WINEARCH=win32) for an i686 build,
+#     run by the 32-bit loader /usr/lib/wine/wine (Debian wine32:i386). Where the
+#     kernel runs no 32-bit x86 programs, or wine32 or gcc -m32 (gcc-multilib) is
+#     missing, an i686 build's run is skipped with one line saying why, status 0;
 #   - eight null-modem pairs of pseudo-terminals (tests/wine/ptypair.c): COMn for
 #     n = 1..8 is the engine's port, COM(n+10) is the device end the test drives;
 #     COM9 is mapped to a path that does not exist (a port whose device is missing);
 #   - the mapping in the registry under HKLM\Software\Wine\Ports, which Wine reads
 #     when its services start (symlinks in dosdevices would be rewritten);
 #   - LD_PRELOAD of tests/wine/ptymodem.c, which answers the modem-line ioctls on
-#     ptys (without it Wine aborts every overlapped WaitCommEvent on a pty).
+#     ptys (without it Wine aborts every overlapped WaitCommEvent on a pty); for an
+#     i686 build a 32-bit copy too (gcc -m32), each process taking its own through
+#     ld.so's $LIB (lib/x86_64-linux-gnu or lib/i386-linux-gnu under BUILD_DIR/wine).
 # The test programs learn the layout from SUITE_WINE_PEER_OFFSET,
 # SUITE_WINE_MISSING_PORT and SUITE_WINE_PORT_DIR (the directory of the links, of the
 # relay's byte counters and of its control FIFO; see ptypair.c).
@@ -59,16 +66,48 @@ if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   exit 1
 fi
 
-wine=/usr/lib/wine/wine64
+# The build's architecture, from the PE header of one of its programs: the machine
+# field (0x14c i386, 0x8664 x86-64) at 4 bytes past the offset stored at 0x3c.
+pe_machine() { # file
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  [ -n "$offset" ] && od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+sample=
+for f in "$build"/bin/*.exe "$build"/tests/*.exe; do [ -f "$f" ] && { sample=$f; break; }; done
+machine=
+[ -n "$sample" ] && machine=$(pe_machine "$sample")
+case $machine in
+  014c) arch=i686 ;;
+  8664|"") arch=x86_64 ;;
+  *) echo "$sample: unknown PE machine type 0x$machine" >&2; exit 1 ;;
+esac
+
 wineserver=/usr/lib/wine/wineserver
 peer_offset=10
 missing_port=9
 program_timeout=${WINE_TEST_TIMEOUT:-600}
+cc=${CC_NATIVE:-cc}
 
 work=$build/wine
 ports=$work/ports
 mkdir -p "$work" "$ports"
-export WINEPREFIX=$work/prefix
+if [ "$arch" = i686 ]; then
+  wine=/usr/lib/wine/wine
+  skip32() { echo "32-bit Wine run of $build skipped: $*"; exit 0; }
+  [ -x "$wine" ] || skip32 "no 32-bit Wine ($wine; Debian package wine32:i386)"
+  echo 'int main(void) { return 0; }' >"$work/probe32.c"
+  "$cc" -m32 -o "$work/probe32" "$work/probe32.c" 2>"$work/probe32.err" ||
+    skip32 "$cc -m32 cannot build 32-bit programs (Debian package gcc-multilib)"
+  "$work/probe32" 2>>"$work/probe32.err" || skip32 "this kernel does not run 32-bit x86 programs"
+  "$wine" --version >/dev/null 2>"$work/wine32.err" ||
+    skip32 "$wine does not start: $(head -c 200 "$work/wine32.err" | tr '\n' ' ')"
+  export WINEARCH=win32
+  export WINEPREFIX=$work/prefix-win32
+else
+  wine=/usr/lib/wine/wine64
+  export WINEPREFIX=$work/prefix
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko: the tests need neither, and their installers would ask.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -84,14 +123,23 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Native helpers, rebuilt when their sources change.
-cc=${CC_NATIVE:-cc}
 build_native() { # output, source, flags...
   local out=$1 src=$2; shift 2
   if [ ! -x "$out" ] || [ "$src" -nt "$out" ]; then
+    mkdir -p "$(dirname "$out")"
     "$cc" -Wall -Wextra -O2 -o "$out" "$src" "$@"
   fi
 }
-build_native "$work/ptymodem.so" "$here/ptymodem.c" -shared -fPIC -ldl
+if [ "$arch" = i686 ]; then
+  # Wine's processes are 32-bit, the native ones (device-sim, the shell) 64-bit: ld.so
+  # expands $LIB to each one's own library folder, lib/<multiarch>.
+  build_native "$work/lib/$("$cc" -print-multiarch)/ptymodem.so" "$here/ptymodem.c" -shared -fPIC -ldl
+  build_native "$work/lib/$("$cc" -m32 -print-multiarch)/ptymodem.so" "$here/ptymodem.c" -m32 -shared -fPIC -ldl
+  preload="$work/\$LIB/ptymodem.so"
+else
+  build_native "$work/ptymodem.so" "$here/ptymodem.c" -shared -fPIC -ldl
+  preload=$work/ptymodem.so
+fi
 build_native "$work/ptypair" "$here/ptypair.c" -lutil
 
 # Our own X server on a display number it picks itself.
@@ -162,14 +210,15 @@ export HARNESS_NATIVE
 
 if [ ${#exec_command[@]} -gt 0 ]; then
   status=0
-  WINE=$wine LD_PRELOAD="$work/ptymodem.so" "${exec_command[@]}" || status=$?
+  WINE=$wine LD_PRELOAD="$preload" "${exec_command[@]}" || status=$?
   exit $status
 fi
 
 failed=()
+run_start=$SECONDS
 for program in "${programs[@]}"; do
   name=$(basename "$program")
-  echo "=== $name (Wine)"
+  echo "=== $name (Wine, $arch)"
   start=$(date +%s)
   if [[ $program == *.sh ]]; then
     run=(bash "$program")
@@ -180,7 +229,7 @@ for program in "${programs[@]}"; do
   else
     run=("$wine" "$program" --gtest_color=no)
   fi
-  if LD_PRELOAD="$work/ptymodem.so" timeout --kill-after=10 "$program_timeout" \
+  if LD_PRELOAD="$preload" timeout --kill-after=10 "$program_timeout" \
        "${run[@]}" "${gtest_args[@]}"; then
     echo "=== $name passed ($(( $(date +%s) - start )) s)"
   else
@@ -191,7 +240,7 @@ for program in "${programs[@]}"; do
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
-  echo "failed under Wine: ${failed[*]}"
+  echo "failed under Wine ($arch, $(( SECONDS - run_start )) s): ${failed[*]}"
   exit 1
 fi
-echo "all ${#programs[@]} Windows test programs passed under Wine"
+echo "all ${#programs[@]} Windows test programs passed under Wine ($arch, $(( SECONDS - run_start )) s)"
