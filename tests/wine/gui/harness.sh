@@ -47,6 +47,15 @@
 #   expect_eq A B WHAT    fails the case unless A = B
 #   expect_match A RE WHAT  ... unless A matches the extended regular expression RE
 #   fail MESSAGE          fails the case
+#   no_error_box          fails the case if the serial engine's "Application Error"
+#                         box is open (its text in the failure)
+#   await_box WIN [MS]    waits (default 60 s) for WIN's message box, answers it
+#                         with OK and prints its text, as `drv answer` does, but
+#                         fails as soon as an "Application Error" box shows instead
+#   one_box WIN [MS]      waits (default 20 s) for one message box, WIN's or an
+#                         "Application Error", answers it and prints "CAPTION:
+#                         TEXT"; fails if another box of either shows within 3 s
+#   now_ms; idle_until MS the clock in milliseconds; sleeps until it reads MS
 #   screenshot NAME [WIN] saves the screen (or window WIN) as NAME.png
 #   grab                  captures the screen for the pixel reads below
 #   pixel X Y             colour RRGGBB of the last grab at screen point X, Y
@@ -169,6 +178,54 @@ drv() {
     fail "drv $*: $(cat "$case_dir/drv.err")"
   fi
   printf '%s' "$answer"
+}
+
+# --- the serial engine's error box -------------------------------------------------
+
+# A failed port call shows a box captioned so, with no owner: never a normal event.
+harness_error_box="Application Error"
+
+no_error_box() {
+  local text
+  text=$(drv_try nobox "$harness_error_box" 2>&1) || fail "\"$harness_error_box\" box: ${text#message box open: }"
+}
+
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+idle_until() { # MS
+  local left=$(( $1 - $(now_ms) ))
+  [ "$left" -gt 0 ] && sleep "$(( left / 1000 )).$(printf '%03d' $(( left % 1000 )))"
+  return 0
+}
+
+await_box() { # WIN [MS]
+  local end=$(( $(now_ms) + ${2:-60000} )) text
+  for (( ;; )); do
+    no_error_box
+    if text=$(drv_try answer "$1" 1 250 2>/dev/null); then
+      printf '%s' "$text"
+      return 0
+    fi
+    [ "$(now_ms)" -lt "$end" ] || fail "no message box \"$1\" within ${2:-60000} ms"
+  done
+}
+
+one_box() { # WIN [MS]
+  local end=$(( $(now_ms) + ${2:-20000} )) caption text="" found=""
+  while [ -z "$found" ]; do
+    for caption in "$harness_error_box" "$1"; do
+      if text=$(drv_try answer "$caption" 1 100 2>/dev/null); then found=$caption; break; fi
+    done
+    [ -n "$found" ] || [ "$(now_ms)" -lt "$end" ] || fail "no message box within ${2:-20000} ms"
+  done
+  end=$(( $(now_ms) + 3000 ))
+  while [ "$(now_ms)" -lt "$end" ]; do
+    for caption in "$harness_error_box" "$1"; do
+      local more
+      more=$(drv_try box "$caption" 100 2>/dev/null) && fail "a second box after \"$found: $text\": \"$caption: $more\""
+    done
+  done
+  printf '%s: %s' "$found" "$text"
 }
 
 # --- programs ----------------------------------------------------------------------

@@ -27,6 +27,20 @@ iap_padded() { # image output
   { cat "$1"; head -c $(( blocks * 128 - size )) /dev/zero | tr '\0' '\377'; } >"$2"
 }
 
+# The device's flash (FLASH, as device-sim wrote it) holds IMAGE padded with 0xFF to
+# whole blocks, and past it only erased bytes.
+iap_check_flash() { # image flash
+  iap_padded "$1" "$case_dir/expected.bin"
+  local size
+  size=$(stat -c %s "$case_dir/expected.bin")
+  head -c "$size" "$2" >"$case_dir/flash-head.bin"
+  cmp "$case_dir/flash-head.bin" "$case_dir/expected.bin" || fail "the device's flash differs from the image"
+  if [ "$(tail -c +$(( size + 1 )) "$2" | tr -d '\377' | wc -c)" -ne 0 ]; then
+    fail "the device's flash was written past the image"
+  fi
+  echo "    ok: flash = image + 0xFF filler"
+}
+
 # Starts the program and waits for its dialog and the port line.
 iap_start() { # expected status line
   app_start "$iap_program"
@@ -64,14 +78,7 @@ case_update_three_blocks() {
   sim_wait COM2 10
   sim_stop COM2
   expect_eq "$(sim_field COM2 result)" complete "device's run"
-  iap_padded "$image" "$case_dir/expected.bin"
-  head -c 384 "$case_dir/flash.bin" >"$case_dir/flash-head.bin"
-  cmp "$case_dir/flash-head.bin" "$case_dir/expected.bin" || fail "the device's flash differs from the image"
-  # Past the image the flash stays erased.
-  if [ "$(tail -c +385 "$case_dir/flash.bin" | tr -d '\377' | wc -c)" -ne 0 ]; then
-    fail "the device's flash was written past the image"
-  fi
-  echo "    ok: flash = image + 0xFF filler"
+  iap_check_flash "$image" "$case_dir/flash.bin"
 }
 
 # A file that opens but can't be read (the program's own memory from address 0), picked
@@ -91,10 +98,7 @@ case_unreadable_file_keeps_the_image() {
   expect_eq "$(drv answer "$iap_program" 1 30000)" "$iap_complete" "completion box"
   sim_wait COM2 10
   sim_stop COM2
-  iap_padded "$image" "$case_dir/expected.bin"
-  head -c 256 "$case_dir/flash.bin" >"$case_dir/flash-head.bin"
-  cmp "$case_dir/flash-head.bin" "$case_dir/expected.bin" || fail "the device's flash differs from the image"
-  echo "    ok: flash = image + 0xFF filler"
+  iap_check_flash "$image" "$case_dir/flash.bin"
 }
 
 # COM1 missing: the box before the dialog, the status line, and a dialog that works
@@ -171,6 +175,79 @@ case_path_line_and_screenshot() {
   iap_load "$second"
   iap_load "$image"
   screenshot "$(echo "$iap_program" | tr A-Z a-z)-main" "$iap_program"
+}
+
+# --- on the user's time: a quiet line, a slow device, a line that hangs up ----------
+# The extra ARGS of each go to every device-sim it starts (Tirell's start reply).
+# Every box is checked: an "Application Error" box of the serial engine fails the case.
+
+# The program opens COM1 at start-up, where the device's loader says nothing for 6.5 s
+# after the opening (the user choosing the file, the technician resetting the device);
+# then it announces itself and the whole update runs.
+case_quiet_line_then_update() {
+  local image=$case_dir/firmware.bin
+  iap_image "$image" 300
+  sim_start COM1 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin" \
+    --log "$case_dir/COM1.log" --quiet-first 6500 "$@"
+  iap_start "Open serial success!"
+  local opened
+  opened=$(now_ms)
+  iap_load "$image"
+  # Five seconds of an open port and a silent line.
+  idle_until $(( opened + 5000 ))
+  no_error_box
+  drv nobox "$iap_program"
+  expect_eq "$(await_box "$iap_program" 60000)" "$iap_complete" "completion box"
+  no_error_box
+  sim_wait COM1 10
+  sim_stop COM1
+  expect_eq "$(sim_field COM1 result)" complete "device's run"
+  iap_check_flash "$image" "$case_dir/flash.bin"
+}
+
+# The device takes 3 s over its reply to the length frame ("+RECV-" after "*0000#").
+case_slow_length_reply() {
+  local image=$case_dir/firmware.bin
+  iap_image "$image" 300
+  iap_start "Open serial success!"
+  iap_load "$image"
+  sim_start COM2 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin" \
+    --log "$case_dir/COM2.log" --slow-reply 0:3000 "$@"
+  drv pick "$iap_program" "$iap_ports" COM2
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  expect_eq "$(await_box "$iap_program" 60000)" "$iap_complete" "completion box"
+  no_error_box
+  sim_wait COM2 10
+  sim_stop COM2
+  expect_eq "$(sim_field COM2 result)" complete "device's run"
+  iap_check_flash "$image" "$case_dir/flash.bin"
+}
+
+# The device's line hangs up after block 1 of 5 (its 4th frame): one box, and the
+# dialog stays usable: a pick of a working port updates, and the dialog closes.
+case_line_hangs_up_mid_update() {
+  local image=$case_dir/firmware.bin
+  iap_image "$image" 600
+  iap_start "Open serial success!"
+  iap_load "$image"
+  sim_start COM2 --loader "$iap_loader" --vanish-after 4 --log "$case_dir/COM2.log" "$@"
+  drv pick "$iap_program" "$iap_ports" COM2
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  echo "    ok: one box: $(one_box "$iap_program" 20000 | tr '\n' ' ')"
+  sim_wait COM2 10
+  sim_stop COM2 2
+  expect_eq "$(sim_field COM2 'device vanished')" yes "device-sim hung up"
+  sim_start COM3 --loader "$iap_loader" --expect "$image" --flash "$case_dir/flash.bin" \
+    --log "$case_dir/COM3.log" "$@"
+  drv pick "$iap_program" "$iap_ports" COM3
+  drv waittext "$iap_program" "$iap_status" "Open serial success!"
+  expect_eq "$(await_box "$iap_program" 60000)" "$iap_complete" "completion box on COM3"
+  no_error_box
+  sim_wait COM3 10
+  sim_stop COM3
+  iap_check_flash "$image" "$case_dir/flash.bin"
+  drv close "$iap_program"
+  drv gone "$iap_program" 10000
 }
 
 # Grabs the screen again and again for SECONDS (at least twice) and prints

@@ -51,18 +51,78 @@ case_chain() {
   expect_eq "$(drv boxicon $D 30000)" none "Finish is the dialog's box"
   expect_eq "$(drv answer $D 1 30000)" "Finish" "end of the chain"
   drv nobox $D
-  sim_wait COM1 10
-  sim_stop COM1
-  expect_eq "$(sim_field COM1 result)" complete "device's chain"
-  expect_eq "$(sim_field COM1 errors)" 0 "device's errors"
-  expect_eq "$(sim_field COM1 'frames received')" 1008 "erase frames"
-  # Every address from 1,024 to 65,472 in steps of 64, in order, once.
+  check_chain COM1
+}
+
+# Ends the device on PORT and checks its run: the whole chain, every address from
+# 1,024 to 65,472 in steps of 64, in order, once ($case_dir/erase.log, or LOG).
+check_chain() { # PORT [LOG]
+  sim_wait "$1" 10
+  sim_stop "$1"
+  expect_eq "$(sim_field "$1" result)" complete "device's chain"
+  expect_eq "$(sim_field "$1" errors)" 0 "device's errors"
+  expect_eq "$(sim_field "$1" 'frames received')" 1008 "erase frames"
   local expected
   expected=$(for (( a = 1024; a <= 65472; a += 64 )); do printf 'E %04X\n' "$a"; done)
-  [ "$(cat "$case_dir/erase.log")" = "$expected" ] || fail "erase addresses differ from 0400, 0440, .., FFC0"
+  [ "$(cat "${2:-$case_dir/erase.log}")" = "$expected" ] || fail "erase addresses differ from 0400, 0440, .., FFC0"
   echo "    ok: addresses 0400 .. FFC0 in order"
+}
+
+# --- on the user's time: a quiet line, a slow device, a line that hangs up ----------
+# Every box is checked: an "Application Error" box of the serial engine fails the case.
+
+# Starts Dunmere on COM1 with device-sim there (ARGS) and answers its start-up box.
+start_on_com1() { # device-sim args...
+  sim_start COM1 --loader erase --log "$case_dir/erase.log" "$@"
+  app_start Dunmere
+  expect_eq "$(await_box $D 15000)" "Serial port ready!" "start-up box"
+  drv wait $D >/dev/null
+}
+
+# The port open and the line silent for 5 s before ERASE is pressed, then the chain.
+case_quiet_line_then_chain() {
+  start_on_com1
+  idle_until $(( $(now_ms) + 5500 ))
+  no_error_box
+  drv nobox $D
+  drv click $D $ERASE
+  expect_eq "$(await_box $D 60000)" Finish "end of the chain"
+  no_error_box
+  check_chain COM1
+}
+
+# The device takes 3 s over one erase acknowledgement in the middle of the chain.
+case_slow_erase_ack() {
+  start_on_com1 --slow-reply 500:3000
+  drv click $D $ERASE
+  expect_eq "$(await_box $D 60000)" Finish "end of the chain"
+  no_error_box
+  check_chain COM1
+}
+
+# The device's line hangs up after 300 erase frames: one box; then a pick of a working
+# port erases the whole chain, and the dialog closes.
+case_line_hangs_up_mid_chain() {
+  start_on_com1 --vanish-after 300
+  drv click $D $ERASE
+  echo "    ok: one box: $(one_box $D 20000 | tr '\n' ' ')"
+  sim_wait COM1 10
+  sim_stop COM1 2
+  expect_eq "$(sim_field COM1 'device vanished')" yes "device-sim hung up"
+  sim_start COM2 --loader erase --log "$case_dir/erase2.log"
+  drv pick $D $PORT_LIST COM2
+  expect_eq "$(await_box $D)" "Serial port is OK!" "box after picking a working port"
+  drv click $D $ERASE
+  expect_eq "$(await_box $D 60000)" Finish "end of the chain on COM2"
+  no_error_box
+  drv close $D
+  drv gone $D 10000
+  check_chain COM2 "$case_dir/erase2.log"
 }
 
 gui_case "ports, About box and screenshots" case_ports
 gui_case "a chain of 1,008 erase frames" case_chain
+gui_case "a quiet line for 5 s, then the chain" case_quiet_line_then_chain
+gui_case "a slow erase acknowledgement" case_slow_erase_ack
+gui_case "the line hangs up in the middle of the chain" case_line_hangs_up_mid_chain
 gui_done

@@ -201,6 +201,66 @@ case_unreadable_file_keeps_the_image() {
   update_writes_the_one_page
 }
 
+# --- on the user's time: a quiet line, a slow device, a line that hangs up ----------
+# Every box is checked: an "Application Error" box of the serial engine fails the case.
+
+# The port open and the line silent for 5 s before the first frame (the user choosing
+# the file, then waiting), then a whole run.
+case_quiet_line_then_update() {
+  local image=$case_dir/two-pages.bin
+  make_image "$image" 2
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin"
+  local opened
+  opened=$(now_ms)
+  load_image "$image"
+  idle_until $(( opened + 5500 ))
+  no_error_box
+  drv nobox $Q
+  drv click $Q $UPDATE
+  expect_eq "$(await_box $Q 60000)" "Updata success!" "success box"
+  no_error_box
+  end_run "$image" 49 "17 erase, 32 write"
+}
+
+# The device takes 3 s over one erase acknowledgement (the 6th).
+case_slow_erase_ack() {
+  local image=$case_dir/two-pages.bin
+  make_image "$image" 2
+  start_with_device --expect "$image" --flash "$case_dir/flash.bin" --slow-reply 5:3000
+  load_image "$image"
+  drv click $Q $UPDATE
+  expect_eq "$(await_box $Q 60000)" "Updata success!" "success box"
+  no_error_box
+  end_run "$image" 49 "17 erase, 32 write"
+}
+
+# The device's line hangs up in the middle of the writing (after 17 erase and 8 write
+# frames): one box; then a pick of a working port updates, and the dialog closes.
+case_line_hangs_up_mid_update() {
+  local image=$case_dir/two-pages.bin
+  make_image "$image" 2
+  start_with_device --vanish-after 25
+  load_image "$image"
+  drv click $Q $UPDATE
+  echo "    ok: one box: $(one_box $Q 20000 | tr '\n' ' ')"
+  sim_wait COM1 10
+  sim_stop COM1 2
+  expect_eq "$(sim_field COM1 'device vanished')" yes "device-sim hung up"
+  sim_start COM2 --loader quarrow --expect "$image" --flash "$case_dir/flash.bin"
+  drv pick $Q $PORT_LIST COM2
+  drv waittext $Q $PORT_LINE "Open serial port success!"
+  drv click $Q $UPDATE
+  expect_eq "$(await_box $Q 60000)" "Updata success!" "success box on COM2"
+  no_error_box
+  drv close $Q
+  drv gone $Q 10000
+  sim_wait COM2 10
+  sim_stop COM2
+  expect_eq "$(sim_field COM2 result)" complete "device's run on COM2"
+  cmp "$image" "$case_dir/flash.bin" || fail "the device's flash differs from the image"
+  echo "    ok: flash = image"
+}
+
 gui_case "ports, About box and screenshots" case_ports
 gui_case "a cancelled file choice keeps the image" case_cancel_keeps_the_image
 gui_case "an unreadable file keeps the image" case_unreadable_file_keeps_the_image
@@ -209,4 +269,7 @@ gui_case "start-up on a working port" case_start_up_working_port
 gui_case "UPDATE before a file" case_update_needs_a_file
 gui_case "a two-page image" case_two_pages
 gui_case "a rejected frame is sent again" case_rejection
+gui_case "a quiet line for 5 s, then the update" case_quiet_line_then_update
+gui_case "a slow erase acknowledgement" case_slow_erase_ack
+gui_case "the line hangs up in the middle of an update" case_line_hangs_up_mid_update
 gui_done

@@ -6,6 +6,9 @@ iap_program=Tirell
 
 # Tirell's loader starts with "+UPDF-" (the download command) and asks to wait once.
 case_tirell_update() { case_update_three_blocks --start UPDF --wait-before 1; }
+case_tirell_quiet_line() { case_quiet_line_then_update --start UPDF --wait-before 1; }
+case_tirell_slow_length_reply() { case_slow_length_reply --start UPDF; }
+case_tirell_line_hangs_up() { case_line_hangs_up_mid_update --start UPDF; }
 
 gui_case "update of a 3-block image" case_tirell_update
 gui_case "COM1 missing at start-up" case_com1_missing_at_start
@@ -14,4 +17,7 @@ gui_case "About box from the system menu" case_about_box
 gui_case "an unreadable file keeps the image" case_unreadable_file_keeps_the_image
 gui_case "path line and screenshot" case_path_line_and_screenshot
 gui_case "Open file button colours" case_button_colours
+gui_case "a quiet line for 5 s, then the update" case_tirell_quiet_line
+gui_case "a slow reply to the length frame" case_tirell_slow_length_reply
+gui_case "the line hangs up in the middle of an update" case_tirell_line_hangs_up
 gui_done
