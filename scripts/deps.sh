@@ -3,7 +3,9 @@
 #   native: compilers, CMake, GoogleTest (enough to build and run the Linux programs)
 #   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
 #           wine64 with Xvfb to run the Windows tests (with Wine's own fonts, a CJK
-#           font for the Chinese texts, and ImageMagick for the screenshots).
+#           font for the Chinese texts, and ImageMagick for the screenshots); wine32
+#           (an i386 package: the i386 architecture is added) and gcc-multilib (its
+#           32-bit pty shim) to run the tests of the 32-bit build too.
 set -euo pipefail
 set_name=${1:-all}
 
@@ -11,7 +13,7 @@ pkgs=(build-essential cmake ninja-build googletest libgtest-dev)
 if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
-         wine64 xvfb xauth
+         wine64 wine32:i386 gcc-multilib xvfb xauth
          fonts-wine fonts-wqy-microhei imagemagick)
 fi
 
@@ -26,5 +28,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

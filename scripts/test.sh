@@ -4,8 +4,8 @@
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   3. ThreadSanitizer build, the serial engine's tests
 #   4. libFuzzer targets (clang, ASan + UBSan), each for FUZZ_SECONDS
-#   5. Windows cross-builds (x86_64 and i686, warnings are errors) and the
-#      Windows tests under Wine
+#   5. Windows cross-builds (x86_64, and i686 with warnings as errors, both with
+#      their tests), then under Wine each build's tests and the Wine benchmarks
 # Environment: JOBS (default: number of cores), FUZZ_SECONDS (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,18 +56,29 @@ done
 
 step "Windows cross-builds"
 configure_build build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
-# The users' computers are 32-bit Windows: that build must be free of warnings.
+# The users' computers are 32-bit Windows: that build must be free of warnings, and
+# its tests run too.
 configure_build build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_C_FLAGS=-Werror -DBUILD_TESTING=OFF
+  -DCMAKE_CXX_FLAGS=-Werror -DCMAKE_C_FLAGS=-Werror -DBUILD_TESTING=ON
 # Each program is one .exe that needs only Windows' own DLLs.
 scripts/check_imports.sh build-win64 build-win32
 
-step "Windows tests under Wine"
-# Own Xvfb, a Wine prefix under build-win64/wine, COM1..COM8 on pseudo-terminals.
-tests/wine/run.sh build-win64
+# Each run has its own Xvfb and a Wine prefix under BUILD_DIR/wine (32-bit for
+# build-win32), COM1..COM8 on pseudo-terminals.
+timed() { # what, command...
+  local what=$1 start=$SECONDS; shift
+  "$@"
+  echo "--- $what: $(( SECONDS - start )) s"
+}
+for dir in build-win64 build-win32; do
+  step "Windows tests under Wine: $dir"
+  timed "Wine tests of $dir" tests/wine/run.sh "$dir"
+done
 
-step "Windows benchmark under Wine (figures only)"
-tests/wine/run.sh build-win64 bench/wine/solvane_bench.sh
-tests/wine/run.sh build-win64 bench/wine/flash_tools_bench.sh
+for dir in build-win64 build-win32; do
+  step "Windows benchmarks under Wine: $dir (figures only)"
+  timed "Solvane bench of $dir" tests/wine/run.sh "$dir" bench/wine/solvane_bench.sh
+  timed "flash tools bench of $dir" tests/wine/run.sh "$dir" bench/wine/flash_tools_bench.sh
+done
 
 step "all tests passed"
