@@ -61,10 +61,12 @@ bool ThemedXp()
 
 HFONT CreateMenuFont()
 {
-    // The record as Windows XP knows it (without the padded-border field of later
-    // versions), which every version accepts.
+    // Built for XP's API level, the record is the one Windows XP knows (without the
+    // padded-border field of later versions), which every version accepts.
+    static_assert(sizeof(NONCLIENTMETRICSW) == offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof(LOGFONTW),
+                  "the XP record ends with the message font");
     NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+    metrics.cbSize = sizeof(metrics);
     if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
         return nullptr;
     return CreateFontIndirectW(&metrics.lfMenuFont);
