@@ -83,7 +83,7 @@ TEST(TickCountExtenderTest, ThreadsReadingAtOnceNeverSeeATimeJumpOrGoBack) {
     std::sort(all.begin(), all.end());
     ASSERT_EQ(all.size(), std::size_t{THREADS} * CALLS);
     for (std::size_t i = 0; i < all.size(); ++i)
-        ASSERT_EQ(all[i], START + 1 + i) << "at the " << i << "th count";
+        ASSERT_EQ(all[i], std::uint64_t{START} + 1 + i) << "at the " << i << "th count";
     EXPECT_GT(all.back(), WRAP);
 }
 
