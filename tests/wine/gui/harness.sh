@@ -53,8 +53,9 @@
 #                         with OK and prints its text, as `drv answer` does, but
 #                         fails as soon as an "Application Error" box shows instead
 #   one_box WIN [MS]      waits (default 20 s) for one message box, WIN's or an
-#                         "Application Error", answers it and prints "CAPTION:
-#                         TEXT"; fails if another box of either shows within 3 s
+#                         "Application Error" (which must be in the foreground),
+#                         answers it and prints "CAPTION: TEXT";
+#                         fails if another box of either shows within 3 s
 #   now_ms; idle_until MS the clock in milliseconds; sleeps until it reads MS
 #   screenshot NAME [WIN] saves the screen (or window WIN) as NAME.png
 #   grab                  captures the screen for the pixel reads below
@@ -214,6 +215,16 @@ one_box() { # WIN [MS]
   local end=$(( $(now_ms) + ${2:-20000} )) caption text="" found=""
   while [ -z "$found" ]; do
     for caption in "$harness_error_box" "$1"; do
+      drv_try box "$caption" 100 >/dev/null 2>&1 || continue
+      # The engine's box has no owner: it must come up in front of the dialog, where
+      # the user sees it, not behind it.
+      # (Windows also marks it topmost; Wine does not, so only the foreground counts.)
+      if [ "$caption" = "$harness_error_box" ]; then
+        local front="" until=$(( $(now_ms) + 2000 ))
+        while front=$(drv boxfront "$caption") && [ "${front#* }" != foreground ] &&
+              [ "$(now_ms)" -lt "$until" ]; do sleep 0.1; done
+        expect_match "$front" " foreground$" "the error box in front" >&2
+      fi
       if text=$(drv_try answer "$caption" 1 100 2>/dev/null); then found=$caption; break; fi
     done
     [ -n "$found" ] || [ "$(now_ms)" -lt "$end" ] || fail "no message box within ${2:-20000} ms"
