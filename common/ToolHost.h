@@ -16,7 +16,7 @@
 enum ToolEventKind {
     TOOL_EVENT_STARTED,      // a run began: the IAP loader's start reply, Quarrow's accepted
                              // UPDATE, Dunmere's ERASE; unit and total of its first stage
-    TOOL_EVENT_STAGE,        // a later stage began: IAP "+RECV-" (blocks), Quarrow's write
+    TOOL_EVENT_STAGE,        // a later stage began: the IAP loader takes blocks, Quarrow's write
                              // stage (write frames); unit and total of that stage
     TOOL_EVENT_ACKNOWLEDGED, // unit `number` (1-based) of `total` was acknowledged
     TOOL_EVENT_DATA_ERROR,   // IAP: the device reported a bad block; nothing is sent

@@ -106,7 +106,7 @@ public:
     const std::string& FailureText() const { return m_failureText; }
     // Seconds from the start of Run to its end (or to now while it runs).
     double RunSeconds() const;
-    // The last bytes the device sent, as printable text ("+UPDF-"), and how long ago.
+    // The last bytes the device sent, as printable text (\xNN for the others), and how long ago.
     std::string LastReceived() const;
 
     // Ends the run with a failure: `text` on standard error, then exit status `status`.
