@@ -184,7 +184,6 @@ std::intptr_t ConsoleHost::OnMessage(unsigned message, std::uintptr_t wParam, st
         if (!m_bDeviceHeard) {
             // The stall clock starts with the device's first byte.
             m_bDeviceHeard = true;
-            m_lastPosition = m_pTool->Position();
             m_dLastMove = now;
         }
         m_dLastByte = now;
@@ -236,16 +235,10 @@ void ConsoleHost::CheckProgress(double now)
         }
         return;
     }
-    std::string position = m_pTool->Position();
-    if (position != m_lastPosition) {
-        m_lastPosition = std::move(position);
-        m_dLastMove = now;
-        return;
-    }
     if (m_dStallLimit > 0 && now - m_dLastMove >= m_dStallLimit) {
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", m_dStallLimit);
-        Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " + m_lastPosition +
+        Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " + m_pTool->Position() +
                  "; the device last sent " + LastReceived(),
              EXIT_STATUS_FAILURE);
     }
@@ -290,25 +283,17 @@ void ConsoleHost::ShowMessage(const char* text)
         m_reporter.Failure(text);
         return;
     }
-    if (m_pTool && std::strcmp(text, m_pTool->SuccessText()) == 0) {
-        if (m_pTrace)
-            m_pTrace->Flush();
-        ReportProgress(true);
-        m_reporter.Finish(); // the finished bar stays above the success text
-        m_successText = text; // printed by the caller, after the summary
-        Finish(EXIT_STATUS_SUCCESS);
-        return;
-    }
     m_reporter.Status(text);
 }
 
 void ConsoleHost::SetStatusText(const char* text)
 {
+    // After the run has ended (the logic's COMPLETED), nothing more is shown: the
+    // success text appears once, on standard output, at the end.
+    if (m_bFinished)
+        return;
     // Progress first, so that a status that ends a phase follows its last figures.
     ReportProgress(false);
-    // The success text appears once, on standard output, at the end.
-    if (m_pTool && std::strcmp(text, m_pTool->SuccessText()) == 0)
-        return;
     m_reporter.Status(text);
 }
 
@@ -334,4 +319,23 @@ void ConsoleHost::GetProgressRange(int& lower, int& upper)
 void ConsoleHost::PostToSelf(unsigned message)
 {
     m_window.PostOwnerMessage(message, 0, 0);
+}
+
+void ConsoleHost::OnToolEvent(const ToolEvent& event)
+{
+    if (m_bFinished || !m_pTool)
+        return;
+    m_tally.Apply(event);
+    if (RunTally::MovesTheRun(event.kind))
+        m_dLastMove = Now();
+    m_pTool->OnEvent(event);
+    if (event.kind != TOOL_EVENT_COMPLETED || m_bFinished)
+        return;
+    // The logic shows its success text next; the run ends here, with status 0.
+    if (m_pTrace)
+        m_pTrace->Flush();
+    ReportProgress(true);
+    m_reporter.Finish(); // the finished bar stays above the success text
+    m_successText = m_pTool->SuccessText(); // printed by the caller, after the summary
+    Finish(EXIT_STATUS_SUCCESS);
 }

@@ -4,21 +4,25 @@
 // tool's texts into lines on the terminal (ConsoleReporter). Its own housekeeping
 // timer samples the progress, ends trace replies and watches --timeout.
 //
-// A message box has no meaning in a console: ShowMessage prints the text as a status
-// line and returns. The tool's success text ends the run with status 0 (the caller
-// prints it, last); texts shown inside a FailureScope (a refused start, an unreadable
-// image) are failures.
+// What happened in the run the host learns from the logic's ToolEvents alone (kept in
+// a RunTally, and handed on to the tool for its own lines): it never looks at the
+// device's bytes or at the texts for that. A message box has no meaning in a console:
+// ShowMessage prints the text as a status line and returns. The logic's COMPLETED
+// ends the run with status 0 (the caller prints the tool's success text, last; the
+// logic's own showing of it is then not printed); texts shown inside a FailureScope
+// (a refused start, an unreadable image) are failures.
 //
 // No silent hang: before the device's first byte the run waits (for --timeout, if
-// given, with a hint after a few seconds); once the device has answered, a run whose
-// position does not move for the stall limit fails, naming where it stopped and what
-// the device last sent.
+// given, with a hint after a few seconds); once the device has answered, a run the
+// logic reports no progress of (no run or stage begun, no unit acknowledged) for the
+// stall limit fails, naming where it stopped and what the device last sent.
 #pragma once
 
 #include "common/ToolHost.h"
 #include "console/IdleTimeout.h"
 #include "console/Progress.h"
 #include "console/Reporter.h"
+#include "console/RunTally.h"
 #include "console/Trace.h"
 #include "platform/Diagnostics.h"
 #include "platform/posix/MessageLoop.h"
@@ -48,12 +52,14 @@ public:
     virtual void OnTimer(unsigned id) = 0;
     // A message the tool's logic posted to itself.
     virtual void OnPosted(unsigned message) { (void)message; }
+    // What the tool's logic decided, after the host's tally has taken it.
+    virtual void OnEvent(const ToolEvent& event) { (void)event; }
     // The tool's progress, read from its logic.
     virtual ProgressSample Progress() const = 0;
-    // The text that ends a successful run: "Finish", "Updata success!", ...
+    // The text the caller prints at the end of a successful run: "Finish", ...
     virtual const char* SuccessText() const = 0;
-    // Where the run stands, in words: "block 5 of 24". Every acknowledged frame moves
-    // it; a position that stays the same for the stall limit ends the run.
+    // Where the run stands, in words: "block 5 of 24", for the messages of a run that
+    // stalls or times out.
     virtual std::string Position() const = 0;
     // What the device has acknowledged so far.
     virtual RunFigures Figures() const = 0;
@@ -100,7 +106,7 @@ public:
     const std::string& FailureText() const { return m_failureText; }
     // Seconds from the start of Run to its end (or to now while it runs).
     double RunSeconds() const;
-    // The last bytes the device sent, as printable text ("+UPDF-"), and how long ago.
+    // The last bytes the device sent, as printable text (\xNN for the others), and how long ago.
     std::string LastReceived() const;
 
     // Ends the run with a failure: `text` on standard error, then exit status `status`.
@@ -138,6 +144,10 @@ public:
     void SetProgressPos(int pos) override;
     void GetProgressRange(int& lower, int& upper) override;
     void PostToSelf(unsigned message) override;
+    void OnToolEvent(const ToolEvent& event) override;
+
+    // What the logic has reported of the run so far.
+    const RunTally& Tally() const { return m_tally; }
 
     // The last texts and position the tool set (for the final report and for tests).
     const std::string& ProgressText() const { return m_progressText; }
@@ -181,8 +191,8 @@ private:
     bool m_bHintShown = false;                // the "no reply yet" hint was shown
     double m_dLastByte = 0;                   // when the last byte came
     std::string m_recent;                     // the last bytes received (at most RECENT_BYTES)
-    std::string m_lastPosition;               // the tool's position at the last move
-    double m_dLastMove = 0;                   // when the position last moved
+    RunTally m_tally;                         // what the logic has reported
+    double m_dLastMove = 0;                   // when the logic last reported progress
 
     // Takes the error box hook away again once the port below (whose monitor may
     // still report) is gone.

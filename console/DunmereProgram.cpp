@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr long ERASE_CHAIN_FRAMES = (ERASE_END_ADDRESS - ERASE_START_ADDRESS) / ERASE_STEP;
-
 class DunmereProgram : public ConsoleProgram {
 public:
     explicit DunmereProgram(ConsoleHost& host) : m_host(host), m_eraser(host) {}
@@ -36,12 +34,12 @@ public:
     ProgressSample Progress() const override
     {
         ProgressSample s;
-        if (!m_eraser.IsChainRunning())
+        const RunTally& tally = m_host.Tally();
+        if (!tally.IsRunning())
             return s;
-        // The frame for the current address is in flight; those before it are done.
         s.phase = "erasing";
-        s.done = (m_eraser.GetEraseAddress() - ERASE_START_ADDRESS) / ERASE_STEP;
-        s.total = ERASE_CHAIN_FRAMES;
+        s.done = tally.Done();
+        s.total = tally.Total();
         s.unitBytes = ERASE_STEP; // each frame erases 64 bytes
         s.unitName = "frames";
         return s;
@@ -54,7 +52,7 @@ public:
         const int address = m_eraser.GetEraseAddress();
         char text[64];
         std::snprintf(text, sizeof text, "erase frame %d of %ld (address 0x%04X)",
-                      (address - ERASE_START_ADDRESS) / ERASE_STEP + 1, ERASE_CHAIN_FRAMES,
+                      (address - ERASE_START_ADDRESS) / ERASE_STEP + 1, ERASE_CHAIN_LENGTH,
                       static_cast<unsigned>(address & 0xFFFF));
         return text;
     }
@@ -62,9 +60,8 @@ public:
     RunFigures Figures() const override
     {
         RunFigures f;
-        f.total = ERASE_CHAIN_FRAMES;
-        if (m_eraser.GetEraseAddress() >= ERASE_START_ADDRESS)
-            f.done = (m_eraser.GetEraseAddress() - ERASE_START_ADDRESS) / ERASE_STEP;
+        f.total = ERASE_CHAIN_LENGTH;
+        f.done = m_host.Tally().Done();
         f.bytes = f.done * ERASE_STEP;
         return f;
     }

@@ -54,26 +54,27 @@ bool IapProgram::Begin()
 void IapProgram::OnByte(std::uint8_t byte)
 {
     m_job.ParseReplyByte(byte);
-    m_lastReply += static_cast<char>(byte);
-    if (m_lastReply.size() > 6)
-        m_lastReply.erase(0, m_lastReply.size() - 6);
-    if (m_lastReply == "+DTER-" && m_job.IsUpdating()) {
-        // The job sends nothing more: the loader starts over with its start reply.
-        ++m_nDataErrors;
-        m_host.Reporter().Status(std::string(Program()) + ": " + Position() +
-                                 ": the device reported a data error (+DTER-); the update restarts from the "
-                                 "first block when the loader starts again");
-    }
+}
+
+void IapProgram::OnEvent(const ToolEvent& event)
+{
+    if (event.kind != TOOL_EVENT_DATA_ERROR)
+        return;
+    // The job sends nothing more: the loader starts over with its start reply.
+    m_host.Reporter().Status(std::string(Program()) + ": " + Position() + ": the device reported a data error (" +
+                             IAP_REPLY_NAME_DATA_ERROR +
+                             "); the update restarts from the first block when the loader starts again");
 }
 
 ProgressSample IapProgram::Progress() const
 {
     ProgressSample s;
-    if (!m_job.IsUpdating())
+    const RunTally& tally = m_host.Tally();
+    if (!tally.IsRunning())
         return s;
     s.phase = "sending";
-    s.total = m_job.GetTotalBlocks();
-    s.done = m_job.GetTotalBlocks() - m_job.GetBlocksLeft();
+    s.total = tally.Total();
+    s.done = tally.Done();
     s.unitBytes = IAP_BLOCK_SIZE;
     s.unitName = "blocks";
     return s;
@@ -85,24 +86,25 @@ std::string IapProgram::Position() const
     if (!m_job.IsUpdating())
         return "the wait for the loader's start reply (no block sent yet)";
     if (m_job.GetPhase() == PHASE_STARTED)
-        return "the start of the update (waiting for +RECV-)";
+        return std::string("the start of the update (waiting for ") + IAP_REPLY_NAME_RECEIVE + ")";
     const int block = total - m_job.GetBlocksLeft() + 1;
     std::string text = "block " + std::to_string(block) + " of " + std::to_string(total);
     if (m_job.GetStep() == STEP_WAIT)
         text += " (the loader asked to wait)";
     if (m_job.GetStep() == STEP_DATA_ERROR)
-        text += " (answered +DTER-)";
+        text += std::string(" (answered ") + IAP_REPLY_NAME_DATA_ERROR + ")";
     return text;
 }
 
 RunFigures IapProgram::Figures() const
 {
     RunFigures f;
+    const RunTally& tally = m_host.Tally();
     f.total = m_job.GetTotalBlocks();
-    if (!m_host.SuccessMessage().empty())
+    if (tally.IsCompleted())
         f.done = f.total; // the job has already made ready for the next update
-    else if (m_job.IsUpdating())
-        f.done = f.total - m_job.GetBlocksLeft();
+    else if (tally.IsRunning())
+        f.done = tally.Done();
     f.bytes = f.done * static_cast<long>(IAP_BLOCK_SIZE);
     return f;
 }

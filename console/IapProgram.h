@@ -19,6 +19,7 @@ public:
 
     void OnByte(std::uint8_t byte) override;
     void OnTimer(unsigned id) override { m_job.OnTimerTick(id); }
+    void OnEvent(const ToolEvent& event) override;
     ProgressSample Progress() const override;
     const char* SuccessText() const override { return m_job.GetCompletionText(); }
     std::string Position() const override;
@@ -30,6 +31,4 @@ private:
     ConsoleHost& m_host;
     UpdateJob m_job;
     bool m_bCut = false;
-    std::string m_lastReply;  // the last six bytes received, to spot "+DTER-"
-    int m_nDataErrors = 0;
 };

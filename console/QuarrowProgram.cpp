@@ -59,17 +59,15 @@ public:
         return m_updater.StartUpdate() == UPDATE_STARTED;
     }
 
-    void OnByte(std::uint8_t byte) override
+    void OnByte(std::uint8_t byte) override { m_updater.OnReceivedByte(byte); }
+
+    void OnEvent(const ToolEvent& event) override
     {
-        m_lastReply += static_cast<char>(byte);
-        if (m_lastReply.size() > 5)
-            m_lastReply.erase(0, m_lastReply.size() - 5);
         // A rejection makes the updater send the same frame again at once, without
-        // limit; here the repeats are counted and shown, and end the run at the limit.
-        if (m_lastReply == "*WER#" && m_updater.GetStage() == STAGE_WRITE && m_updater.IsRunActive() &&
-            !CountRejection())
-            return;
-        m_updater.OnReceivedByte(byte);
+        // limit; here the repeats are counted and shown, and end the run at the limit
+        // (the host then sends nothing more, so the frame does not go again).
+        if (event.kind == TOOL_EVENT_REJECTED)
+            CountRejection(event.number, event.total);
     }
 
     void OnTimer(unsigned id) override
@@ -81,20 +79,22 @@ public:
     ProgressSample Progress() const override
     {
         ProgressSample s;
-        switch (m_updater.GetStage()) {
-        case STAGE_IDLE:
+        const RunTally& tally = m_host.Tally();
+        switch (tally.Unit()) {
+        case UNIT_NONE:
+        case UNIT_BLOCK:
             break;
-        case STAGE_ERASE:
-            // The frame for the current address is in flight; those before it are done.
+        case UNIT_ERASE_FRAME:
             s.phase = "erasing";
-            s.done = m_updater.GetEraseAddress() / FLASH_ERASE_STEP;
-            s.total = ERASE_FRAMES;
+            s.done = tally.Done();
+            s.total = tally.Total();
             s.unitName = "frames";
             break;
-        case STAGE_WRITE:
+        case UNIT_WRITE_FRAME:
+            // The write stage's figures stay once the run has completed.
             s.phase = "writing";
-            s.done = static_cast<long>(m_updater.GetPage()) * FLASH_SUBFRAMES_PER_PAGE + m_updater.GetSubFrame();
-            s.total = static_cast<long>(m_updater.GetRunPages()) * FLASH_SUBFRAMES_PER_PAGE;
+            s.done = tally.Done();
+            s.total = tally.Total();
             s.unitBytes = FLASH_SUBFRAME_SIZE;
             s.unitName = "frames";
             break;
@@ -124,51 +124,57 @@ public:
     RunFigures Figures() const override
     {
         RunFigures f;
-        if (m_updater.GetStage() != STAGE_WRITE) {
+        const RunTally& tally = m_host.Tally();
+        if (tally.Unit() != UNIT_WRITE_FRAME) {
             f.total = m_updater.GetPageCount();
             return f;
         }
-        f.total = m_updater.GetRunPages();
-        f.done = std::min(m_updater.GetPage(), m_updater.GetRunPages());
-        const long frames = static_cast<long>(m_updater.GetPage()) * FLASH_SUBFRAMES_PER_PAGE +
-                            (m_updater.IsRunComplete() ? 0 : m_updater.GetSubFrame());
-        f.bytes = std::min(frames, static_cast<long>(f.total) * FLASH_SUBFRAMES_PER_PAGE) * FLASH_SUBFRAME_SIZE;
+        // Write frames acknowledged, 16 a page.
+        f.total = tally.Total() / FLASH_SUBFRAMES_PER_PAGE;
+        f.done = tally.Done() / FLASH_SUBFRAMES_PER_PAGE;
+        f.bytes = tally.Done() * FLASH_SUBFRAME_SIZE;
         return f;
     }
 
 private:
     std::string WriteFrameText(int page, int sub) const
     {
+        return WriteFrameText(page, sub, m_updater.GetRunPages());
+    }
+    static std::string WriteFrameText(int page, int sub, int pages)
+    {
         char text[96];
-        std::snprintf(text, sizeof text, "page %d of %d, write frame %d of %d", page + 1, m_updater.GetRunPages(),
-                      sub + 1, FLASH_SUBFRAMES_PER_PAGE);
+        std::snprintf(text, sizeof text, "page %d of %d, write frame %d of %d", page + 1, pages, sub + 1,
+                      FLASH_SUBFRAMES_PER_PAGE);
         return text;
     }
 
-    // Counts a rejection of the frame in flight; false when the limit is reached (the
-    // run has been ended and the frame must not be sent again).
-    bool CountRejection()
+    // Counts the updater's rejection of write frame `frame` (1-based) of `frames`; at
+    // the limit the run ends.
+    void CountRejection(long frame, long frames)
     {
-        const long frame = static_cast<long>(m_updater.GetPage()) * FLASH_SUBFRAMES_PER_PAGE + m_updater.GetSubFrame();
         if (frame == m_nRejectedFrame) {
             ++m_nRejections;
         } else {
             m_nRejectedFrame = frame;
             m_nRejections = 1;
         }
-        const std::string where = WriteFrameText(m_updater.GetPage(), m_updater.GetSubFrame());
+        const std::string where =
+            WriteFrameText(static_cast<int>((frame - 1) / FLASH_SUBFRAMES_PER_PAGE),
+                           static_cast<int>((frame - 1) % FLASH_SUBFRAMES_PER_PAGE),
+                           static_cast<int>(frames / FLASH_SUBFRAMES_PER_PAGE));
+        const std::string reply = std::string(" (") + FLASH_REPLY_NAME_REJECTED + ")";
         if (m_nMaxRejects > 0 && m_nRejections >= m_nMaxRejects) {
-            m_host.Fail("quarrow: the device rejected " + where + " (*WER#) " + std::to_string(m_nRejections) +
+            m_host.Fail("quarrow: the device rejected " + where + reply + " " + std::to_string(m_nRejections) +
                             " times in a row (--max-rejects); giving up",
                         EXIT_STATUS_FAILURE);
-            return false;
+            return;
         }
         // The first rejection of a frame, then at 2, 4, 8, ... in a row.
         if ((m_nRejections & (m_nRejections - 1)) == 0)
-            m_host.Reporter().Status("quarrow: " + where + " rejected by the device (*WER#), " +
+            m_host.Reporter().Status("quarrow: " + where + " rejected by the device" + reply + ", " +
                                      std::to_string(m_nRejections) + (m_nRejections == 1 ? " time" : " times in a row") +
                                      "; sending it again");
-        return true;
     }
 
     ConsoleHost& m_host;
@@ -176,8 +182,7 @@ private:
     std::vector<std::uint8_t> m_image;
     bool m_bCut = false;
     long m_nMaxRejects = DEFAULT_MAX_REJECTS;
-    std::string m_lastReply;     // the last five bytes received, to spot "*WER#"
-    long m_nRejectedFrame = -1;  // the frame last rejected (page * 16 + sub-frame)
+    long m_nRejectedFrame = -1;  // the write frame last rejected, 1-based in the run
     long m_nRejections = 0;      // its rejections in a row
 };
 

@@ -23,6 +23,7 @@ void FlashEraser::StartErase()
     // A MSG_ERASE_NEXT still on its way belongs to the chain being replaced: the
     // restart's own frame is the one outstanding now.
     m_bNextDue = false;
+    Raise(TOOL_EVENT_STARTED, 0);
     SendEraseFrame();
 }
 
@@ -51,9 +52,11 @@ void FlashEraser::OnEraseAck()
     if (!m_bChainRunning)
         return;
     m_nEraseAddress += ERASE_STEP;
+    Raise(TOOL_EVENT_ACKNOWLEDGED, (m_nEraseAddress - ERASE_START_ADDRESS) / ERASE_STEP);
     if (m_bEraseAll && m_nEraseAddress == ERASE_END_ADDRESS) {
         m_bChainRunning = false;
         m_bNextDue = false;
+        Raise(TOOL_EVENT_COMPLETED, ERASE_CHAIN_LENGTH);
         m_host.ShowMessage(ERASE_TEXT_FINISH);
         return;
     }
@@ -78,4 +81,14 @@ void FlashEraser::SendEraseFrame()
     std::uint8_t frame[ERASE_FRAME_LENGTH];
     BuildEraseFrame(m_nEraseAddress, frame);
     m_host.SendBytes(frame, sizeof frame);
+}
+
+void FlashEraser::Raise(ToolEventKind kind, long number)
+{
+    ToolEvent event;
+    event.kind = kind;
+    event.unit = UNIT_ERASE_FRAME;
+    event.number = number;
+    event.total = ERASE_CHAIN_LENGTH;
+    m_host.OnToolEvent(event);
 }

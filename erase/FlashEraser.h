@@ -3,6 +3,9 @@
 // acknowledgement "*EOK#" from the device advances the address, and the next frame
 // leaves from the posted MSG_ERASE_NEXT, never from inside the received-byte handler.
 // The acknowledgement of 65,472 ends the chain with the message "Finish".
+// The host is told of each decision as a ToolEvent: STARTED at ERASE, ACKNOWLEDGED
+// for every frame of the chain (before the next one is posted), COMPLETED before
+// "Finish".
 //
 // No window, no port, no clock: bytes, the button and the posted message come in
 // through the operations below, and everything goes out through the ToolHost.
@@ -21,6 +24,7 @@ constexpr int ERASE_START_ADDRESS = 1024; // first address of a chain
 constexpr int ERASE_STEP = 64;            // address step per acknowledgement
 constexpr int ERASE_END_ADDRESS = 65536;  // the chain ends when the address reaches this
                                           // (so the last frame carries 65,472, FFC0)
+constexpr long ERASE_CHAIN_LENGTH = (ERASE_END_ADDRESS - ERASE_START_ADDRESS) / ERASE_STEP; // 1,008 frames
 
 class FlashEraser {
 public:
@@ -54,6 +58,8 @@ private:
     void SendEraseFrame();
     // One complete acknowledgement.
     void OnEraseAck();
+    // Tells the host what was decided (ToolEvent), counted in erase frames.
+    void Raise(ToolEventKind kind, long number);
 
     ToolHost& m_host;
     int m_nParseState = 0;       // recogniser state: 0 waits for '*', 1 'E', 2 'O', 3 'K', 4 '#'

@@ -51,3 +51,9 @@ constexpr const char* IapProgramName(IapVariant variant)
 {
     return variant == VARIANT_TIRELL ? "Tirell" : "Solvane";
 }
+
+// The loader's replies as the console names them in its lines ("waiting for +RECV-",
+// "answered +DTER-"). The parser recognises them byte by byte and says what it
+// recognised as a ToolEvent; these are words for people, never matched against bytes.
+inline constexpr char IAP_REPLY_NAME_RECEIVE[] = "+RECV-";
+inline constexpr char IAP_REPLY_NAME_DATA_ERROR[] = "+DTER-";

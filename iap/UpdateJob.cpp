@@ -91,6 +91,21 @@ IapLoadResult UpdateJob::LoadImageFile(const std::string& path)
     return result;
 }
 
+void UpdateJob::Raise(ToolEventKind kind, long number)
+{
+    ToolEvent event;
+    event.kind = kind;
+    event.unit = UNIT_BLOCK;
+    event.number = number;
+    event.total = m_nTotalBlocks;
+    m_host.OnToolEvent(event);
+}
+
+long UpdateJob::BlockInFlight() const
+{
+    return m_nTotalBlocks - m_nBlocksLeft + 1;
+}
+
 void UpdateJob::BeginUpdate(bool downloadCommand)
 {
     m_nStep = STEP_COMMAND;
@@ -99,6 +114,7 @@ void UpdateJob::BeginUpdate(bool downloadCommand)
     m_nBlocksLeft = m_nTotalBlocks;
     m_nSentCount = 1;
     m_bUpdating = true;
+    Raise(TOOL_EVENT_STARTED, 0);
 }
 
 bool UpdateJob::AcknowledgeBlock()
@@ -109,6 +125,7 @@ bool UpdateJob::AcknowledgeBlock()
         return false;
     m_nStep = STEP_NEXT_BLOCK;
     --m_nBlocksLeft;
+    Raise(TOOL_EVENT_ACKNOWLEDGED, m_nTotalBlocks - m_nBlocksLeft);
     return true;
 }
 
@@ -120,6 +137,7 @@ void UpdateJob::CloseReply()
     }
     m_nStep = STEP_IDLE;
     m_bUpdating = false;
+    Raise(TOOL_EVENT_COMPLETED, m_nTotalBlocks);
     // Modal: timer ticks keep arriving meanwhile. The step is already idle, so a send
     // request still pending finds nothing to do.
     m_host.ShowMessage(GetCompletionText());
@@ -207,6 +225,7 @@ void UpdateJob::ParseReplyByte(std::uint8_t byte)
             if (c == 'S') {
                 m_nParseState = PARSE_CLOSE;
                 m_nStep = STEP_WAIT;
+                Raise(TOOL_EVENT_WAIT, BlockInFlight());
                 return;
             }
             break;
@@ -229,6 +248,7 @@ void UpdateJob::ParseReplyByte(std::uint8_t byte)
             m_nParseState = PARSE_CLOSE;
             m_nStep = STEP_FIRST_BLOCK;
             m_nPhase = PHASE_TRANSFER;
+            Raise(TOOL_EVENT_STAGE, 0);
             return;
         }
         break;
@@ -256,6 +276,7 @@ void UpdateJob::ParseReplyByte(std::uint8_t byte)
         if (c == 'R') {
             m_nParseState = PARSE_CLOSE;
             m_nStep = STEP_DATA_ERROR;
+            Raise(TOOL_EVENT_DATA_ERROR, BlockInFlight());
             return;
         }
         break;

@@ -14,6 +14,10 @@
 //
 // Everything here runs on the user-interface thread and reaches the outside only
 // through ToolHost: no platform header, no I/O except reading the chosen image file.
+// At each reply's fourth letter, where the parser decides, the host is told what it
+// decided (ToolEvent, counted in blocks): STARTED at a start reply, STAGE at "+RECV-",
+// ACKNOWLEDGED at "+DTOK-" / "+DTNX-", DATA_ERROR at "+DTER-", WAIT at Tirell's
+// "+UPDS-"; COMPLETED at the '-' that completes the update, before its message.
 //
 // Wiring a front end:
 //   UpdateJob job(host, VARIANT_SOLVANE);
@@ -155,6 +159,10 @@ public:
     int GetProgressPosition() const;
 
 private:
+    // Tells the host what the parser decided (ToolEvent), counted in blocks.
+    void Raise(ToolEventKind kind, long number);
+    // The 1-based number of the block the device is answering now.
+    long BlockInFlight() const;
     // The effects of a start reply at its fourth letter.
     void BeginUpdate(bool downloadCommand);
     // The effects of "+DTOK" / "+DTNX"; false (nothing changed) when no block is left

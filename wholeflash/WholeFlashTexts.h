@@ -35,3 +35,8 @@ inline constexpr char FLASH_TEXT_PROGRESS_PREFIX[] = "write progress:";
 
 // The program's name: the caption of its boxes and its dialog.
 inline constexpr char FLASH_PROGRAM_NAME[] = "Quarrow";
+
+// The device's rejection of a write frame as the console names it in its lines. The
+// updater recognises it byte by byte and says so as a ToolEvent; a word for people,
+// never matched against bytes.
+inline constexpr char FLASH_REPLY_NAME_REJECTED[] = "*WER#";

@@ -5,7 +5,10 @@
 //    the next frame. A write rejection is answered at once, from the byte handler;
 //  - no frame ever names a page outside the run, and no byte outside m_image is read;
 //  - the success box is shown from a tick, and ticks arrive while it is open: all state
-//    is settled before the box is shown.
+//    is settled before the box is shown;
+//  - the host hears of every decision (ToolEvent) where it is taken and before what
+//    follows from it: an acknowledgement on the tick that acts on it, before the next
+//    frame; a rejection before the frame goes again; a refusal before its box.
 #include "wholeflash/WholeFlashUpdater.h"
 
 #include "common/Hex.h"
@@ -18,6 +21,8 @@
 #include <cstring>
 
 namespace {
+
+constexpr long ERASE_FRAMES = FLASH_LAST_ERASE_ADDRESS / FLASH_ERASE_STEP + 1;
 
 // Positions of the reply recognisers. The erase recogniser uses 0..4, the write
 // recogniser 0..6; the names tell what has been seen so far.
@@ -67,15 +72,18 @@ void WholeFlashUpdater::LoadFlashImage(const std::uint8_t* bytes, std::size_t le
 StartUpdateResult WholeFlashUpdater::StartUpdate()
 {
     if (!m_bImageLoaded) {
+        Refuse(REFUSAL_NO_IMAGE);
         m_host.ShowMessage(FLASH_TEXT_NO_IMAGE);
         return UPDATE_REFUSED_NO_IMAGE;
     }
     // A run of 0 pages would never reach its end and would read past the image.
     if (m_nPageCount == 0) {
+        Refuse(REFUSAL_EMPTY_IMAGE);
         m_host.ShowMessage(FLASH_TEXT_EMPTY_IMAGE);
         return UPDATE_REFUSED_EMPTY_IMAGE;
     }
     if (!m_bReady) {
+        Refuse(REFUSAL_NOT_READY);
         m_host.ShowMessage(FLASH_TEXT_NOT_READY);
         return UPDATE_REFUSED_NOT_READY;
     }
@@ -86,6 +94,7 @@ StartUpdateResult WholeFlashUpdater::StartUpdate()
     m_bReplyReceived = false;
     ++m_nRunNumber;
     m_nEraseAddress = 0;
+    Raise(TOOL_EVENT_STARTED, UNIT_ERASE_FRAME, 0, ERASE_FRAMES);
     SendEraseFrame(m_nEraseAddress);
     return UPDATE_STARTED;
 }
@@ -169,8 +178,10 @@ void WholeFlashUpdater::ParseWriteReply(std::uint8_t byte)
         return;
     case REPLY_WER:
         m_nParseState = REPLY_WAIT_STAR;
-        if (byte == '#')
+        if (byte == '#') {
+            Raise(TOOL_EVENT_REJECTED, UNIT_WRITE_FRAME, WriteFrameNumber(), RunWriteFrames());
             ResendCurrent();
+        }
         return;
     }
 }
@@ -277,6 +288,7 @@ void WholeFlashUpdater::OnTimerTick()
 
 void WholeFlashUpdater::OnEraseAck()
 {
+    Raise(TOOL_EVENT_ACKNOWLEDGED, UNIT_ERASE_FRAME, m_nEraseAddress / FLASH_ERASE_STEP + 1, ERASE_FRAMES);
     if (m_nEraseAddress >= FLASH_LAST_ERASE_ADDRESS) {
         // The erase stage is over; the write stage takes the page count as it is now.
         m_nRunPages = m_nPageCount;
@@ -290,6 +302,7 @@ void WholeFlashUpdater::OnEraseAck()
             EndEmptyRun();
             return;
         }
+        Raise(TOOL_EVENT_STAGE, UNIT_WRITE_FRAME, 0, RunWriteFrames());
         SendWriteFrame(m_nPage);
         return;
     }
@@ -301,6 +314,7 @@ void WholeFlashUpdater::OnEraseAck()
 
 void WholeFlashUpdater::OnWriteAck()
 {
+    Raise(TOOL_EVENT_ACKNOWLEDGED, UNIT_WRITE_FRAME, WriteFrameNumber(), RunWriteFrames());
     ++m_nSubFrame;
     if (m_nSubFrame < FLASH_SUBFRAMES_PER_PAGE) {
         SendWriteFrame(m_nPage);
@@ -318,6 +332,7 @@ void WholeFlashUpdater::OnWriteAck()
     // while it is open.
     m_bRunEnded = true;
     ShowWriteProgress();
+    Raise(TOOL_EVENT_COMPLETED, UNIT_WRITE_FRAME, RunWriteFrames(), RunWriteFrames());
     m_host.SetStatusText(FLASH_TEXT_SUCCESS);
     const unsigned run = m_nRunNumber;
     m_host.ShowMessage(FLASH_TEXT_SUCCESS);
@@ -330,6 +345,7 @@ void WholeFlashUpdater::EndEmptyRun()
 {
     // The image was replaced by one with nothing to write during the erase stage.
     m_bRunEnded = true;
+    Refuse(REFUSAL_EMPTY_IMAGE);
     m_host.SetStatusText(FLASH_TEXT_EMPTY_IMAGE);
     const unsigned run = m_nRunNumber;
     m_host.ShowMessage(FLASH_TEXT_EMPTY_IMAGE);
@@ -351,4 +367,32 @@ void WholeFlashUpdater::ShowWriteProgress()
     m_host.SetProgressText(text);
 
     m_host.SetProgressPos(BarPosition(m_nRangeLower, m_nRangeUpper, m_nPage, m_nRunPages));
+}
+
+long WholeFlashUpdater::WriteFrameNumber() const
+{
+    return static_cast<long>(m_nPage) * FLASH_SUBFRAMES_PER_PAGE + m_nSubFrame + 1;
+}
+
+long WholeFlashUpdater::RunWriteFrames() const
+{
+    return static_cast<long>(m_nRunPages) * FLASH_SUBFRAMES_PER_PAGE;
+}
+
+void WholeFlashUpdater::Raise(ToolEventKind kind, ToolUnit unit, long number, long total)
+{
+    ToolEvent event;
+    event.kind = kind;
+    event.unit = unit;
+    event.number = number;
+    event.total = total;
+    m_host.OnToolEvent(event);
+}
+
+void WholeFlashUpdater::Refuse(ToolRefusal refusal)
+{
+    ToolEvent event;
+    event.kind = TOOL_EVENT_REFUSED;
+    event.refusal = refusal;
+    m_host.OnToolEvent(event);
 }

@@ -8,6 +8,10 @@
 //                each acknowledged "*WOK" + 1 byte or rejected "*WER#" (then sent again
 //                at once).
 // A run ends with "Updata success!" in the status line and in a message box.
+// The host is told of each decision as a ToolEvent: STARTED (17 erase frames), every
+// erase frame ACKNOWLEDGED, STAGE (the run's write frames), every write frame
+// ACKNOWLEDGED or REJECTED, then COMPLETED before the success texts; REFUSED (with
+// its reason) before a refusal's box.
 //
 // No window, no port, no clock: bytes, ticks and button presses come in through the
 // operations below, everything goes out through the ToolHost. All calls come from the
@@ -120,6 +124,13 @@ private:
     void OnEraseAck();
     void OnWriteAck();
     void ShowWriteProgress();
+    // The write frame in flight, 1-based within the run (page * 16 + sub-frame + 1),
+    // and the run's write frames.
+    long WriteFrameNumber() const;
+    long RunWriteFrames() const;
+    // Tells the host what was decided (ToolEvent).
+    void Raise(ToolEventKind kind, ToolUnit unit, long number, long total);
+    void Refuse(ToolRefusal refusal);
     // Ends a run that has no page to write (the image was replaced by an empty one
     // during the erase stage).
     void EndEmptyRun();

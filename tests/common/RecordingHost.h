@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,16 @@ public:
     std::vector<std::string> progressTexts; // SetProgressText calls
     std::vector<int> progressPositions;     // SetProgressPos calls
     std::vector<unsigned> posted;           // PostToSelf messages not yet taken
+    // The logic's events, each with how many frames, boxes and status texts had been
+    // handed over before it (so that tests see its place among them).
+    struct Event {
+        ToolEvent event;
+        std::size_t framesBefore;
+        std::size_t messagesBefore;
+        std::size_t statusBefore;
+    };
+    std::vector<Event> events;
+    std::size_t framesTaken = 0;            // frames removed by TakeFrames
     std::map<unsigned, unsigned> timers;    // running timers: id -> period
     int rangeLower = 0;
     int rangeUpper = 100;
@@ -47,6 +58,10 @@ public:
         upper = rangeUpper;
     }
     void PostToSelf(unsigned message) override { posted.push_back(message); }
+    void OnToolEvent(const ToolEvent& event) override
+    {
+        events.push_back({event, framesTaken + frames.size(), messages.size(), statusTexts.size()});
+    }
 
     bool TimerRunning(unsigned id) const { return timers.count(id) != 0; }
     // Removes and returns all frames sent so far.
@@ -54,9 +69,37 @@ public:
     {
         std::vector<std::string> out;
         out.swap(frames);
+        framesTaken += out.size();
         return out;
     }
 };
+
+// An event in a test's expectation: kind, unit, number and total.
+inline ToolEvent MakeEvent(ToolEventKind kind, ToolUnit unit, long number, long total,
+                           ToolRefusal refusal = REFUSAL_NONE)
+{
+    ToolEvent e;
+    e.kind = kind;
+    e.unit = unit;
+    e.number = number;
+    e.total = total;
+    e.refusal = refusal;
+    return e;
+}
+
+inline bool operator==(const ToolEvent& a, const ToolEvent& b)
+{
+    return a.kind == b.kind && a.unit == b.unit && a.number == b.number && a.total == b.total &&
+           a.refusal == b.refusal;
+}
+
+inline std::ostream& operator<<(std::ostream& out, const ToolEvent& e)
+{
+    static const char* const kinds[] = {"STARTED", "STAGE", "ACKNOWLEDGED", "DATA_ERROR",
+                                        "REJECTED", "WAIT", "COMPLETED", "REFUSED"};
+    return out << kinds[e.kind] << "(unit " << e.unit << ", " << e.number << " of " << e.total << ", refusal "
+               << e.refusal << ")";
+}
 
 // Bytes written as a string, for comparisons with frames: Bytes({0x2B, 0x45}).
 inline std::string Bytes(std::initializer_list<int> values)

@@ -97,6 +97,7 @@ struct Streams {
 };
 
 // A tool that sends "PING" and succeeds once the device answered "OK!".
+// (A stand-in for the logic: it may look at the bytes, which no real front end does.)
 class PingTool : public ConsoleTool {
 public:
     explicit PingTool(ConsoleHost& host) : m_host(host) {}
@@ -115,6 +116,10 @@ public:
         ++m_ticks;
         if (m_posted == 1) {
             m_host.StopTimer(id);
+            // As the logic does: it tells of the completion, then shows its text.
+            ToolEvent done;
+            done.kind = TOOL_EVENT_COMPLETED;
+            m_host.OnToolEvent(done);
             m_host.ShowMessage("Done!");
         }
     }

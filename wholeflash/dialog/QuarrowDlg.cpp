@@ -7,7 +7,6 @@
 #include "wholeflash/WholeFlashTexts.h"
 #include "wholeflash/dialog/QuarrowIds.h"
 
-#include <cstring>
 #include <string>
 
 namespace {
@@ -117,10 +116,19 @@ bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     }
 }
 
+void QuarrowDlg::OnToolEvent(const ToolEvent& event) {
+    // The updater tells of a completed run just before it shows its success box.
+    if (event.kind == TOOL_EVENT_COMPLETED)
+        m_bSuccessBoxDue = true;
+}
+
 void QuarrowDlg::ShowMessage(const char* text) {
     // The success box belongs to the dialog; the refusals of UPDATE are the
-    // application's boxes.
-    if (std::strcmp(text, FLASH_TEXT_SUCCESS) == 0)
+    // application's boxes. The flag is taken before the box opens: the updater may
+    // show a refusal from a tick while the success box is still open.
+    const bool success = m_bSuccessBoxDue;
+    m_bSuccessBoxDue = false;
+    if (success)
         ShowMessageBox(Handle(), text, MB_OK);
     else
         ShellApp::Current()->AppMessageBox(text, MB_OK);

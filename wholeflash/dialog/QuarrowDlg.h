@@ -45,6 +45,7 @@ private:
     void SetProgressText(const char* text) override;
     void SetProgressPos(int pos) override;
     void GetProgressRange(int& lower, int& upper) override;
+    void OnToolEvent(const ToolEvent& event) override;
 
     WholeFlashUpdater m_updater;
     ComboBox m_portList;
@@ -52,4 +53,5 @@ private:
     StaticText m_statusLine;
     StaticText m_progressLine;
     StaticText m_portLine;
+    bool m_bSuccessBoxDue = false; // the updater's next box is its success box
 };
