@@ -11,15 +11,6 @@
 
 namespace {
 
-// Line settings shared by the four tools: 8 data bits, no parity, 1 stop bit; the
-// received-character and event-character events; a 2048-byte transmit slot (room for
-// the longest frame, 262 bytes).
-constexpr char LINE_PARITY = 'N';
-constexpr int LINE_DATA_BITS = 8;
-constexpr int LINE_STOP_BITS = 1;
-constexpr std::uint32_t LINE_EVENT_MASK = 3;
-constexpr int LINE_TX_BUFFER = 2048;
-
 // How many of the device's last bytes a stall message shows.
 constexpr std::size_t RECENT_BYTES = 24;
 // Seconds without a first byte before the hint to reset the device is shown.
@@ -90,10 +81,10 @@ double ConsoleHost::Now() const
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
 }
 
-bool ConsoleHost::OpenPort(unsigned portnr, int baud)
+bool ConsoleHost::OpenPort(unsigned portnr, const ToolLine& line)
 {
-    if (!m_port.OpenPort(&m_window, portnr, baud, LINE_PARITY, LINE_DATA_BITS, LINE_STOP_BITS,
-                         LINE_EVENT_MASK, LINE_TX_BUFFER))
+    if (!m_port.OpenPort(&m_window, portnr, line.baud, TOOL_LINE_PARITY, TOOL_LINE_DATA_BITS,
+                         TOOL_LINE_STOP_BITS, TOOL_LINE_EVENT_MASK, line.pickTxBuffer))
         return false;
     m_port.StartMonitor(); // as in every tool, its result is not looked at
     return true;

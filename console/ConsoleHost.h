@@ -19,6 +19,7 @@
 #pragma once
 
 #include "common/ToolHost.h"
+#include "common/ToolLine.h"
 #include "console/IdleTimeout.h"
 #include "console/Progress.h"
 #include "console/Reporter.h"
@@ -86,9 +87,10 @@ public:
     // The tool whose logic this host serves; set once, before OpenPort.
     void SetTool(ConsoleTool* tool) { m_pTool = tool; }
 
-    // Opens COM<portnr> at `baud`, 8N1, event mask 3, transmit buffer 2048, and starts
-    // its monitor. False when the port could not be opened.
-    bool OpenPort(unsigned portnr, int baud);
+    // Opens COM<portnr> with the tool's line (its speed, 8N1, the tools' event mask,
+    // the transmit buffer of a picked port) and starts its monitor. False when the
+    // port could not be opened.
+    bool OpenPort(unsigned portnr, const ToolLine& line);
 
     // The port as the user named it, for messages ("/dev/ttyUSB0").
     void SetPortName(const std::string& name) { m_portName = name; }

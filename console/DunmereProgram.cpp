@@ -1,6 +1,7 @@
 // dunmere: erases the device's flash from erase address 1,024 upward, one erase frame
 // per acknowledgement, 1,008 frames in all, ending with "Finish".
 #include "console/ToolRunner.h"
+#include "erase/EraseLine.h"
 #include "erase/EraseTexts.h"
 #include "erase/FlashEraser.h"
 
@@ -12,7 +13,7 @@ class DunmereProgram : public ConsoleProgram {
 public:
     explicit DunmereProgram(ConsoleHost& host) : m_host(host), m_eraser(host) {}
 
-    int Baud() const override { return 115200; }
+    ToolLine Line() const override { return ERASE_LINE; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::Erase; }
 
     bool Begin() override

@@ -4,13 +4,14 @@
 #pragma once
 
 #include "console/ToolRunner.h"
+#include "iap/IapLine.h"
 #include "iap/UpdateJob.h"
 
 class IapProgram : public ConsoleProgram {
 public:
     IapProgram(ConsoleHost& host, IapVariant variant);
 
-    int Baud() const override { return 19200; }
+    ToolLine Line() const override { return IAP_LINE; }
     sim::LoaderKind SimLoader() const override;
     void Configure(const CommandLine& cl) override { m_bCut = cl.cut; }
     bool LoadImage(const std::string& path) override;

@@ -3,6 +3,7 @@
 #include "console/DemoImage.h"
 #include "console/ImageCheck.h"
 #include "console/ToolRunner.h"
+#include "wholeflash/WholeFlashLine.h"
 #include "wholeflash/WholeFlashTexts.h"
 #include "wholeflash/WholeFlashUpdater.h"
 
@@ -17,7 +18,7 @@ class QuarrowProgram : public ConsoleProgram {
 public:
     explicit QuarrowProgram(ConsoleHost& host) : m_host(host), m_updater(host) {}
 
-    int Baud() const override { return 115200; }
+    ToolLine Line() const override { return WHOLEFLASH_LINE; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::WholeFlash; }
 
     void Configure(const CommandLine& cl) override

@@ -184,7 +184,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     if (cl.simulate) {
         sim::SimOptions options;
         options.loader = program->SimLoader();
-        options.baud = static_cast<unsigned>(program->Baud());
+        options.baud = static_cast<unsigned>(program->Line().baud);
         program->DescribeJob(options);
         device = std::make_unique<sim::SimDevice>(options);
         std::string error;
@@ -206,7 +206,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     }
     host->SetPortName(portName);
 
-    if (!host->OpenPort(portnr, program->Baud())) {
+    if (!host->OpenPort(portnr, program->Line())) {
         reporter.Failure(PortFailureMessage(traits.name, portName));
         return conclude(EXIT_STATUS_FAILURE);
     }

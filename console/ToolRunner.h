@@ -7,6 +7,8 @@
 #include "console/ConsoleHost.h"
 #include "sim/SimDevice.h"
 
+#include "common/ToolLine.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,8 +18,8 @@
 
 class ConsoleProgram : public ConsoleTool {
 public:
-    // The tool's line speed in bits per second (8N1 in every tool).
-    virtual int Baud() const = 0;
+    // The tool's line (speed and transmit buffers; 8N1 in every tool).
+    virtual ToolLine Line() const = 0;
     // The loader the simulated device plays for this tool.
     virtual sim::LoaderKind SimLoader() const = 0;
     // The run's options, given before anything else happens.

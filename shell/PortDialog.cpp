@@ -1,13 +1,11 @@
 #include "shell/PortDialog.h"
 
+#include "common/ToolLine.h"
+
 #include <string>
 
 namespace {
 
-constexpr char TOOL_PARITY = 'N';
-constexpr int TOOL_DATA_BITS = 8;
-constexpr int TOOL_STOP_BITS = 1;
-constexpr std::uint32_t TOOL_EVENT_MASK = 3;  // EV_RXCHAR | EV_RXFLAG
 constexpr int PORT_COUNT = 8;
 
 }  // namespace
@@ -21,8 +19,8 @@ void PortDialog::FillPortList(ComboBox& list) {
 }
 
 bool PortDialog::OpenToolPort(unsigned portNumber, int writeBufferSize) {
-    return m_port.OpenPort(m_pOwner.get(), portNumber, m_nBaud, TOOL_PARITY, TOOL_DATA_BITS, TOOL_STOP_BITS,
-                           TOOL_EVENT_MASK, writeBufferSize) != FALSE;
+    return m_port.OpenPort(m_pOwner.get(), portNumber, m_nBaud, TOOL_LINE_PARITY, TOOL_LINE_DATA_BITS,
+                           TOOL_LINE_STOP_BITS, TOOL_LINE_EVENT_MASK, writeBufferSize) != FALSE;
 }
 
 bool PortDialog::OnMessage(UINT message, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& /*result*/) {

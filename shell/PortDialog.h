@@ -6,7 +6,7 @@
 // supplies the rest of ToolHost (boxes, texts, progress bar).
 //
 //   class DunmereDlg : public PortDialog {
-//       DunmereDlg() : PortDialog(IDD_MAIN_DIALOG, 115200), m_eraser(*this) {}
+//       DunmereDlg() : PortDialog(IDD_MAIN_DIALOG, ERASE_LINE.baud), m_eraser(*this) {}
 //       void OnInitTool() override { CreatePortOwner(); FillPortList(m_portList); ... }
 //   };
 #pragma once

@@ -1,6 +1,9 @@
 #include "sim/SimCli.h"
 
+#include "erase/EraseLine.h"
+#include "iap/IapLine.h"
 #include "sim/IapLoader.h"
+#include "wholeflash/WholeFlashLine.h"
 
 #include <cerrno>
 #include <cmath>
@@ -268,7 +271,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             return false;
     }
     if (!haveBaud)
-        o.baud = (o.loader == LoaderKind::IapSolvane || o.loader == LoaderKind::IapTirell) ? 19200 : 115200;
+        o.baud = static_cast<unsigned>(o.loader == LoaderKind::IapSolvane || o.loader == LoaderKind::IapTirell
+                                           ? IAP_LINE.baud
+                                           : o.loader == LoaderKind::WholeFlash ? WHOLEFLASH_LINE.baud
+                                                                                : ERASE_LINE.baud);
     if (!o.devicePath.empty() && !out.linkPath.empty()) {
         error = "--link makes a link to a pseudo-terminal; it cannot be used with --port";
         return false;

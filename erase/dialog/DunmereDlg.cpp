@@ -1,5 +1,6 @@
 #include "erase/dialog/DunmereDlg.h"
 
+#include "erase/EraseLine.h"
 #include "erase/EraseTexts.h"
 #include "erase/dialog/DunmereIds.h"
 #include "serial/SerialMessages.h"
@@ -7,16 +8,7 @@
 
 #include <string>
 
-namespace {
-
-constexpr int DUNMERE_BAUD = 115200;
-// Write buffer of the port opened at start-up, and of a port picked later.
-constexpr int DUNMERE_START_TX_BUFFER = 512;
-constexpr int DUNMERE_PICK_TX_BUFFER = 2048;
-
-}  // namespace
-
-DunmereDlg::DunmereDlg() : PortDialog(IDD_MAIN_DIALOG, DUNMERE_BAUD), m_eraser(*this) {}
+DunmereDlg::DunmereDlg() : PortDialog(IDD_MAIN_DIALOG, ERASE_LINE.baud), m_eraser(*this) {}
 
 DunmereDlg::~DunmereDlg() = default;
 
@@ -26,7 +18,7 @@ void DunmereDlg::OnInitTool() {
 
     FillPortList(m_portList);
 
-    if (OpenToolPort(1, DUNMERE_START_TX_BUFFER)) {
+    if (OpenToolPort(1, ERASE_LINE.startTxBuffer)) {
         m_port.StartMonitor();  // a failure has shown its own box
         ShellApp::Current()->AppMessageBox(ERASE_TEXT_PORT_READY, MB_OK);
     } else {
@@ -40,7 +32,7 @@ void DunmereDlg::OpenSelectedPort() {
         return;  // no entry selected: no port was picked, the open one stays
     if (m_port.m_hComm.load() != PortHandle{})
         m_port.ClosePort();
-    if (OpenToolPort(static_cast<unsigned>(index) + 1, DUNMERE_PICK_TX_BUFFER)) {
+    if (OpenToolPort(static_cast<unsigned>(index) + 1, ERASE_LINE.pickTxBuffer)) {
         // The monitor starts once the box is closed.
         ShowMessageBox(Handle(), ERASE_TEXT_PORT_OK, MB_OK);
         m_port.StartMonitor();

@@ -1,5 +1,6 @@
 #include "iap/dialog/UpdaterDialog.h"
 
+#include "iap/IapLine.h"
 #include "iap/IapTexts.h"
 #include "iap/dialog/UpdaterIds.h"
 #include "shell/FileDialog.h"
@@ -8,10 +9,6 @@
 #include <string>
 
 namespace {
-
-// Line settings of both updaters: 19200 baud; one write buffer size for every opening.
-constexpr int UPDATER_BAUD = 19200;
-constexpr int UPDATER_TX_BUFFER = 2048;
 
 // One colour set of the Open file button, slot by slot (SKIN_HOT_FACE .. SKIN_FOCUS_TEXT).
 struct ButtonColours {
@@ -42,7 +39,7 @@ UpdaterControlIds UpdaterControlIdsFor(IapVariant variant) {
 }
 
 UpdaterDialog::UpdaterDialog(IapVariant variant)
-    : PortDialog(IDD_MAIN_DIALOG, UPDATER_BAUD), m_ids(UpdaterControlIdsFor(variant)), m_job(*this, variant) {}
+    : PortDialog(IDD_MAIN_DIALOG, IAP_LINE.baud), m_ids(UpdaterControlIdsFor(variant)), m_job(*this, variant) {}
 
 UpdaterDialog::~UpdaterDialog() = default;
 
@@ -68,7 +65,9 @@ void UpdaterDialog::OnInitTool() {
 }
 
 bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
-    const bool opened = OpenToolPort(portNumber, UPDATER_TX_BUFFER);
+    // Both updaters open every port, at start-up or on a pick, with one buffer size.
+    static_assert(IAP_LINE.startTxBuffer == IAP_LINE.pickTxBuffer);
+    const bool opened = OpenToolPort(portNumber, IAP_LINE.pickTxBuffer);
     if (opened) {
         m_statusLine.SetText(IAP_TEXT_PORT_OPENED);
         m_port.StartMonitor();  // its result is not used: a failure has shown its own box

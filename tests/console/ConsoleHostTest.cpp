@@ -2,7 +2,9 @@
 // plays the device on the master side, a small fake tool stands in for the logic.
 #include "console/CommandLine.h"
 #include "console/ConsoleHost.h"
+#include "iap/IapLine.h"
 #include "platform/PortNames.h"
+#include "wholeflash/WholeFlashLine.h"
 
 #include <gtest/gtest.h>
 
@@ -150,7 +152,7 @@ TEST(ConsoleHost, RunsAnExchangeToTheSuccessText)
     ConsoleHost host("test", reporter, true, 5.0);
     PingTool tool(host);
     host.SetTool(&tool);
-    ASSERT_TRUE(host.OpenPort(TEST_PORT, 115200));
+    ASSERT_TRUE(host.OpenPort(TEST_PORT, WHOLEFLASH_LINE));
 
     std::thread device([&] {
         if (pty.Read(4, 3s) == "PING")
@@ -189,7 +191,7 @@ TEST(ConsoleHost, GivesUpWhenTheDeviceStaysSilentForTheTimeout)
     ConsoleHost host("test", reporter, false, 0.4);
     PingTool tool(host);
     host.SetTool(&tool);
-    ASSERT_TRUE(host.OpenPort(TEST_PORT, 115200));
+    ASSERT_TRUE(host.OpenPort(TEST_PORT, WHOLEFLASH_LINE));
 
     // The device answers with single bytes every 100 ms for 0.6 s, then falls silent:
     // each byte restarts the wait, so the run may end no earlier than 0.6 + 0.4 s.
@@ -226,7 +228,7 @@ TEST(ConsoleHost, ADeviceThatTalksWithoutProgressEndsTheRunAtTheStallLimit)
     host.SetPortName("/dev/test");
     PingTool tool(host);
     host.SetTool(&tool);
-    ASSERT_TRUE(host.OpenPort(TEST_PORT, 115200));
+    ASSERT_TRUE(host.OpenPort(TEST_PORT, WHOLEFLASH_LINE));
 
     std::atomic<bool> stop{false};
     std::thread device([&] {
@@ -257,7 +259,7 @@ TEST(ConsoleHost, OpeningAMissingDeviceFails)
     Streams streams;
     ConsoleReporter reporter(streams.out, streams.err, false, 80);
     ConsoleHost host("test", reporter, false, 0);
-    EXPECT_FALSE(host.OpenPort(TEST_PORT, 19200));
+    EXPECT_FALSE(host.OpenPort(TEST_PORT, IAP_LINE));
     ClearPortDevice(TEST_PORT);
 }
 

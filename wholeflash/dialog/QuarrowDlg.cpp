@@ -4,21 +4,13 @@
 #include "serial/SerialMessages.h"
 #include "shell/FileDialog.h"
 #include "shell/ShellApp.h"
+#include "wholeflash/WholeFlashLine.h"
 #include "wholeflash/WholeFlashTexts.h"
 #include "wholeflash/dialog/QuarrowIds.h"
 
 #include <string>
 
-namespace {
-
-constexpr int QUARROW_BAUD = 115200;
-// Write buffer of the port opened at start-up, and of a port picked later.
-constexpr int QUARROW_START_TX_BUFFER = 512;
-constexpr int QUARROW_PICK_TX_BUFFER = 2048;
-
-}  // namespace
-
-QuarrowDlg::QuarrowDlg() : PortDialog(IDD_MAIN_DIALOG, QUARROW_BAUD), m_updater(*this) {}
+QuarrowDlg::QuarrowDlg() : PortDialog(IDD_MAIN_DIALOG, WHOLEFLASH_LINE.baud), m_updater(*this) {}
 
 QuarrowDlg::~QuarrowDlg() = default;
 
@@ -32,7 +24,7 @@ void QuarrowDlg::OnInitTool() {
 
     FillPortList(m_portList);
 
-    if (!OpenAndMonitor(1, QUARROW_START_TX_BUFFER)) {
+    if (!OpenAndMonitor(1, WHOLEFLASH_LINE.startTxBuffer)) {
         ShellApp::Current()->AppMessageBox(FLASH_TEXT_PORT_NOT_FOUND, MB_OK);
         ShowPortFailed();
     }
@@ -64,7 +56,7 @@ void QuarrowDlg::OpenSelectedPort() {
         m_port.ClosePort();
         m_updater.SetReady(false);
     }
-    if (!OpenAndMonitor(static_cast<unsigned>(index) + 1, QUARROW_PICK_TX_BUFFER)) {
+    if (!OpenAndMonitor(static_cast<unsigned>(index) + 1, WHOLEFLASH_LINE.pickTxBuffer)) {
         ShowMessageBox(Handle(), FLASH_TEXT_PORT_CHOICE_FAILED, MB_OK);
         ShowPortFailed();
     }
