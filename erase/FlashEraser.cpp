@@ -85,10 +85,5 @@ void FlashEraser::SendEraseFrame()
 
 void FlashEraser::Raise(ToolEventKind kind, long number)
 {
-    ToolEvent event;
-    event.kind = kind;
-    event.unit = UNIT_ERASE_FRAME;
-    event.number = number;
-    event.total = ERASE_CHAIN_LENGTH;
-    m_host.OnToolEvent(event);
+    m_host.OnToolEvent({.kind = kind, .unit = UNIT_ERASE_FRAME, .number = number, .total = ERASE_CHAIN_LENGTH});
 }

@@ -93,12 +93,7 @@ IapLoadResult UpdateJob::LoadImageFile(const std::string& path)
 
 void UpdateJob::Raise(ToolEventKind kind, long number)
 {
-    ToolEvent event;
-    event.kind = kind;
-    event.unit = UNIT_BLOCK;
-    event.number = number;
-    event.total = m_nTotalBlocks;
-    m_host.OnToolEvent(event);
+    m_host.OnToolEvent({.kind = kind, .unit = UNIT_BLOCK, .number = number, .total = m_nTotalBlocks});
 }
 
 long UpdateJob::BlockInFlight() const

@@ -381,18 +381,10 @@ long WholeFlashUpdater::RunWriteFrames() const
 
 void WholeFlashUpdater::Raise(ToolEventKind kind, ToolUnit unit, long number, long total)
 {
-    ToolEvent event;
-    event.kind = kind;
-    event.unit = unit;
-    event.number = number;
-    event.total = total;
-    m_host.OnToolEvent(event);
+    m_host.OnToolEvent({.kind = kind, .unit = unit, .number = number, .total = total});
 }
 
 void WholeFlashUpdater::Refuse(ToolRefusal refusal)
 {
-    ToolEvent event;
-    event.kind = TOOL_EVENT_REFUSED;
-    event.refusal = refusal;
-    m_host.OnToolEvent(event);
+    m_host.OnToolEvent({.kind = TOOL_EVENT_REFUSED, .refusal = refusal});
 }

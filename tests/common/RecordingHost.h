@@ -78,13 +78,7 @@ public:
 inline ToolEvent MakeEvent(ToolEventKind kind, ToolUnit unit, long number, long total,
                            ToolRefusal refusal = REFUSAL_NONE)
 {
-    ToolEvent e;
-    e.kind = kind;
-    e.unit = unit;
-    e.number = number;
-    e.total = total;
-    e.refusal = refusal;
-    return e;
+    return {kind, unit, number, total, refusal};
 }
 
 inline bool operator==(const ToolEvent& a, const ToolEvent& b)

@@ -8,13 +8,7 @@ namespace {
 ToolEvent Event(ToolEventKind kind, ToolUnit unit = UNIT_NONE, long number = 0, long total = 0,
                 ToolRefusal refusal = REFUSAL_NONE)
 {
-    ToolEvent e;
-    e.kind = kind;
-    e.unit = unit;
-    e.number = number;
-    e.total = total;
-    e.refusal = refusal;
-    return e;
+    return {kind, unit, number, total, refusal};
 }
 
 } // namespace
