@@ -1,12 +1,17 @@
-// The owner window's fast timers (periods below 10 ms): their rate, the coalescing of
-// ticks, ticks during a message box's own loop, and that a stopped or replaced timer
-// sends nothing more. Prints the measured rate.
+// The owner window's fast timers (periods below 10 ms): that their ticks come closer
+// together than the platform's 10 ms timer allows, the coalescing of ticks, ticks during
+// a message box's own loop, and that a stopped or replaced timer sends nothing more.
+// Rates depend on the machine's load, so they are printed, not asserted; what is
+// asserted is the spacing of ticks (never faster than asked, and closer than 10 ms at
+// least once) and which ticks arrive.
 #include "platform/win32/Win32OwnerWindow.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -36,11 +41,31 @@ protected:
     ~FastTimerTest() override { Win32OwnerWindow::PreferMultimediaTimers(false); }
 
     Win32OwnerWindow window{[this](unsigned message, std::uintptr_t wParam, std::intptr_t) -> std::intptr_t {
-        if (message == OWNER_MSG_TIMER)
+        if (message == OWNER_MSG_TIMER) {
             ticks.push_back(static_cast<unsigned>(wParam));
+            arrivals.push_back(Clock::now());
+        }
         return 0;
     }};
-    std::vector<unsigned> ticks;  // timer ids, in order of arrival (owner's thread)
+    std::vector<unsigned> ticks;              // timer ids, in order of arrival (owner's thread)
+    std::vector<Clock::time_point> arrivals;  // when each of them arrived
+
+    // The shortest gap between two consecutive ticks of timer `id` among the first
+    // `count` ticks (all of them by default); an hour when it ticked less than twice.
+    std::chrono::microseconds ShortestGap(unsigned id, std::size_t count = SIZE_MAX) const {
+        std::chrono::microseconds shortest = std::chrono::hours(1);
+        bool seen = false;
+        Clock::time_point last;
+        for (std::size_t i = 0; i < ticks.size() && i < count; ++i) {
+            if (ticks[i] != id)
+                continue;
+            if (seen)
+                shortest = std::min(shortest, std::chrono::duration_cast<std::chrono::microseconds>(arrivals[i] - last));
+            seen = true;
+            last = arrivals[i];
+        }
+        return shortest;
+    }
 };
 
 TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
@@ -51,10 +76,11 @@ TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
     window.KillOwnerTimer(2);
     const double rate = static_cast<double>(ticks.size()) / seconds;
     std::printf("fast timer (%s): %.0f ticks/s for a 1 ms period\n", Win32OwnerWindow::FastTimerSource(), rate);
-    // SetTimer gives at most 100 a second. The fast timer gives about 1000 on a quiet
-    // machine; on a loaded one the owner's thread takes some ticks late, and those
-    // are coalesced, so the bound is loose.
-    EXPECT_GT(rate, 250.0);
+    // SetTimer's ticks are 10 ms apart or more. The fast timer's come about 1 ms apart
+    // whenever the owner's thread is free; on a loaded machine it takes some late, and
+    // those are coalesced, so only the shortest gap is held to a bound.
+    EXPECT_LT(ShortestGap(2), 5ms);
+    EXPECT_LE(rate, 1100.0);  // never faster than asked
     for (unsigned id : ticks)
         EXPECT_EQ(id, 2u);
 }
@@ -68,10 +94,11 @@ TEST_P(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPerio
     std::size_t two = 0, four = 0;
     for (unsigned id : ticks)
         (id == 2 ? two : four)++;
-    EXPECT_GT(two, 250u);
-    // 200 expected: above what SetTimer's 10 ms floor allows (100), never faster than
-    // asked.
-    EXPECT_GT(four, 120u);
+    std::printf("fast timers (%s) side by side: %zu ticks of 1 ms, %zu of 5 ms in 1 s\n",
+                Win32OwnerWindow::FastTimerSource(), two, four);
+    EXPECT_LT(ShortestGap(2), 5ms);
+    // The 5 ms timer beats SetTimer's 10 ms floor, and is never faster than asked.
+    EXPECT_LT(ShortestGap(4), 9ms);
     EXPECT_LE(four, 205u);
 }
 
@@ -102,7 +129,9 @@ TEST_P(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
     closer.join();
     const std::size_t duringBox = ticks.size();
     window.KillOwnerTimer(2);
-    EXPECT_GT(duringBox, 60u);  // 300 ms and more at 1 ms; SetTimer would give 30
+    // The box's own loop hands on the fast ticks, still closer than SetTimer's.
+    ASSERT_GT(duringBox, 1u);
+    EXPECT_LT(ShortestGap(2, duringBox), 5ms);
 }
 
 TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
@@ -119,8 +148,8 @@ TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
     ticks.clear();
     Pump(350ms);
     window.KillOwnerTimer(3);
-    EXPECT_GE(ticks.size(), 2u);
-    EXPECT_LE(ticks.size(), 5u);
+    EXPECT_GE(ticks.size(), 1u);
+    EXPECT_LE(ticks.size(), 5u);  // 3 at 100 ms; dozens if the fast timer still ran
 }
 
 TEST_P(FastTimerTest, DestroyingTheWindowStopsItsFastTimers) {

@@ -309,7 +309,7 @@ TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfter
     const auto start = Clock::now();
     backend.ClosePort(port);
     port = nullptr;
-    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_LT(Clock::now() - start, 5s);  // ends, rather than hanging on the wait
     eventWord = 0xA5A5A5A5;
     ASSERT_TRUE(line->PeerWrite("late"));
     ASSERT_TRUE(line->WaitUntilDelivered(5s));
