@@ -1,9 +1,7 @@
 #include "console/ConsoleHost.h"
 
 #include "console/CommandLine.h"
-#include "platform/Diagnostics.h"
 #include "platform/OwnerWindow.h"
-#include "platform/SerialBackend.h"
 #include "serial/SerialMessages.h"
 
 #include <cstdio>
@@ -46,7 +44,7 @@ ConsoleHost::ConsoleHost(const char* program, ConsoleReporter& reporter, bool tr
         m_pTrace = std::make_unique<TraceLog>([this](const std::string& line) { m_reporter.Trace(line); });
     // A port that fails (a vanished adapter, a line that hangs up) is never served
     // again; without this the run would wait for ever for bytes that cannot come.
-    SetErrorBoxHook([this](const char* text, const char* caption) { OnPortError(text, caption); });
+    m_port.SetFailureReporter(this);
 }
 
 ConsoleHost::~ConsoleHost()
@@ -55,17 +53,13 @@ ConsoleHost::~ConsoleHost()
     m_bFinished = true;
 }
 
-void ConsoleHost::OnPortError(const char* text, const char* caption)
+void ConsoleHost::ReportPortFailure(const PortFailureReport& failure)
 {
     // The engine words its box for Windows ("... Failed with the following error ...
-    // Port: 1"); here the failure is told in the platform's words, with the device's
-    // path. The box comes from the thread whose call failed, so its error is at hand.
-    (void)text;
-    (void)caption;
-    std::string reason = ActiveSerialBackend().LastErrorText();
-    if (reason.empty())
-        reason = "the serial port failed";
-    if (reason == "Input/output error")
+    // Port: 1"); here the failure is told in the system's own words, with the device's
+    // path, and a hint when it looks like the device went away.
+    std::string reason = failure.text.empty() ? std::string("the serial port failed") : failure.text;
+    if (failure.kind != PortFailure::Transient)
         reason += " \u2014 device unplugged?";
     {
         std::lock_guard<std::mutex> lock(m_portErrorLock);

@@ -25,7 +25,6 @@
 #include "console/Reporter.h"
 #include "console/RunTally.h"
 #include "console/Trace.h"
-#include "platform/Diagnostics.h"
 #include "platform/posix/MessageLoop.h"
 #include "serial/SerialPort.h"
 
@@ -69,12 +68,12 @@ public:
 // The id of the host's own housekeeping timer; tools use small ids (1 to 4).
 constexpr unsigned CONSOLE_TIMER_ID = 0x7C00;
 constexpr unsigned CONSOLE_TIMER_PERIOD_MS = 10;
-// Posted by the engine's error box (from whichever thread reported the failure): the
-// serial port failed, and a console run cannot go on without it. WM_USER+12, clear of
+// Posted when the engine reports a port failure (from whichever thread's call failed):
+// the serial port failed, and a console run cannot go on without it. WM_USER+12, clear of
 // the engine's messages and of the tools' own.
 constexpr unsigned CONSOLE_MSG_PORT_FAILED = 0x40C;
 
-class ConsoleHost : public ToolHost {
+class ConsoleHost : public ToolHost, private PortFailureReporter {
 public:
     // `reporter` must outlive the host. With `trace`, every frame and reply is listed.
     // timeoutSeconds 0: wait for the device for ever.
@@ -164,8 +163,9 @@ private:
     void Finish(int status);
     // Shows the tool's progress now (at the end: as complete when `complete`).
     void ReportProgress(bool complete);
-    // The engine's error box: keeps the text and asks the loop thread to end the run.
-    void OnPortError(const char* text, const char* caption);
+    // A failure of the port, as the engine took it down: keeps its line and asks the
+    // loop thread to end the run.
+    void ReportPortFailure(const PortFailureReport& failure) override;
     // The stall rule and the first-reply hint, on every housekeeping tick.
     void CheckProgress(double now);
 
@@ -196,13 +196,9 @@ private:
     RunTally m_tally;                         // what the logic has reported
     double m_dLastMove = 0;                   // when the logic last reported progress
 
-    // Takes the error box hook away again once the port below (whose monitor may
-    // still report) is gone.
-    struct ErrorBoxHookReset {
-        ~ErrorBoxHookReset() { SetErrorBoxHook(nullptr); }
-    } m_hookReset;
-    // Destroyed in reverse order: the port (stopping its monitor) before the window,
-    // the window before the loop.
+    // Destroyed in reverse order: the port (stopping its monitor, the last to report a
+    // failure) before the window, the window before the loop, and all of them before
+    // the members above.
     MessageLoop m_loop;
     LoopWindow m_window;
     SerialPort m_port;

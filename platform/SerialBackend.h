@@ -3,8 +3,8 @@
 // over termios and poll; the engine (serial/SerialPort.cpp) calls nothing else.
 //
 // Error reporting: a call that fails records the platform's error for the calling
-// thread; LastErrorText() then returns the system's text for it, until the next
-// failing call on that thread.
+// thread; LastErrorCode() and LastErrorText() then return the system's code and text
+// for it, until the next failing call on that thread.
 #pragma once
 
 #include "platform/SerialTypes.h"
@@ -25,13 +25,6 @@ enum class PortIo {
     FailedStart,      // the call itself failed (Win32: ReadFile/WriteFile)
     FailedCompletion, // the call was pending and waiting for it failed (GetOverlappedResult)
     Aborted,          // a write ended early because its abort event was set (no error)
-};
-
-// What a failed port call says about the device behind the port.
-enum class PortFailure {
-    Transient,  // may pass (a glitch, a full buffer): the port is tried again
-    Suspect,    // what a vanishing device also gives (POSIX EIO, ENXIO): twice in a row, it's gone
-    Gone,       // the device is gone (hang-up, adapter removed): nothing on this port will work
 };
 
 // What WaitForEvents returns when the wait itself failed, and when its timeout ran out.
@@ -111,6 +104,9 @@ public:
     // What this thread's last recorded error, from a call on `port`, says about the
     // device (PortFailure).
     virtual PortFailure LastFailureKind(PortHandle port) = 0;
+    // The system's code for this thread's last recorded error (GetLastError's value;
+    // errno on POSIX).
+    virtual std::uint32_t LastErrorCode() = 0;
     // The system's text for this thread's last recorded error (FormatMessageA with
     // the user's default language; strerror on POSIX), without a trailing newline.
     virtual std::string LastErrorText() = 0;

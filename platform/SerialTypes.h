@@ -106,3 +106,10 @@ struct PortOverlapped {
     std::uint32_t OffsetHigh = 0;     // high half of the file offset
     EventHandle hEvent = nullptr;     // manual-reset event set when the wait completes
 };
+
+// What a failed port call says about the device behind the port.
+enum class PortFailure {
+    Transient,  // may pass (a glitch, a full buffer): the port is tried again
+    Suspect,    // what a vanishing device also gives (POSIX EIO, ENXIO): twice in a row, it's gone
+    Gone,       // the device is gone (hang-up, adapter removed): nothing on this port will work
+};

@@ -48,14 +48,15 @@ bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialI
 }  // namespace
 
 // A failed port call, taken down at once: the thread's last error changes with the next
-// call, and the box waits until the port lock is released.
-struct SerialPort::PortError {
-    const char* call = nullptr;                 // the name shown in the box; null: no failure
-    std::string text;                           // the system's text for the error
-    PortFailure kind = PortFailure::Transient;  // what it says about the device
-
+// call, and the report waits until the port lock is released. A null `call`: no failure.
+struct SerialPort::PortError : PortFailureReport {
     static PortError Take(SerialBackend& backend, PortHandle handle, const char* call) {
-        return {call, backend.LastErrorText(), backend.LastFailureKind(handle)};
+        PortError error;
+        error.call = call;
+        error.code = backend.LastErrorCode();
+        error.text = backend.LastErrorText();
+        error.kind = backend.LastFailureKind(handle);
+        return error;
     }
 };
 
@@ -100,6 +101,7 @@ SerialPort::SerialPort()
       m_lineState(),
       m_pOwnerWnd(nullptr),
       m_nPortNumber(0),
+      m_pFailureReporter(nullptr),
       m_pTxBuffer(nullptr),
       m_dwEventMask(0),
       m_nTxBufferSize(0),
@@ -234,7 +236,7 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
     }
     // The box waits for the user: never with the port lock held.
     if (failure.call)
-        ShowPortError(failure.call, failure.text);
+        Report(failure);
     DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n",
                portnr);
     return TRUE;
@@ -442,8 +444,11 @@ bool SerialPort::HandleFailure(const PortError& error, FailureRow& row) {
         std::lock_guard<std::mutex> lock(m_txSlotLock);
         ActiveSerialBackend().ClearEvent(m_hTxEvent);
     }
-    if (verdict.report)
-        ShowPortError(error.call, error.text);
+    if (verdict.report) {
+        PortFailureReport failure = error;
+        failure.givenUp = verdict.giveUp;
+        Report(std::move(failure));
+    }
     return !verdict.giveUp;
 }
 
@@ -542,15 +547,26 @@ BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
 }
 
 void SerialPort::ReportPortError(const char* failedCall) {
-    ShowPortError(failedCall, ActiveSerialBackend().LastErrorText());
+    SerialBackend& backend = ActiveSerialBackend();
+    Report(PortError::Take(backend, m_hComm.load(), failedCall));
 }
 
-void SerialPort::ShowPortError(const char* failedCall, const std::string& systemText) {
+void SerialPort::SetFailureReporter(PortFailureReporter* reporter) { m_pFailureReporter.store(reporter); }
+
+void SerialPort::Report(PortFailureReport failure) {
+    failure.portNumber = m_nPortNumber;
+    if (PortFailureReporter* reporter = m_pFailureReporter.load())
+        reporter->ReportPortFailure(failure);
+    else
+        ShowErrorBox(PortFailureBoxText(failure).c_str(), "Application Error");
+}
+
+std::string PortFailureBoxText(const PortFailureReport& failure) {
     char text[kErrorTextSize];
     // snprintf cuts a long system text at the buffer's end.
-    std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n", failedCall,
-                  systemText.c_str(), m_nPortNumber);
-    ShowErrorBox(text, "Application Error");
+    std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n",
+                  failure.call ? failure.call : "", failure.text.c_str(), failure.portNumber);
+    return text;
 }
 
 LineState SerialPort::GetLineState() const { return m_lineState; }

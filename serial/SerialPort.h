@@ -19,11 +19,14 @@
 // when the device is gone (the back end says so: a hang-up, a removed adapter), when a
 // failure that a vanishing device gives repeats, or after several failures in a row;
 // that is reported once, and from then on QueueTransmit answers FALSE until the next
-// open. No failure makes the monitor spin or repeat its box.
+// open. No failure makes the monitor spin or repeat its box. Each failure is reported
+// as a value (PortFailureReport): to the port's reporter when one is set, else in the
+// "Application Error" box.
 #pragma once
 
 #include "platform/OwnerWindow.h"
 #include "platform/SerialTypes.h"
+#include "serial/PortFailureReport.h"
 #include "serial/SerialMessages.h"
 
 #include <atomic>
@@ -74,9 +77,15 @@ public:
     // As above for `count` bytes (zeros included). FALSE when they don't fit.
     BOOL QueueTransmit(const std::uint8_t* bytes, int count);
 
-    // Shows "WARNING:  <call> Failed with the following error: \n<system text>\nPort:
-    // <n>\n" (cut to 200 bytes) in a box captioned "Application Error".
+    // Reports a failure of `failedCall` with this thread's last recorded error, as the
+    // monitor reports its own: by default the box "WARNING:  <call> Failed with the
+    // following error: \n<system text>\nPort: <n>\n" (cut to 200 bytes), captioned
+    // "Application Error".
     void ReportPortError(const char* failedCall);
+    // Sends every failure of this port to `reporter` instead of the box; null restores
+    // the box. Set it while no monitor runs (before OpenPort); `reporter` must outlive
+    // the port's monitor.
+    void SetFailureReporter(PortFailureReporter* reporter);
 
     // A copy of the line state read and applied at the last open.
     LineState GetLineState() const;
@@ -103,8 +112,8 @@ private:
     // Monitor thread: counts `error` in `row`, shows its box if it is the first of the
     // row or ends it, and gives the port up when the row says so. FALSE once given up.
     bool HandleFailure(const PortError& error, FailureRow& row);
-    // Shows the error box for `failedCall` with the system's text `systemText`.
-    void ShowPortError(const char* failedCall, const std::string& systemText);
+    // Hands `failure` (its port number filled in here) to the reporter, or shows its box.
+    void Report(PortFailureReport failure);
     // Sets the stop event and releases a suspended monitor so that it can see it.
     void RequestStop();
     // Asks a running monitor to stop and waits for it to end, delivering the owner's
@@ -151,6 +160,8 @@ private:
     OwnerWindow* m_pOwnerWnd;
     // The n of COMn of the last open: lParam of every message, shown in error texts.
     unsigned m_nPortNumber;
+    // Where failures go (not owned); null: the "Application Error" box.
+    std::atomic<PortFailureReporter*> m_pFailureReporter;
     // The transmit slot, m_nTxBufferSize bytes (owned; replaced by every open).
     std::uint8_t* m_pTxBuffer;
     // The comm-event mask of the last open.

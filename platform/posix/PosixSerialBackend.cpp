@@ -678,6 +678,8 @@ public:
         }
     }
 
+    std::uint32_t LastErrorCode() override { return static_cast<std::uint32_t>(t_lastError); }
+
     std::string LastErrorText() override {
         return std::error_code(t_lastError, std::generic_category()).message();
     }

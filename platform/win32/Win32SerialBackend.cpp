@@ -753,6 +753,8 @@ public:
         }
     }
 
+    std::uint32_t LastErrorCode() override { return t_lastError; }
+
     std::string LastErrorText() override {
         char* text = nullptr;
         DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,

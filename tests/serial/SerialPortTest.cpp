@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -588,6 +590,73 @@ TEST_F(SerialPortTest, ReadsThatKeepFailingEndInOneMoreReportAndNoSpinning) {
     EXPECT_EQ(backend.failedReads - suspectBefore, 2);
     owner->PumpFor(50ms);
     EXPECT_EQ(boxes.Count(), 4u);
+}
+
+// Keeps every failure report it is handed (monitor thread and owner's thread).
+class RecordingReporter : public PortFailureReporter {
+public:
+    void ReportPortFailure(const PortFailureReport& failure) override {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_reports.push_back(failure);
+    }
+    std::vector<PortFailureReport> Reports() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_reports;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<PortFailureReport> m_reports;
+};
+
+TEST_F(SerialPortTest, ReporterGetsEachFailureAsAValueInsteadOfTheBox) {
+    auto line = TestLine::Create(6);
+    ASSERT_TRUE(line);
+    ForwardingBackend backend;
+    ScopedBackend scope(backend);
+    RecordingReporter reporter;
+    SerialPort port;
+    port.SetFailureReporter(&reporter);
+    ASSERT_TRUE(OpenMonitored(port, 6));
+    ExpectExchange(*line, "ok");
+
+    // One failed read: reported, the port goes on.
+    backend.failReads = 1;
+    ExpectExchange(*line, "kept");
+    ASSERT_EQ(reporter.Reports().size(), 1u);
+    PortFailureReport first = reporter.Reports()[0];
+    EXPECT_STREQ(first.call, "ReadFile()");
+    EXPECT_EQ(first.code, ForwardingBackend::kInjectedCode);
+    EXPECT_EQ(first.text, "injected failure");
+    EXPECT_EQ(first.kind, PortFailure::Transient);
+    EXPECT_EQ(first.portNumber, 6u);
+    EXPECT_FALSE(first.givenUp);
+    // The box's words come from the same value.
+    EXPECT_EQ(PortFailureBoxText(first),
+              "WARNING:  ReadFile() Failed with the following error: \ninjected failure\nPort: 6\n");
+
+    // Reads that a vanishing device fails: the second in a row gives the port up, and
+    // that report says so.
+    backend.injectedKind = PortFailure::Suspect;
+    backend.failReads = -1;
+    ASSERT_TRUE(line->PeerWrite("x"));
+    ASSERT_TRUE(owner->PumpUntil([&] { return reporter.Reports().size() >= 3; }, 10s));
+    const auto reports = reporter.Reports();
+    EXPECT_FALSE(reports[1].givenUp);
+    EXPECT_TRUE(reports[2].givenUp);
+    EXPECT_EQ(reports[2].kind, PortFailure::Suspect);
+    EXPECT_FALSE(port.QueueTransmit("gone"));
+
+    // A report the owner asks for goes the same way; no box was ever shown.
+    port.ReportPortError("GetCommState()");
+    ASSERT_EQ(reporter.Reports().size(), 4u);
+    EXPECT_STREQ(reporter.Reports()[3].call, "GetCommState()");
+    EXPECT_EQ(boxes.Count(), 0u);
+
+    // Without a reporter, the box again.
+    port.SetFailureReporter(nullptr);
+    port.ReportPortError("GetCommState()");
+    EXPECT_EQ(boxes.Count(), 1u);
 }
 
 TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
