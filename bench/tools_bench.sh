@@ -108,11 +108,11 @@ limit_of() { # baud bytes fixed-seconds
 for tool in "${tools[@]}"; do
   case $tool in
     dunmere)
-      # 1,008 erase frames of 7 bytes, each answered by "*EOK#".
+      # 1,008 erase frames of 7 bytes, each answered by a 5-byte acknowledgement.
       bench dunmere erase 115200 "$(limit_of 115200 $(( 1008 * (7 + 5) )) 0)" 0.93 "" ;;
     solvane|tirell)
       # Start reply (6), the length frame (6) 20 ms after the command frame (whose own
-      # 6 bytes fit in those 20 ms), "+RECV-" (6), then 112 data frames of 262 bytes,
+      # 6 bytes fit in those 20 ms), the receive reply (6), then 112 data frames of 262 bytes,
       # each acknowledged with 6 bytes.
       image=$work/iap.bin
       [ -f "$image" ] || make_image "$image" 14336

@@ -37,7 +37,7 @@ void IapProgram::DescribeJob(sim::SimOptions& options) const
     if (m_job.GetVariant() == VARIANT_TIRELL) {
         // Tirell's own loader: it starts with the download command and, half-way,
         // asks the tool once to wait.
-        options.startReply = "UPDF";
+        options.startReply = sim::SIM_START_DOWNLOAD;
         options.waitBeforeBlocks = {m_job.GetTotalBlocks() / 2};
     }
 }

@@ -3,6 +3,7 @@
 // Invariant: no crash, and every frame is a 7-byte erase frame for an address of the
 // chain (1,024..65,472 in steps of 64), sent only while a chain runs and never from
 // inside the received-byte handler; the only message posted is MSG_ERASE_NEXT.
+#include "erase/EraseTexts.h"
 #include "erase/FlashEraser.h"
 
 #include "fuzz/FuzzSupport.h"
@@ -36,7 +37,7 @@ public:
     void StopTimer(unsigned) override { FUZZ_CHECK(false); }
     void ShowMessage(const char* text) override
     {
-        FUZZ_CHECK(std::strcmp(text, "Finish") == 0);
+        FUZZ_CHECK(std::strcmp(text, ERASE_TEXT_FINISH) == 0);
         FUZZ_CHECK(!eraser->IsChainRunning() && eraser->GetEraseAddress() == 65536);
     }
     void SetStatusText(const char*) override { FUZZ_CHECK(false); }

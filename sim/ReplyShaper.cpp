@@ -29,6 +29,8 @@ std::string ReplyShaper::Shape(std::string_view reply, unsigned long framesRecei
                 bytes += static_cast<char>(byte);
         }
     }
+    if (const auto before = m_plan.beforeReply.find(index); index >= 0 && before != m_plan.beforeReply.end())
+        bytes += before->second;
     if (index >= 0 && index == m_plan.cutReply && !reply.empty()) {
         std::size_t keep = m_plan.cutLength;
         if (keep == 0 || keep >= reply.size())

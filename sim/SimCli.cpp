@@ -233,6 +233,14 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
                  ParseUnsigned(value.substr(colon + 1), ms);
             for (long reply : replies)
                 o.faults.slowReplyMs[reply] = ms;
+        } else if (arg == "--before-reply") {
+            // K:TEXT; given again, for other replies (the last one for a reply holds).
+            const std::size_t colon = value.find(':');
+            long reply = -1;
+            ok = colon != std::string::npos && colon + 1 < value.size() &&
+                 ParseLong(value.substr(0, colon), reply) && reply >= 0;
+            if (ok)
+                o.faults.beforeReply[reply] = value.substr(colon + 1);
         } else if (arg == "--quiet-first") {
             ok = ParseUnsigned(value, o.quietFirstMs);
         } else {
@@ -347,6 +355,9 @@ Faults (LIST: numbers and ranges, e.g. 0,5-7; counts from 0):
   --slow-reply LIST:MS
                      wait MS more before these replies (counted as for
                      --cut-reply), on top of --delay
+  --before-reply K:TEXT
+                     send TEXT just before reply K (counted as for
+                     --cut-reply): a broken-off reply, an unexpected one
 
 Options that do not apply to the chosen loader are refused. A second
 device-sim on the same --link is refused while the first one runs.

@@ -71,7 +71,15 @@ struct FaultPlan {
     // Replies (counted as for `cutReply`) that wait this many milliseconds more, on
     // top of `replyDelayMs`: a device that takes its time over one frame.
     std::map<long, unsigned> slowReplyMs;
+    // Replies (counted as for `cutReply`) that this text comes just before, as it is:
+    // a reply broken off by the next one ("*W" before "*WER#"), or a reply that the
+    // tool does not expect at that point ("+DTER-" before "+RECV-").
+    std::map<long, std::string> beforeReply;
 };
+
+// The start replies of the IAP loaders (SimOptions::startReply).
+inline constexpr const char* SIM_START_IAP = "IAPC";       // either tool's loader
+inline constexpr const char* SIM_START_DOWNLOAD = "UPDF";  // Tirell's own loader: starts a download
 
 struct SimOptions {
     LoaderKind loader = LoaderKind::Erase;
@@ -113,7 +121,7 @@ struct SimOptions {
     std::string eraseAck = "*EOK-";
     // IAP loaders: the start reply's four letters. "IAPC" (default, answered with
     // "*IAPK#"), "UPDS" (Solvane, answered with "*DNDA#") or "UPDF" (Tirell, "*DNDA#").
-    std::string startReply = "IAPC";
+    std::string startReply = SIM_START_IAP;
     // IAP loaders: how often the start reply is repeated until the tool answers.
     unsigned announceMs = 500;
     // IAP loaders: the first start reply comes this many milliseconds after the tool

@@ -66,7 +66,7 @@ bench_dunmere() {
   sim_wait COM1 10
   sim_stop COM1
   expect_eq "$(sim_field COM1 result)" complete "device's chain"
-  # 1,008 erase frames of 7 bytes, each answered by "*EOK#".
+  # 1,008 erase frames of 7 bytes, each answered by a 5-byte acknowledgement.
   record "Dunmere.exe" COM1 "$(limit_of $(( 1008 * (7 + 5) )))" 0.85
 }
 

@@ -23,7 +23,7 @@ bench_solvane() {
   elapsed=$(sim_field COM2 elapsed | sed 's/ s$//')
   answer=$(sim_field COM2 'mean answer time')
   # Start reply, length frame (the command frame's 6 bytes fit in the 20 ms before
-  # it), "+RECV-", then 112 frames of 262 bytes, each answered with 6 bytes.
+  # it), the receive reply, then 112 frames of 262 bytes, each answered with 6 bytes.
   awk -v m="$elapsed" -v a="$answer" -v i="$(sim_field COM2 'wire bytes in')" -v o="$(sim_field COM2 'wire bytes out')" 'BEGIN {
     limit = (6 + 6 + 6 + 112 * (262 + 6)) * 10 / 19200 + 0.020
     printf "    Solvane.exe under Wine, 14336 bytes at 19200 baud: measured %.3f s, limit %.3f s, ratio %.4f (target 0.98)\n", m, limit, limit / m

@@ -261,6 +261,32 @@ TEST_F(ConsoleTools, EndlessWriteRejectionsAreCountedAndEndTheRun)
 }
 
 // Before the device's first byte the stall limit does not run: the wait is --timeout's.
+TEST_F(ConsoleTools, WhatTheConsoleCountsAndShowsIsWhatTheLogicRecognised)
+{
+    // "*W" just before the rejection of page 2's write frame 5 (reply 37, after 17
+    // erase acknowledgements and 20 write ones): "*W*WER#". The second '*' breaks the
+    // reply off and starts nothing, so the logic sees no rejection and sends nothing
+    // again; the console counts none and shows none, and the run stalls there.
+    const std::string image = WriteFile("flash.img", Pattern(5000, 23)); // 3 pages
+    Outcome broken = Run("quarrow", QUARROW, {"--wer", "20x1", "--before-reply", "37:*W"}, image, 5, {"--stall", "1"});
+    ExpectFailure(broken, "Updata success!");
+    EXPECT_EQ(broken.tool.exitStatus, 1);
+    EXPECT_TRUE(Contains(broken.tool.err, "no progress for 1 s (--stall); stopped at page 2 of 3, write frame 5 of 16"))
+        << broken.tool.err;
+    EXPECT_FALSE(Contains(broken.tool.err, "rejected")) << broken.tool.err;
+    EXPECT_FALSE(Contains(broken.tool.err, "sending it again")) << broken.tool.err;
+    EXPECT_EQ(broken.report.at("frames received"), std::to_string(17 + 21));
+
+    // "+DTER-" before "+RECV-": the job waits for the receive reply and ignores it, so
+    // no data error is shown and the update runs through once.
+    const std::string iapImage = WriteImage(Pattern(1000, 5)); // 8 blocks
+    Outcome early = Run("solvane", SOLVANE, {"--before-reply", "0:+DTER-"}, iapImage, 2);
+    ExpectSuccess(early, "Update Complete!");
+    EXPECT_FALSE(Contains(early.tool.err, "data error")) << early.tool.err;
+    EXPECT_FALSE(Contains(early.tool.err, "restarts")) << early.tool.err;
+    EXPECT_TRUE(Contains(early.tool.err, "s: 8 blocks, 1,024 bytes, ")) << early.tool.err;
+}
+
 TEST_F(ConsoleTools, TheWaitForTheFirstReplyKeepsTheTimeoutAndGivesAHint)
 {
     Outcome silent = Run("erase", DUNMERE, {"--silent-after", "0"}, "", 4, {"--stall", "0.5"});

@@ -155,6 +155,12 @@ TEST(SimCommandLine, OptionsAndDefaults)
     EXPECT_EQ(slow.options.quietFirstMs, 6000u);
     EXPECT_EQ(slow.options.faults.slowReplyMs, (std::map<long, unsigned>{{0, 3000}, {3, 3000}, {4, 3000}, {7, 50}}));
     EXPECT_EQ(slow.options.faults.replyDelayMs, 5u);
+
+    SimCommandLine before;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "quarrow", "--before-reply", "4:*W", "--before-reply", "9:a:b"},
+                                    before, error))
+        << error;
+    EXPECT_EQ(before.options.faults.beforeReply, (std::map<long, std::string>{{4, "*W"}, {9, "a:b"}}));
 }
 
 TEST(SimCommandLine, VersionAndFlashLength)
@@ -206,6 +212,9 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "erase", "--slow-reply", "5:"},
         {"--loader", "erase", "--slow-reply", ":300"},    // no replies
         {"--loader", "erase", "--slow-reply", "5:-1"},
+        {"--loader", "erase", "--before-reply", "5"},     // no text
+        {"--loader", "erase", "--before-reply", "5:"},
+        {"--loader", "erase", "--before-reply", "-1:x"},
         {"--loader", "erase", "--quiet-first", "5000"},   // the erase loader never speaks first
         {"--loader", "quarrow", "--quiet-first", "5000"},
         {"--loader", "solvane", "--quiet-first", "soon"},
