@@ -47,8 +47,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kLineBytesPerSecond = 11520.0;  // 115200 baud, 10 bits per byte
-constexpr unsigned kPort = 1;
+constexpr double LINE_BYTES_PER_SECOND = 11520.0;  // 115200 baud, 10 bits per byte
+constexpr unsigned BENCH_PORT = 1;
 
 // A pseudo-terminal whose slave the engine opens as COM1.
 struct Pty {
@@ -63,7 +63,7 @@ struct Pty {
         tcgetattr(slave, &raw);
         cfmakeraw(&raw);
         tcsetattr(slave, TCSANOW, &raw);
-        SetPortDevice(kPort, ttyname(slave));
+        SetPortDevice(BENCH_PORT, ttyname(slave));
     }
     ~Pty() {
         close(master);
@@ -126,8 +126,8 @@ struct Receiver {
 };
 
 bool OpenMonitored(SerialPort& port, Receiver& receiver) {
-    if (!port.OpenPort(&receiver.window, kPort, 115200, 'N', 8, 1, 3, 2048) || !port.StartMonitor()) {
-        std::fprintf(stderr, "cannot open the pseudo-terminal as COM%u\n", kPort);
+    if (!port.OpenPort(&receiver.window, BENCH_PORT, 115200, 'N', 8, 1, 3, 2048) || !port.StartMonitor()) {
+        std::fprintf(stderr, "cannot open the pseudo-terminal as COM%u\n", BENCH_PORT);
         return false;
     }
     return true;
@@ -147,7 +147,7 @@ void HandOverRate() {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     waitpid(device, nullptr, 0);
     const double rate = static_cast<double>(receiver.received) / seconds;
-    const double target = 100 * kLineBytesPerSecond;
+    const double target = 100 * LINE_BYTES_PER_SECOND;
     std::printf("hand-over rate:          %12.0f bytes/s  (%ld bytes in %.2f s)  target >= %.0f  ratio %.1fx\n", rate,
                 receiver.received, seconds, target, rate / target);
 }
@@ -158,7 +158,7 @@ void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds, 
     SerialPort port;
     if (!OpenMonitored(port, receiver))
         return;
-    const long total = static_cast<long>(kLineBytesPerSecond * seconds);
+    const long total = static_cast<long>(LINE_BYTES_PER_SECOND * seconds);
     receiver.expected = total;
     const double cpuBefore = CpuSeconds();
     const auto start = Clock::now();

@@ -2,8 +2,8 @@
 
 char NibbleToHex(unsigned nibble)
 {
-    static const char kDigits[] = "0123456789ABCDEF";
-    return kDigits[nibble & 0x0Fu];
+    static const char DIGITS[] = "0123456789ABCDEF";
+    return DIGITS[nibble & 0x0Fu];
 }
 
 void WriteHex16(std::uint16_t value, char* out)

@@ -33,9 +33,9 @@ void FlashEraser::ParseEraseAck(std::uint8_t byte)
         m_bEraseAll = true;
 
     // Each state waits for one byte; any other byte leaves it where it is.
-    static const char kExpected[] = { '*', 'E', 'O', 'K', '#' };
+    static const char EXPECTED[] = { '*', 'E', 'O', 'K', '#' };
     assert(m_nParseState >= 0 && m_nParseState <= 4 && "erase recogniser state out of range");
-    if (byte != static_cast<std::uint8_t>(kExpected[m_nParseState]))
+    if (byte != static_cast<std::uint8_t>(EXPECTED[m_nParseState]))
         return;
     if (m_nParseState < 4) {
         ++m_nParseState;

@@ -51,7 +51,7 @@ std::vector<std::uint8_t> MakeImage(std::size_t length, std::uint8_t seed)
     return image;
 }
 
-const char* const kReplies[] = {"+IAPC-", "+UPDS-", "+UPDF-", "+RECV-", "+DTOK-", "+DTNX-", "+DTER-", "+"};
+const char* const REPLIES[] = {"+IAPC-", "+UPDS-", "+UPDF-", "+RECV-", "+DTOK-", "+DTNX-", "+DTER-", "+"};
 
 class FuzzHost : public ToolHost {
 public:
@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t op = input.Byte();
         switch (op & 0x0F) {
         case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7:
-            Feed(job, kReplies[op & 0x07], 6);
+            Feed(job, REPLIES[op & 0x07], 6);
             break;
         case 8:
             job.ParseReplyByte(input.Byte());
@@ -201,7 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 14:
             // A reply cut off after 1 .. 5 characters.
-            Feed(job, kReplies[(op >> 4) & 0x07], 1 + (op >> 4) % 5);
+            Feed(job, REPLIES[(op >> 4) & 0x07], 1 + (op >> 4) % 5);
             break;
         case 15:
             Feed(job, "-", 1);

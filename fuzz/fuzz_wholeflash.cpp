@@ -91,7 +91,7 @@ public:
     // One operation. Also called from inside an open message box, with fewer choices.
     void Step()
     {
-        static const char* const kReplies[] = { "*EOK-", "*WOK-", "*WER#", "*EOKx", "*WE", "*", "-" };
+        static const char* const REPLIES[] = { "*EOK-", "*WOK-", "*WER#", "*EOKx", "*WE", "*", "-" };
         const std::uint8_t op = m_in.Next();
         switch (op % 8) {
         case 0:
@@ -111,7 +111,7 @@ public:
             m_updater.SetReady(m_in.Next() & 1);
             break;
         case 5:
-            for (const char* p = kReplies[m_in.Next() % 7]; *p; ++p)
+            for (const char* p = REPLIES[m_in.Next() % 7]; *p; ++p)
                 m_updater.OnReceivedByte(static_cast<std::uint8_t>(*p));
             break;
         case 6:

@@ -19,29 +19,29 @@
 namespace {
 
 // Timeouts applied at open, in ms: every field.
-constexpr std::uint32_t kPortTimeoutMs = 1000;
+constexpr std::uint32_t PORT_TIMEOUT_MS = 1000;
 // The event character: every received 'q' raises SERIAL_EV_RXFLAG.
-constexpr char kEventChar = 'q';
+constexpr char EVENT_CHAR = 'q';
 // Size of the error text; longer texts are cut.
-constexpr std::size_t kErrorTextSize = 200;
+constexpr std::size_t ERROR_TEXT_SIZE = 200;
 // Size of the port-name and settings texts.
-constexpr std::size_t kNameTextSize = 50;
+constexpr std::size_t NAME_TEXT_SIZE = 50;
 // Bytes read from the port with one call and handed to the owner in one exchange.
-constexpr std::uint32_t kReadChunk = 256;
+constexpr std::uint32_t READ_CHUNK = 256;
 // Comm waits completing at once with nothing to read that the monitor restarts
 // before it looks at its events again.
-constexpr int kImmediateWaitsInARow = 64;
+constexpr int IMMEDIATE_WAITS_IN_A_ROW = 64;
 // How long the user-interface thread waits for sends per round while it waits for
 // the monitor to end.
-constexpr unsigned kStopPollMs = 1;
+constexpr unsigned STOP_POLL_MS = 1;
 // Failures of port calls in a row (no byte read and no frame written in between) after
 // which the device counts as gone.
-constexpr int kFailuresInARow = 5;
+constexpr int FAILURES_IN_A_ROW = 5;
 // After the n-th failure in a row the monitor waits n times this before it tries the
 // port again (serving the stop event and transmissions meanwhile).
-constexpr unsigned kRetryPauseMs = 20;
+constexpr unsigned RETRY_PAUSE_MS = 20;
 // The longest pause between two tries of a wait on the events that keeps failing.
-constexpr int kFailedWaitPauseMaxMs = 50;
+constexpr int FAILED_WAIT_PAUSE_MAX_MS = 50;
 
 bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialInvalidHandle(); }
 
@@ -71,7 +71,7 @@ public:
     Verdict Add(PortFailure kind) {
         ++m_count;
         const bool giveUp = kind == PortFailure::Gone || (kind == PortFailure::Suspect && m_lastSuspect) ||
-                            m_count >= kFailuresInARow;
+                            m_count >= FAILURES_IN_A_ROW;
         m_lastSuspect = kind == PortFailure::Suspect;
         return {m_count == 1 || giveUp, giveUp};
     }
@@ -184,8 +184,8 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
     m_nPortNumber = portnr;
     m_dwEventMask = eventmask;
 
-    char portName[kNameTextSize];
-    char settings[kNameTextSize];
+    char portName[NAME_TEXT_SIZE];
+    char settings[NAME_TEXT_SIZE];
     PortError failure;
     {
         std::lock_guard<std::recursive_mutex> portLock(m_csPortLock);
@@ -209,11 +209,11 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         // The configuration chain: the first failing step is reported and ends it; the
         // open goes on with the purge and succeeds.
         const char* failedCall = nullptr;
-        m_timeouts.ReadIntervalTimeout = kPortTimeoutMs;
-        m_timeouts.ReadTotalTimeoutMultiplier = kPortTimeoutMs;
-        m_timeouts.ReadTotalTimeoutConstant = kPortTimeoutMs;
-        m_timeouts.WriteTotalTimeoutMultiplier = kPortTimeoutMs;
-        m_timeouts.WriteTotalTimeoutConstant = kPortTimeoutMs;
+        m_timeouts.ReadIntervalTimeout = PORT_TIMEOUT_MS;
+        m_timeouts.ReadTotalTimeoutMultiplier = PORT_TIMEOUT_MS;
+        m_timeouts.ReadTotalTimeoutConstant = PORT_TIMEOUT_MS;
+        m_timeouts.WriteTotalTimeoutMultiplier = PORT_TIMEOUT_MS;
+        m_timeouts.WriteTotalTimeoutConstant = PORT_TIMEOUT_MS;
         if (!backend.SetTimeouts(handle, m_timeouts)) {
             failedCall = "SetCommTimeouts()";
         } else if (!backend.SetEventMask(handle, eventmask)) {
@@ -221,7 +221,7 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
         } else if (!backend.GetLineState(handle, m_lineState)) {
             failedCall = "GetCommState()";
         } else {
-            m_lineState.EvtChar = kEventChar;
+            m_lineState.EvtChar = EVENT_CHAR;
             m_lineState.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
             // Also turns XON/XOFF and hardware flow control off, whatever the port held.
             if (!backend.BuildLineState(settings, m_lineState))
@@ -259,9 +259,9 @@ void SerialPort::StopAndWaitForMonitor() {
     while (m_bMonitorAlive.load()) {
         RequestStop();
         if (m_pOwnerWnd)
-            m_pOwnerWnd->DeliverSentMessages(kStopPollMs);
+            m_pOwnerWnd->DeliverSentMessages(STOP_POLL_MS);
         else
-            std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollMs));
+            std::this_thread::sleep_for(std::chrono::milliseconds(STOP_POLL_MS));
     }
     if (m_pMonitorThread) {
         m_pMonitorThread->join();  // it has cleared m_bMonitorAlive as its last act
@@ -365,7 +365,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
                 if (start == CommWaitStart::Completed) {
                     std::uint32_t waiting = 0;
                     backend.GetBytesWaiting(handle, waiting);
-                    if (waiting == 0 && immediate < kImmediateWaitsInARow)
+                    if (waiting == 0 && immediate < IMMEDIATE_WAITS_IN_A_ROW)
                         continue;
                 } else if (start == CommWaitStart::Failed) {
                     error = PortError::Take(backend, handle, "WaitCommEvent()");
@@ -374,7 +374,7 @@ void SerialPort::MonitorThread(SerialPort* port) {
             }
             if (error.call) {
                 serving = port->HandleFailure(error, row);
-                pauseMs = kRetryPauseMs * static_cast<unsigned>(row.Count());
+                pauseMs = RETRY_PAUSE_MS * static_cast<unsigned>(row.Count());
                 continue;
             }
             // Wait for stop, port event or transmission, lowest index first.
@@ -402,12 +402,12 @@ void SerialPort::MonitorThread(SerialPort* port) {
             static const struct {
                 std::uint32_t event;
                 unsigned message;
-            } kNotified[] = {
+            } NOTIFIED[] = {
                 {SERIAL_EV_CTS, MSG_SERIAL_CTS},        {SERIAL_EV_BREAK, MSG_SERIAL_BREAK},
                 {SERIAL_EV_ERR, MSG_SERIAL_LINE_ERROR}, {SERIAL_EV_RING, MSG_SERIAL_RING},
                 {SERIAL_EV_RXFLAG, MSG_SERIAL_EVENT_CHAR},
             };
-            for (const auto& n : kNotified) {
+            for (const auto& n : NOTIFIED) {
                 if (events & n.event)
                     port->m_pOwnerWnd->SendOwnerMessage(n.message, 0, port->m_nPortNumber);
             }
@@ -424,12 +424,12 @@ void SerialPort::MonitorThread(SerialPort* port) {
         default:
             // The wait failed: try again, pausing longer each time it fails again.
             ++failedWaits;
-            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(failedWaits, kFailedWaitPauseMaxMs)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(failedWaits, FAILED_WAIT_PAUSE_MAX_MS)));
             break;
         }
         if (error.call) {
             serving = port->HandleFailure(error, row);
-            pauseMs = kRetryPauseMs * static_cast<unsigned>(row.Count());
+            pauseMs = RETRY_PAUSE_MS * static_cast<unsigned>(row.Count());
         }
         // Then wait again.
     }
@@ -455,7 +455,7 @@ bool SerialPort::HandleFailure(const PortError& error, FailureRow& row) {
 SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& row) {
     SerialBackend& backend = ActiveSerialBackend();
     const PortHandle handle = port->m_hComm.load();
-    std::uint8_t bytes[kReadChunk];
+    std::uint8_t bytes[READ_CHUNK];
     for (;;) {
         port->SuspendPoint();
         // How many bytes wait (line errors are cleared and dropped).
@@ -468,7 +468,7 @@ SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& ro
             if (waiting == 0)
                 return {};
             // Read what is waiting (the read ends when it has those bytes).
-            const PortIo io = backend.ReadPort(handle, bytes, std::min(waiting, kReadChunk), got);
+            const PortIo io = backend.ReadPort(handle, bytes, std::min(waiting, READ_CHUNK), got);
             if (io == PortIo::FailedCompletion)
                 return PortError::Take(backend, handle, "GetOverlappedResults() in ReadFile()");
             if (io != PortIo::Done || got == 0)
@@ -562,7 +562,7 @@ void SerialPort::Report(PortFailureReport failure) {
 }
 
 std::string PortFailureBoxText(const PortFailureReport& failure) {
-    char text[kErrorTextSize];
+    char text[ERROR_TEXT_SIZE];
     // snprintf cuts a long system text at the buffer's end.
     std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n",
                   failure.call ? failure.call : "", failure.text.c_str(), failure.portNumber);

@@ -51,7 +51,7 @@ void EraseLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
         return;
     case FrameState::Body:
         m_frame[m_nFrameLength++] = byte;
-        if (m_nFrameLength == kFrameLength) {
+        if (m_nFrameLength == FRAME_LENGTH) {
             m_frameState = FrameState::Idle;
             OnFrame(out);
         }
@@ -61,7 +61,7 @@ void EraseLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
 
 void EraseLoader::OnFrame(LoaderOutput& out)
 {
-    const std::string_view text(reinterpret_cast<const char*>(m_frame.data()), kFrameLength);
+    const std::string_view text(reinterpret_cast<const char*>(m_frame.data()), FRAME_LENGTH);
     const long address = ParseHex16(&m_frame[2]);
     if (address < 0 || m_frame[6] != '-') {
         CountFrame("bad frame " + Printable(text));

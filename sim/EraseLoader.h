@@ -32,12 +32,12 @@ public:
 
 private:
     enum class FrameState { Idle, Type, Body };
-    static constexpr std::size_t kFrameLength = 7;
+    static constexpr std::size_t FRAME_LENGTH = 7;
 
     void OnFrame(LoaderOutput& out);
 
     FrameState m_frameState = FrameState::Idle;
-    std::array<std::uint8_t, kFrameLength> m_frame{};
+    std::array<std::uint8_t, FRAME_LENGTH> m_frame{};
     std::size_t m_nFrameLength = 0;
     bool m_bInStray = false;           // inside a run of bytes outside any frame
     long m_nNextAddress = ERASE_FIRST_ADDRESS;

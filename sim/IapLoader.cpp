@@ -9,9 +9,9 @@ namespace sim {
 namespace {
 
 // The tool takes at most this many image bytes, so it never sends more blocks.
-constexpr std::size_t kImageLimit = 14336;
+constexpr std::size_t IMAGE_LIMIT = 14336;
 // The flash model holds this many blocks at most; frames beyond are not stored.
-constexpr long kFlashBlocks = 1024;
+constexpr long FLASH_BLOCKS = 1024;
 
 std::string BlockText(long block)
 {
@@ -35,8 +35,8 @@ std::string CheckIapConfig(const IapLoaderConfig& config)
 
 IapLoader::IapLoader(IapLoaderConfig config) : m_config(std::move(config))
 {
-    if (m_config.expectedImage.size() > kImageLimit)
-        m_config.expectedImage.resize(kImageLimit);
+    if (m_config.expectedImage.size() > IMAGE_LIMIT)
+        m_config.expectedImage.resize(IMAGE_LIMIT);
     if (m_config.expectedBlocks < 0 && !m_config.expectedImage.empty())
         m_config.expectedBlocks =
             static_cast<long>((m_config.expectedImage.size() + IAP_SIM_BLOCK_SIZE - 1) / IAP_SIM_BLOCK_SIZE);
@@ -217,7 +217,7 @@ void IapLoader::OnDataFrame(LoaderOutput& out)
             AddError(BlockText(block) + " differs from the image at offset " +
                      std::to_string(offset + (mismatch.first - data)));
     }
-    if (block < kFlashBlocks) {
+    if (block < FLASH_BLOCKS) {
         if (block >= m_nMaxBlocks) {
             m_nMaxBlocks = block + 1;
             m_flash.resize(m_nMaxBlocks * IAP_SIM_BLOCK_SIZE);

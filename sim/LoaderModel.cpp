@@ -8,7 +8,7 @@ void LoaderModel::AddError(std::string text)
 {
     ++m_stats.errorCount;
     m_frameLog.push_back("error: " + text);
-    if (m_stats.errors.size() < kMaxErrorTexts)
+    if (m_stats.errors.size() < MAX_ERROR_TEXTS)
         m_stats.errors.push_back(std::move(text));
 }
 

@@ -23,7 +23,7 @@ public:
 struct LoaderStats {
     unsigned long framesReceived = 0;
     unsigned long errorCount = 0;
-    std::vector<std::string> errors;  // the first kMaxErrorTexts errors as text
+    std::vector<std::string> errors;  // the first MAX_ERROR_TEXTS errors as text
     unsigned long bytesWritten = 0;   // data bytes stored (or erased, for the erase loader)
     bool complete = false;            // everything expected has been received and acknowledged
 };
@@ -31,7 +31,7 @@ struct LoaderStats {
 class LoaderModel {
 public:
     // Errors beyond this many are counted but not kept as text.
-    static constexpr std::size_t kMaxErrorTexts = 20;
+    static constexpr std::size_t MAX_ERROR_TEXTS = 20;
 
     virtual ~LoaderModel() = default;
 

@@ -37,18 +37,18 @@ namespace sim {
 
 namespace {
 
-constexpr std::int64_t kMs = 1'000'000;
+constexpr std::int64_t NS_PER_MS = 1'000'000;
 // How long a finished device keeps the line open for the tool to read its last reply
 // and close its end.
-constexpr std::int64_t kLingerNs = 2000 * kMs;
+constexpr std::int64_t LINGER_NS = 2000 * NS_PER_MS;
 // A vanishing device closes the line this long after its last reply has left: closing
 // a pseudo-terminal at once would discard that reply before the tool has read it.
-constexpr std::int64_t kVanishGraceNs = 100 * kMs;
+constexpr std::int64_t VANISH_GRACE_NS = 100 * NS_PER_MS;
 // Emulated line only: how long before a reply's deadline the thread stops sleeping and
 // polls, and how long after a reply it polls for the tool's answer (the tools answer
 // on their next 1 ms tick, or at once).
-constexpr std::int64_t kSpinNs = 150'000;
-constexpr std::int64_t kAnswerSpinNs = 1'500'000;
+constexpr std::int64_t SPIN_NS = 150'000;
+constexpr std::int64_t ANSWER_SPIN_NS = 1'500'000;
 
 std::int64_t Now()
 {
@@ -164,7 +164,7 @@ struct SimDevice::Impl : LoaderOutput {
         if (shaped.empty() || vanishAt >= 0)
             return;
         ++report.repliesSent;
-        const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * kMs;
+        const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * NS_PER_MS;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
         for (std::size_t i = 0; i < shaped.size(); ++i)
             output.push_back({static_cast<std::uint8_t>(shaped[i]),
@@ -251,8 +251,8 @@ void SimDevice::Impl::HandleInput(const std::uint8_t* data, std::size_t size)
 void SimDevice::Impl::Run()
 {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    const std::int64_t announceNs = static_cast<std::int64_t>(options.announceMs) * kMs;
-    const std::int64_t quietNs = static_cast<std::int64_t>(options.quietFirstMs) * kMs;
+    const std::int64_t announceNs = static_cast<std::int64_t>(options.announceMs) * NS_PER_MS;
+    const std::int64_t quietNs = static_cast<std::int64_t>(options.quietFirstMs) * NS_PER_MS;
     std::int64_t nextAnnounce = Now();
     // A quiet start counts from the tool's opening of the line where it can be seen,
     // else from now.
@@ -280,7 +280,7 @@ void SimDevice::Impl::Run()
             const long vanishAfter = options.faults.vanishAfter;
             if (vanishAt < 0 && vanishAfter >= 0 &&
                 model->Stats().framesReceived >= static_cast<unsigned long>(vanishAfter) && output.empty())
-                vanishAt = std::max(now, clock.TxFree()) + kVanishGraceNs;
+                vanishAt = std::max(now, clock.TxFree()) + VANISH_GRACE_NS;
             if (vanishAt >= 0 && now >= vanishAt) {
                 line.Close();
                 report.vanished = true;
@@ -305,14 +305,14 @@ void SimDevice::Impl::Run()
                 Flush(now);
             }
             if (lingerUntil < 0 && model->Stats().complete && output.empty())
-                lingerUntil = now + kLingerNs;
+                lingerUntil = now + LINGER_NS;
             if (lingerUntil >= 0 && now >= lingerUntil)
                 break;
         }
 
         // Sleep until the next byte is due, the next announcement, the end of the
         // linger, or input.
-        std::int64_t wake = now + 100 * kMs;
+        std::int64_t wake = now + 100 * NS_PER_MS;
         if (!output.empty())
             wake = std::min(wake, output.front().deadline);
         if (announcing && !awaitingOpen)
@@ -329,9 +329,9 @@ void SimDevice::Impl::Run()
         std::int64_t spinEnd = wake;
         if (clock.ByteNs() > 0) {
             if (!output.empty()) {
-                sleepEnd = wake - kSpinNs;
+                sleepEnd = wake - SPIN_NS;
             } else {
-                const std::int64_t answerDue = clock.TxFree() + kAnswerSpinNs;
+                const std::int64_t answerDue = clock.TxFree() + ANSWER_SPIN_NS;
                 if (now < answerDue) {
                     sleepEnd = now;
                     spinEnd = std::min(wake, answerDue);

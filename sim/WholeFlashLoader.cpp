@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-constexpr std::size_t kFlashBytes = WF_PAGE_SIZE * WF_PAGES;
+constexpr std::size_t FLASH_BYTES = WF_PAGE_SIZE * WF_PAGES;
 
 std::string Hex4(long value)
 {
@@ -27,7 +27,7 @@ std::string PageText(long page)
 
 long WholeFlashPageCount(const std::vector<std::uint8_t>& image)
 {
-    std::size_t n = std::min(image.size(), kFlashBytes);
+    std::size_t n = std::min(image.size(), FLASH_BYTES);
     while (n > 0 && image[n - 1] == WF_ERASED_BYTE)
         --n;
     return static_cast<long>((n + WF_PAGE_SIZE - 1) / WF_PAGE_SIZE);
@@ -36,11 +36,11 @@ long WholeFlashPageCount(const std::vector<std::uint8_t>& image)
 WholeFlashLoader::WholeFlashLoader(WholeFlashConfig config)
     : m_config(std::move(config)),
       m_rejectsLeft(m_config.rejectFrames),
-      m_flash(kFlashBytes, WF_OLD_BYTE),
+      m_flash(FLASH_BYTES, WF_OLD_BYTE),
       m_pageState(WF_PAGES, PageState::Old)
 {
-    if (m_config.expectedImage.size() > kFlashBytes)
-        m_config.expectedImage.resize(kFlashBytes);
+    if (m_config.expectedImage.size() > FLASH_BYTES)
+        m_config.expectedImage.resize(FLASH_BYTES);
     if (m_config.expectedPages < 0 && m_config.hasExpectedImage)
         m_config.expectedPages = WholeFlashPageCount(m_config.expectedImage);
 }

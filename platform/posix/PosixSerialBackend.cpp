@@ -104,7 +104,7 @@ struct BaudEntry {
     std::uint32_t baud;
     speed_t speed;
 };
-constexpr BaudEntry kBaudRates[] = {
+constexpr BaudEntry BAUD_RATES[] = {
     {50, B50},       {75, B75},       {110, B110},     {134, B134},       {150, B150},
     {200, B200},     {300, B300},     {600, B600},     {1200, B1200},     {1800, B1800},
     {2400, B2400},   {4800, B4800},   {9600, B9600},   {19200, B19200},   {38400, B38400},
@@ -118,7 +118,7 @@ constexpr BaudEntry kBaudRates[] = {
 };
 
 bool SpeedOf(std::uint32_t baud, speed_t& speed) {
-    for (const BaudEntry& entry : kBaudRates) {
+    for (const BaudEntry& entry : BAUD_RATES) {
         if (entry.baud == baud) {
             speed = entry.speed;
             return true;
@@ -128,7 +128,7 @@ bool SpeedOf(std::uint32_t baud, speed_t& speed) {
 }
 
 std::uint32_t BaudOf(speed_t speed) {
-    for (const BaudEntry& entry : kBaudRates) {
+    for (const BaudEntry& entry : BAUD_RATES) {
         if (entry.speed == speed)
             return entry.baud;
     }
@@ -143,7 +143,7 @@ void SetModemLine(int fd, int line, bool raise) {
 
 // How long a write that makes no progress, although the port polls writable, pauses
 // before it tries again.
-constexpr int kStalledWritePauseMs = 10;
+constexpr int STALLED_WRITE_PAUSE_MS = 10;
 
 // Whether `event` is set now.
 bool IsSet(PosixEvent* event) {
@@ -638,7 +638,7 @@ public:
             pollfd fds[2];
             nfds_t used = 0;
             if (saidWritable)
-                waitMs = waitMs < 0 ? kStalledWritePauseMs : std::min(waitMs, kStalledWritePauseMs);
+                waitMs = waitMs < 0 ? STALLED_WRITE_PAUSE_MS : std::min(waitMs, STALLED_WRITE_PAUSE_MS);
             else
                 fds[used++] = {port->fd, POLLOUT, 0};
             if (abort)

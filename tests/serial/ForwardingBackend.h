@@ -60,13 +60,13 @@ public:
     PortFailure LastFailureKind(PortHandle port) override {
         return t_injected ? injectedKind.load() : m_real.LastFailureKind(port);
     }
-    std::uint32_t LastErrorCode() override { return t_injected ? kInjectedCode : m_real.LastErrorCode(); }
+    std::uint32_t LastErrorCode() override { return t_injected ? INJECTED_CODE : m_real.LastErrorCode(); }
     std::string LastErrorText() override {
         return t_injected ? std::string("injected failure") : m_real.LastErrorText();
     }
 
     // The error code of an injected failure.
-    static constexpr std::uint32_t kInjectedCode = 0x5EED;
+    static constexpr std::uint32_t INJECTED_CODE = 0x5EED;
 
     // Calls of the monitor's loop (comm wait, wait, status query, read) so far.
     std::atomic<int> calls{0};

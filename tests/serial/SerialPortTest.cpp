@@ -626,7 +626,7 @@ TEST_F(SerialPortTest, ReporterGetsEachFailureAsAValueInsteadOfTheBox) {
     ASSERT_EQ(reporter.Reports().size(), 1u);
     PortFailureReport first = reporter.Reports()[0];
     EXPECT_STREQ(first.call, "ReadFile()");
-    EXPECT_EQ(first.code, ForwardingBackend::kInjectedCode);
+    EXPECT_EQ(first.code, ForwardingBackend::INJECTED_CODE);
     EXPECT_EQ(first.text, "injected failure");
     EXPECT_EQ(first.kind, PortFailure::Transient);
     EXPECT_EQ(first.portNumber, 6u);
@@ -710,8 +710,8 @@ TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
 TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor) {
     // The device reads nothing: once the line's buffers are full the write can't go
     // on, and its timeout (1 s a byte) would run for weeks.
-    constexpr int kBig = 4 << 20;
-    std::string big(kBig, 'w');
+    constexpr int BIG_WRITE = 4 << 20;
+    std::string big(BIG_WRITE, 'w');
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(big.data());
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "ClosePort" : "destructor");
@@ -720,8 +720,8 @@ TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor) {
         ForwardingBackend backend;
         ScopedBackend scope(backend);
         auto port = std::make_unique<SerialPort>();
-        ASSERT_TRUE(OpenMonitored(*port, 4, kBig));
-        ASSERT_TRUE(port->QueueTransmit(bytes, kBig));
+        ASSERT_TRUE(OpenMonitored(*port, 4, BIG_WRITE));
+        ASSERT_TRUE(port->QueueTransmit(bytes, BIG_WRITE));
         ASSERT_TRUE(owner->PumpUntil([&] { return backend.writesStarted > 0; }, 5s));
         owner->PumpFor(300ms);  // the write is held up now
 
@@ -805,13 +805,13 @@ TEST_F(SerialPortTest, FrameWrittenJustBeforeTheNextTransmissionStillGoesOutWhol
     ScopedBackend scope(backend);
     SerialPort port;
     ASSERT_TRUE(OpenMonitored(port, 3));
-    constexpr int kFrames = 200;
+    constexpr int FRAMES = 200;
     int n = 0;
     backend.next = [&] { port.QueueTransmit(++n % 2 ? "*0000#" : "*IAPK#"); };
-    backend.left = kFrames - 1;
+    backend.left = FRAMES - 1;
     ASSERT_TRUE(port.QueueTransmit("*IAPK#"));
     std::string expected;
-    for (int i = 0; i < kFrames; ++i)
+    for (int i = 0; i < FRAMES; ++i)
         expected += i % 2 ? "*0000#" : "*IAPK#";
     const std::string got = line->PeerRead(expected.size(), 5s);
     EXPECT_EQ(got.size(), expected.size());

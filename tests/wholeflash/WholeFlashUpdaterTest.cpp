@@ -171,9 +171,9 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
     ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0000") });
     EXPECT_FALSE(rig.updater.IsReady());
 
-    static const char* const kErase[] = { "0040", "0080", "00C0", "0100", "0140", "0180", "01C0", "0200",
+    static const char* const ERASE_ADDRESSES[] = { "0040", "0080", "00C0", "0100", "0140", "0180", "01C0", "0200",
         "0240", "0280", "02C0", "0300", "0340", "0380", "03C0", "0400" };
-    for (const char* digits : kErase) {
+    for (const char* digits : ERASE_ADDRESSES) {
         rig.Feed("*EOK-");
         EXPECT_TRUE(rig.host.frames.empty()) << "a frame left before the tick";
         rig.Tick();

@@ -2,7 +2,7 @@
 // commands read from standard input, one per line; each command is answered with one
 // line on standard output, "ok" or "ok VALUE" on success, "fail REASON" otherwise.
 // tests/wine/gui/harness.sh runs it as a co-process; the command list is there and in
-// kUsage below.
+// USAGE below.
 //
 // Arguments are separated by blanks; an argument in double quotes may hold blanks, \"
 // and \\. Text goes both ways as UTF-8; in answers a line break is written as \n and a
@@ -30,7 +30,7 @@
 
 namespace {
 
-const char* const kUsage =
+const char* const USAGE =
     "commands (ms: a timeout in milliseconds, default: the one set by `timeout`):\n"
     "  wait WIN [ms]              until WIN is visible; answers its handle\n"
     "  gone WIN [ms]              until no window WIN exists\n"
@@ -83,7 +83,7 @@ void JoinDesktop()
             g_desktopName.clear();
     }
 }
-constexpr DWORD kPollMs = 10;
+constexpr DWORD POLL_MS = 10;
 
 std::wstring Widen(const std::string& text)
 {
@@ -259,7 +259,7 @@ bool WaitFor(DWORD timeoutMs, Condition condition)
             return true;
         if (GetTickCount() - start >= timeoutMs)  // modulo 2^32: right across the wrap
             return false;
-        Sleep(kPollMs);
+        Sleep(POLL_MS);
     }
 }
 
@@ -672,7 +672,7 @@ std::string Run(const std::vector<std::string>& args)
         return {};
     }
     if (command == "help")
-        return kUsage;
+        return USAGE;
     Fail("unknown command " + command);
 }
 
@@ -686,7 +686,7 @@ int main(int argc, char** argv)
         if (arg == "--desktop" && i + 1 < argc) {
             g_desktopName = Widen(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: guidriver [--desktop NAME] < commands\n%s", kUsage);
+            std::fprintf(stderr, "usage: guidriver [--desktop NAME] < commands\n%s", USAGE);
             return 2;
         }
     }
