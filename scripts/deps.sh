@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs. Usage: scripts/deps.sh [native|all]
 #   native: compilers, CMake, GoogleTest (enough to build and run the Linux programs)
+#           and clang-format-14, which keeps the sources' layout (scripts/check_format.sh)
 #   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
 #           wine64 with Xvfb to run the Windows tests (with Wine's own fonts, a CJK
 #           font for the Chinese texts, and ImageMagick for the screenshots); wine32
@@ -9,7 +10,7 @@
 set -euo pipefail
 set_name=${1:-all}
 
-pkgs=(build-essential cmake ninja-build googletest libgtest-dev)
+pkgs=(build-essential cmake ninja-build googletest libgtest-dev clang-format-14)
 if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
