@@ -15,10 +15,10 @@
 namespace {
 
 // The Chinese (PRC) language of every resource.
-const WORD kLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+const WORD LANGUAGE_CHINESE = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
 
 // Standard control classes as dialog templates give them (by atom).
-const std::wstring kButton = L"#0080", kStatic = L"#0082", kComboBox = L"#0085";
+const std::wstring CLASS_BUTTON = L"#0080", CLASS_STATIC = L"#0082", CLASS_COMBO_BOX = L"#0085";
 
 struct Item {
     int id;
@@ -139,7 +139,7 @@ public:
 
     // The resource's bytes in the Chinese (PRC) language; empty when there is none.
     std::vector<BYTE> Resource(LPCWSTR type, int id) const {
-        HRSRC found = FindResourceExW(m_module, type, MAKEINTRESOURCEW(id), kLanguage);
+        HRSRC found = FindResourceExW(m_module, type, MAKEINTRESOURCEW(id), LANGUAGE_CHINESE);
         if (!found)
             return {};
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(m_module, found)));
@@ -219,22 +219,22 @@ TEST_P(FlashToolResources, AboutBoxItemIconAndVersion) {
     ExpectDialogFrame(about, false);
     bool icon = false, version = false, second = false, ok = false;
     for (const Item& i : about.items) {
-        if (i.cls == kStatic && (i.style & SS_TYPEMASK) == SS_ICON) {
+        if (i.cls == CLASS_STATIC && (i.style & SS_TYPEMASK) == SS_ICON) {
             icon = true;
             EXPECT_EQ(i.x, 11);
             EXPECT_EQ(i.y, 17);
             EXPECT_EQ(i.text, L"#0080") << "the icon shows resource 128";  // 0x80 = 128
-        } else if (i.cls == kStatic && i.x == 40 && i.y == 10) {
+        } else if (i.cls == CLASS_STATIC && i.x == 40 && i.y == 10) {
             version = true;
             EXPECT_EQ(Narrow(i.text), name + " 1.0 版");
             EXPECT_EQ(i.cx, 119);
             EXPECT_EQ(i.cy, 8);
-        } else if (i.cls == kStatic && i.x == 40 && i.y == 25) {
+        } else if (i.cls == CLASS_STATIC && i.x == 40 && i.y == 25) {
             second = i.cx == 119 && i.cy == 8 && !i.text.empty();
         } else if (i.id == IDOK) {
             ok = true;
             EXPECT_EQ(Narrow(i.text), "确定");
-            EXPECT_EQ(Describe(i), Describe(IDOK, kButton, i.text, 178, 7, 50, 14));
+            EXPECT_EQ(Describe(i), Describe(IDOK, CLASS_BUTTON, i.text, 178, 7, 50, 14));
             EXPECT_EQ(i.style & BS_TYPEMASK, static_cast<DWORD>(BS_DEFPUSHBUTTON));
         }
     }
@@ -289,18 +289,18 @@ TEST(QuarrowResources, MainDialogControlForControl) {
 
     const std::wstring progress = L"msctls_progress32";
     const std::vector<std::wstring> expected = {
-        Describe(1000, kButton, L"OPEN FILE", 47, 47, 59, 16),
-        Describe(-1, kStatic, L"Click this button choose update file!", 114, 52, 151, 13),
-        Describe(1001, kButton, L"UPDATE", 47, 71, 59, 16),
-        Describe(-1, kStatic, L"Click this button to start update!", 117, 73, 148, 11),
-        Describe(-1, kStatic, L"COM", 39, 13, 19, 9),
-        Describe(1002, kComboBox, L"", 62, 11, 41, 90),
-        Describe(-1, kStatic, L"Click to choose serial port number!", 121, 14, 172, 11),
+        Describe(1000, CLASS_BUTTON, L"OPEN FILE", 47, 47, 59, 16),
+        Describe(-1, CLASS_STATIC, L"Click this button choose update file!", 114, 52, 151, 13),
+        Describe(1001, CLASS_BUTTON, L"UPDATE", 47, 71, 59, 16),
+        Describe(-1, CLASS_STATIC, L"Click this button to start update!", 117, 73, 148, 11),
+        Describe(-1, CLASS_STATIC, L"COM", 39, 13, 19, 9),
+        Describe(1002, CLASS_COMBO_BOX, L"", 62, 11, 41, 90),
+        Describe(-1, CLASS_STATIC, L"Click to choose serial port number!", 121, 14, 172, 11),
         Describe(1003, progress, L"", 58, 147, 253, 15),
-        Describe(-1, kStatic, L"PROGRESS", 13, 147, 40, 11),
-        Describe(1005, kStatic, L"", 82, 121, 133, 16),
-        Describe(1004, kStatic, L"", 20, 99, 264, 12),
-        Describe(1006, kStatic, L"", 30, 29, 122, 10),
+        Describe(-1, CLASS_STATIC, L"PROGRESS", 13, 147, 40, 11),
+        Describe(1005, CLASS_STATIC, L"", 82, 121, 133, 16),
+        Describe(1004, CLASS_STATIC, L"", 20, 99, 264, 12),
+        Describe(1006, CLASS_STATIC, L"", 30, 29, 122, 10),
     };
     std::vector<std::wstring> actual;
     for (const Item& item : t.items)
@@ -334,8 +334,8 @@ TEST(DunmereResources, MainDialogControlForControl) {
     std::vector<std::wstring> actual;
     for (const Item& item : t.items)
         actual.push_back(Describe(item));
-    EXPECT_EQ(actual, (std::vector<std::wstring>{Describe(1000, kButton, L"ERASE", 49, 83, 64, 20),
-                                                 Describe(1001, kComboBox, L"", 50, 16, 67, 63)}));
+    EXPECT_EQ(actual, (std::vector<std::wstring>{Describe(1000, CLASS_BUTTON, L"ERASE", 49, 83, 64, 20),
+                                                 Describe(1001, CLASS_COMBO_BOX, L"", 50, 16, 67, 63)}));
     const Item* ports = FindItem(t, 1001);
     ASSERT_NE(ports, nullptr);
     EXPECT_EQ(ports->style & 3u, static_cast<DWORD>(CBS_DROPDOWN));

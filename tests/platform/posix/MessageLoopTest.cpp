@@ -14,8 +14,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr unsigned kMsgTest = 0x0500;
-constexpr unsigned kMsgOther = 0x0501;
+constexpr unsigned MSG_TEST = 0x0500;
+constexpr unsigned MSG_OTHER = 0x0501;
 
 TEST(MessageLoopTest, OneMillisecondTimerReallyTicksEveryMillisecond) {
     MessageLoop loop;
@@ -60,7 +60,7 @@ TEST(MessageLoopTest, SendFromAnotherThreadReturnsAfterTheHandlerRanOnTheLoopThr
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
         if (std::this_thread::get_id() != loopThread)
             wrongThread = true;
-        if (message == kMsgTest)
+        if (message == MSG_TEST)
             seen.push_back(wParam);
         return static_cast<std::intptr_t>(wParam * 2 + static_cast<std::uintptr_t>(lParam));
     });
@@ -68,11 +68,11 @@ TEST(MessageLoopTest, SendFromAnotherThreadReturnsAfterTheHandlerRanOnTheLoopThr
     std::atomic<bool> finished{false};
     std::thread sender([&] {
         for (std::uintptr_t i = 0; i < 200; ++i) {
-            if (window.SendOwnerMessage(kMsgTest, i, 1) != static_cast<std::intptr_t>(i * 2 + 1))
+            if (window.SendOwnerMessage(MSG_TEST, i, 1) != static_cast<std::intptr_t>(i * 2 + 1))
                 resultsRight = false;
         }
         const std::uint8_t bytes[] = {7, 8, 9};
-        window.SendOwnerBytes(kMsgOther, bytes, sizeof bytes, 0);
+        window.SendOwnerBytes(MSG_OTHER, bytes, sizeof bytes, 0);
         finished = true;
     });
     EXPECT_TRUE(loop.RunUntil([&] { return finished.load(); }, 10s));
@@ -88,14 +88,14 @@ TEST(MessageLoopTest, ByteExchangeCallsTheHandlerOncePerByteInOrder) {
     MessageLoop loop;
     std::string got;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
-        if (message == kMsgTest && lParam == 3)
+        if (message == MSG_TEST && lParam == 3)
             got.push_back(static_cast<char>(wParam));
         return std::intptr_t{0};
     });
     std::atomic<bool> finished{false};
     std::thread sender([&] {
         const std::string data = "hello, loop";
-        window.SendOwnerBytes(kMsgTest, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), 3);
+        window.SendOwnerBytes(MSG_TEST, reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), 3);
         finished = true;
     });
     EXPECT_TRUE(loop.RunUntil([&] { return finished.load(); }, 10s));
@@ -107,18 +107,18 @@ TEST(MessageLoopTest, PostedMessagesRunAfterTheCurrentHandlerAndFromOtherThreads
     MessageLoop loop;
     std::vector<std::string> events;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t) {
-        if (message == kMsgTest) {
+        if (message == MSG_TEST) {
             events.push_back("send " + std::to_string(wParam));
-            window.PostOwnerMessage(kMsgOther, wParam, 0);
+            window.PostOwnerMessage(MSG_OTHER, wParam, 0);
             events.push_back("send end");
-        } else if (message == kMsgOther) {
+        } else if (message == MSG_OTHER) {
             events.push_back("post " + std::to_string(wParam));
         }
         return std::intptr_t{0};
     });
-    window.SendOwnerMessage(kMsgTest, 1, 0);  // same thread: runs directly
+    window.SendOwnerMessage(MSG_TEST, 1, 0);  // same thread: runs directly
     EXPECT_EQ(events, (std::vector<std::string>{"send 1", "send end"}));
-    std::thread([&] { window.PostOwnerMessage(kMsgOther, 2, 0); }).join();
+    std::thread([&] { window.PostOwnerMessage(MSG_OTHER, 2, 0); }).join();
     ASSERT_TRUE(loop.RunUntil([&] { return events.size() == 4; }, 2s));
     EXPECT_EQ(events[2], "post 1");
     EXPECT_EQ(events[3], "post 2");
@@ -130,7 +130,7 @@ TEST(MessageLoopTest, ModalLoopKeepsTimersTickingUntilEnded) {
     bool inModal = false;
     int modalResult = -1;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t) {
-        if (message == kMsgTest) {
+        if (message == MSG_TEST) {
             inModal = true;
             modalResult = loop.RunModal();  // a message box the user is reading
             inModal = false;
@@ -141,7 +141,7 @@ TEST(MessageLoopTest, ModalLoopKeepsTimersTickingUntilEnded) {
         return std::intptr_t{0};
     });
     window.SetOwnerTimer(1, 1);
-    window.PostOwnerMessage(kMsgTest, 0, 0);
+    window.PostOwnerMessage(MSG_TEST, 0, 0);
     ASSERT_TRUE(loop.RunUntil([&] { return modalResult != -1; }, 5s));
     EXPECT_EQ(modalResult, 7);
     EXPECT_EQ(ticksInModal, 20);
@@ -154,17 +154,17 @@ TEST(MessageLoopTest, DeliverSentMessagesServesSendsOnly) {
         handled.push_back(message);
         return std::intptr_t{0};
     });
-    window.PostOwnerMessage(kMsgOther, 0, 0);
+    window.PostOwnerMessage(MSG_OTHER, 0, 0);
     window.SetOwnerTimer(1, 1);
     std::atomic<bool> sent{false};
     std::thread sender([&] {
-        window.SendOwnerMessage(kMsgTest, 0, 0);
+        window.SendOwnerMessage(MSG_TEST, 0, 0);
         sent = true;
     });
     for (int i = 0; i < 5000 && !sent; ++i)
         window.DeliverSentMessages(1);
     sender.join();
-    EXPECT_EQ(handled, std::vector<unsigned>{kMsgTest});
+    EXPECT_EQ(handled, std::vector<unsigned>{MSG_TEST});
     window.KillOwnerTimer(1);
 }
 
@@ -175,9 +175,9 @@ TEST(MessageLoopTest, DestroyedWindowAnswersSendsWithZeroWithoutItsHandler) {
         ++calls;
         return std::intptr_t{5};
     });
-    EXPECT_EQ(window.SendOwnerMessage(kMsgTest, 0, 0), 5);
+    EXPECT_EQ(window.SendOwnerMessage(MSG_TEST, 0, 0), 5);
     std::atomic<std::intptr_t> result{-1};
-    std::thread sender([&] { result = window.SendOwnerMessage(kMsgTest, 0, 0); });
+    std::thread sender([&] { result = window.SendOwnerMessage(MSG_TEST, 0, 0); });
     // The send waits for the loop; destroying the window answers it.
     while (result == -1 && calls == 1) {
         std::this_thread::sleep_for(1ms);
@@ -186,8 +186,8 @@ TEST(MessageLoopTest, DestroyedWindowAnswersSendsWithZeroWithoutItsHandler) {
     sender.join();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(window.SendOwnerMessage(kMsgTest, 0, 0), 0);
-    EXPECT_FALSE(window.PostOwnerMessage(kMsgTest, 0, 0));
+    EXPECT_EQ(window.SendOwnerMessage(MSG_TEST, 0, 0), 0);
+    EXPECT_FALSE(window.PostOwnerMessage(MSG_TEST, 0, 0));
 }
 
 TEST(MessageLoopTest, QuitFromAnotherThreadEndsRunWithItsCode) {
@@ -238,8 +238,8 @@ TEST(MessageLoopTest, HandlersOfCrossThreadSendsKnowWhichThreadIsWaiting) {
     std::atomic<bool> done{false};
     std::thread monitor([&] {
         const std::uint8_t bytes[] = {1, 2};
-        window.SendOwnerBytes(kMsgTest, bytes, sizeof bytes, 0);
-        window.SendOwnerMessage(kMsgOther, 0, 0);
+        window.SendOwnerBytes(MSG_TEST, bytes, sizeof bytes, 0);
+        window.SendOwnerMessage(MSG_OTHER, 0, 0);
         done = true;
     });
     sender = monitor.get_id();
@@ -250,7 +250,7 @@ TEST(MessageLoopTest, HandlersOfCrossThreadSendsKnowWhichThreadIsWaiting) {
 
     // Outside a hand-over, and for a send from the loop's own thread, nothing is marked.
     EXPECT_FALSE(HandOverMark::IsServing(sender));
-    window.SendOwnerMessage(kMsgTest, 0, 0);
+    window.SendOwnerMessage(MSG_TEST, 0, 0);
     EXPECT_FALSE(servingSender.back());
 }
 
