@@ -2,15 +2,14 @@
 // IDR_PROGRAM_ICON) as window icon, for the minimised painting and as the drag icon;
 // the About item in the system menu (string IDS_ABOUTBOX, command IDM_SHOW_ABOUT);
 // the About box (AboutDlg, dialog IDD_ABOUTBOX). A program's dialog derives from
-// MainDialog and puts its own start-up in OnInitTool:
+// MainDialog (the four tools' dialogs through PortDialog, which adds the serial port)
+// and puts its own start-up in OnInitTool:
 //
-//   class QuarrowDlg : public MainDialog {
-//   public:
-//       QuarrowDlg() : MainDialog(IDD_MAIN_DIALOG) {}
-//   protected:
-//       void OnInitTool() override { /* port list, port, timers ... */ }
-//       bool OnCommand(UINT code, int id, HWND control) override;
-//   };
+//   MainDialog            icon, About item and box; OnInitDialog calls OnInitTool
+//     PortDialog          the port, its owner window, the port list; ToolHost's port calls
+//       QuarrowDlg        Quarrow's controls over a WholeFlashUpdater
+//       DunmereDlg        Dunmere's over a FlashEraser
+//       UpdaterDialog     Solvane's and Tirell's over an UpdateJob
 //
 // A dialog that overrides OnSysCommand, OnPaint or OnQueryDragIcon calls
 // MainDialog's version for what it doesn't handle itself.
