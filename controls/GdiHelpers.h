@@ -1,25 +1,122 @@
-// Small drawing helpers shared by the skinned controls (Win32 only).
+// Small drawing helpers shared by the skinned controls (Win32 only), and the owning
+// wrappers through which they select and delete GDI objects: a selection is undone,
+// and a created object deleted, when its wrapper goes out of scope (in the reverse
+// order of declaration: declare the object before its selection).
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace skin {
 
+// Owns a GDI object (pen, brush, font, bitmap): DeleteObject when it goes, unless
+// released. Movable, not copyable; may hold null (a failed creation).
+template <class Handle>
+class GdiObject {
+public:
+    explicit GdiObject(Handle handle = nullptr) : m_handle(handle) {}
+    ~GdiObject() { Reset(); }
+    GdiObject(GdiObject&& other) noexcept : m_handle(other.Release()) {}
+    GdiObject& operator=(GdiObject&& other) noexcept
+    {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+
+    Handle Get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+    // Deletes the object held and holds `handle` instead.
+    void Reset(Handle handle = nullptr)
+    {
+        if (m_handle != nullptr)
+            DeleteObject(m_handle);
+        m_handle = handle;
+    }
+    // Gives the object up without deleting it.
+    Handle Release() { return std::exchange(m_handle, nullptr); }
+
+private:
+    Handle m_handle;
+};
+
+// Owns a memory device context (CreateCompatibleDC): DeleteDC when it goes.
+class MemoryDc {
+public:
+    explicit MemoryDc(HDC dc = nullptr) : m_hDc(dc) {}
+    ~MemoryDc() { Reset(); }
+    MemoryDc(const MemoryDc&) = delete;
+    MemoryDc& operator=(const MemoryDc&) = delete;
+
+    HDC Get() const { return m_hDc; }
+    explicit operator bool() const { return m_hDc != nullptr; }
+    void Reset(HDC dc = nullptr)
+    {
+        if (m_hDc != nullptr)
+            DeleteDC(m_hDc);
+        m_hDc = dc;
+    }
+
+private:
+    HDC m_hDc;
+};
+
+// A window's device context (GetDC), released when it goes.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : m_hWnd(window), m_hDc(GetDC(window)) {}
+    ~WindowDc()
+    {
+        if (m_hDc != nullptr)
+            ReleaseDC(m_hWnd, m_hDc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC Get() const { return m_hDc; }
+
+private:
+    HWND m_hWnd;
+    HDC m_hDc;
+};
+
+// Selects `object` into `dc` and selects the previous object back when it goes. A
+// null object selects nothing (and restores nothing).
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object)
+        : m_hDc(dc)
+        , m_hPrevious(object != nullptr ? SelectObject(dc, object) : nullptr)
+    {
+    }
+    ~SelectedObject()
+    {
+        if (m_hPrevious != nullptr)
+            SelectObject(m_hDc, m_hPrevious);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC m_hDc;
+    HGDIOBJ m_hPrevious;
+};
+
 inline void FillSolid(HDC hdc, const RECT& rect, COLORREF colour)
 {
-    HBRUSH brush = CreateSolidBrush(colour);
-    FillRect(hdc, &rect, brush);
-    DeleteObject(brush);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
+    FillRect(hdc, &rect, brush.Get());
 }
 
 inline void FrameSolid(HDC hdc, const RECT& rect, COLORREF colour)
 {
-    HBRUSH brush = CreateSolidBrush(colour);
-    FrameRect(hdc, &rect, brush);
-    DeleteObject(brush);
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(colour));
+    FrameRect(hdc, &rect, brush.Get());
 }
 
 // A one-pixel frame: top and left in `topLeft`, bottom and right in `bottomRight`.

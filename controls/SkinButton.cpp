@@ -23,13 +23,11 @@ RECT ToRect(const skin::Box& b) { return {b.left, b.top, b.right, b.bottom}; }
 // A line of pixels from `from` through `via` to `to` (LineTo leaves the end point out).
 void Polyline3(HDC hdc, COLORREF colour, POINT from, POINT via, POINT to)
 {
-    HPEN pen = CreatePen(PS_SOLID, 1, colour);
-    HGDIOBJ old = SelectObject(hdc, pen);
+    const skin::GdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, colour));
+    const skin::SelectedObject selection(hdc, pen.Get());
     MoveToEx(hdc, from.x, from.y, nullptr);
     LineTo(hdc, via.x, via.y);
     LineTo(hdc, to.x, to.y);
-    SelectObject(hdc, old);
-    DeleteObject(pen);
 }
 
 SIZE IconSize(HICON hIcon)
@@ -38,16 +36,14 @@ SIZE IconSize(HICON hIcon)
     ICONINFO info{};
     if (hIcon == nullptr || !GetIconInfo(hIcon, &info))
         return size;
+    // GetIconInfo made copies of the icon's bitmaps for the caller.
+    const skin::GdiObject<HBITMAP> colour(info.hbmColor), mask(info.hbmMask);
     BITMAP bm{};
     if (info.hbmColor != nullptr && GetObjectW(info.hbmColor, sizeof bm, &bm)) {
         size = {bm.bmWidth, bm.bmHeight};
     } else if (info.hbmMask != nullptr && GetObjectW(info.hbmMask, sizeof bm, &bm)) {
         size = {bm.bmWidth, bm.bmHeight / 2}; // monochrome icon: AND and XOR masks stacked
     }
-    if (info.hbmColor != nullptr)
-        DeleteObject(info.hbmColor);
-    if (info.hbmMask != nullptr)
-        DeleteObject(info.hbmMask);
     return size;
 }
 
@@ -61,21 +57,16 @@ HBITMAP MakeMask(HBITMAP hBitmap, COLORREF transparent, SIZE& size)
         return nullptr;
     size = {bm.bmWidth, bm.bmHeight};
     HBITMAP mask = CreateBitmap(bm.bmWidth, bm.bmHeight, 1, 1, nullptr);
-    HDC image = CreateCompatibleDC(nullptr);
-    HDC monochrome = CreateCompatibleDC(nullptr);
-    HGDIOBJ oldImage = SelectObject(image, hBitmap);
-    HGDIOBJ oldMask = SelectObject(monochrome, mask);
+    const skin::MemoryDc imageDc(CreateCompatibleDC(nullptr)), monochromeDc(CreateCompatibleDC(nullptr));
+    const HDC image = imageDc.Get(), monochrome = monochromeDc.Get();
+    const skin::SelectedObject imageSelection(image, hBitmap), maskSelection(monochrome, mask);
     SetBkColor(image, transparent);
     BitBlt(monochrome, 0, 0, bm.bmWidth, bm.bmHeight, image, 0, 0, SRCCOPY);
     // Mask bits 1 become the transparent colour (background), 0 black (text): XOR
     // turns the transparent pixels black and leaves the others.
     SetTextColor(image, RGB(0, 0, 0));
     BitBlt(image, 0, 0, bm.bmWidth, bm.bmHeight, monochrome, 0, 0, SRCINVERT);
-    SelectObject(image, oldImage);
-    SelectObject(monochrome, oldMask);
-    DeleteDC(image);
-    DeleteDC(monochrome);
-    return mask;
+    return mask;  // selected out of its context before the caller gets it
 }
 
 } // namespace
@@ -610,7 +601,8 @@ void SkinButton::DiscardBackground()
 void SkinButton::PaintParentBackground(HDC hdc)
 {
     const HWND parent = GetParent(m_hWnd);
-    HDC parentDC = GetDC(parent);
+    const skin::WindowDc parentWindowDc(parent);
+    const HDC parentDC = parentWindowDc.Get();
     RECT client{};
     GetClientRect(m_hWnd, &client);
     RECT window{};
@@ -624,15 +616,13 @@ void SkinButton::PaintParentBackground(HDC hdc)
         BitBlt(m_hBackgroundDC, 0, 0, width, height, parentDC, window.left, window.top, SRCCOPY);
     }
     BitBlt(hdc, 0, 0, width, height, m_hBackgroundDC, 0, 0, SRCCOPY);
-    ReleaseDC(parent, parentDC);
 }
 
 int SkinButton::PaintFace(HDC hdc, const RECT& rect)
 {
     const skin::ColorSlot slot = skin::FaceSlot(m_bHot != FALSE, m_bPressedLook != FALSE, m_bFocusedLook != FALSE);
-    HBRUSH brush = CreateSolidBrush(m_colors[slot]);
-    FillRect(hdc, &rect, brush);
-    DeleteObject(brush);
+    const skin::GdiObject<HBRUSH> brush(CreateSolidBrush(m_colors[slot]));
+    FillRect(hdc, &rect, brush.Get());
     return ButtonOk;
 }
 
@@ -674,36 +664,33 @@ void SkinButton::DrawBitmapImage(HDC hdc, bool hasCaption, const RECT& item, ski
     const int width = static_cast<int>(bitmap.dwWidth), height = static_cast<int>(bitmap.dwHeight);
     const skin::ImagePlacement at = Place(hasCaption, item, caption, width, height);
 
-    HDC imageDC = CreateCompatibleDC(hdc);
-    HDC maskDC = CreateCompatibleDC(hdc);
-    HGDIOBJ oldImage = SelectObject(imageDC, bitmap.hBitmap);
-    HGDIOBJ oldMask = SelectObject(maskDC, bitmap.hMask);
+    const skin::MemoryDc imageContext(CreateCompatibleDC(hdc)), maskContext(CreateCompatibleDC(hdc));
+    const HDC imageDC = imageContext.Get(), maskDC = maskContext.Get();
+    const skin::SelectedObject imageSelection(imageDC, bitmap.hBitmap), maskSelection(maskDC, bitmap.hMask);
     // The mask goes on in monochrome: its white bits take the background colour
     // (white, set by the caller) and its black bits the text colour.
     const COLORREF oldText = SetTextColor(hdc, RGB(0, 0, 0));
     if (m_bDisabledLook && m_bGreyDisabledBitmap) {
-        HDC scratchDC = CreateCompatibleDC(hdc);
-        HBITMAP scratch = CreateCompatibleBitmap(hdc, width, height);
-        HGDIOBJ oldScratch = SelectObject(scratchDC, scratch);
-        PatBlt(scratchDC, 0, 0, width, height, WHITENESS);
-        SetBkColor(scratchDC, RGB(255, 255, 255));
-        SetTextColor(scratchDC, RGB(0, 0, 0));
-        BitBlt(scratchDC, 0, 0, width, height, maskDC, 0, 0, SRCAND);
-        BitBlt(scratchDC, 0, 0, width, height, imageDC, 0, 0, SRCPAINT);
-        SelectObject(scratchDC, oldScratch);
-        DeleteDC(scratchDC);
-        DrawStateW(hdc, nullptr, nullptr, reinterpret_cast<LPARAM>(scratch), 0, at.x, at.y, width, height,
+        const skin::GdiObject<HBITMAP> scratch(CreateCompatibleBitmap(hdc, width, height));
+        {
+            // The scratch bitmap is selected out (and its context gone) before DrawState
+            // takes it.
+            const skin::MemoryDc scratchContext(CreateCompatibleDC(hdc));
+            const HDC scratchDC = scratchContext.Get();
+            const skin::SelectedObject scratchSelection(scratchDC, scratch.Get());
+            PatBlt(scratchDC, 0, 0, width, height, WHITENESS);
+            SetBkColor(scratchDC, RGB(255, 255, 255));
+            SetTextColor(scratchDC, RGB(0, 0, 0));
+            BitBlt(scratchDC, 0, 0, width, height, maskDC, 0, 0, SRCAND);
+            BitBlt(scratchDC, 0, 0, width, height, imageDC, 0, 0, SRCPAINT);
+        }
+        DrawStateW(hdc, nullptr, nullptr, reinterpret_cast<LPARAM>(scratch.Get()), 0, at.x, at.y, width, height,
                    DST_BITMAP | DSS_DISABLED);
-        DeleteObject(scratch);
     } else {
         BitBlt(hdc, at.x, at.y, width, height, maskDC, 0, 0, SRCAND);
         BitBlt(hdc, at.x, at.y, width, height, imageDC, 0, 0, SRCPAINT);
     }
     SetTextColor(hdc, oldText);
-    SelectObject(imageDC, oldImage);
-    SelectObject(maskDC, oldMask);
-    DeleteDC(imageDC);
-    DeleteDC(maskDC);
 }
 
 void SkinButton::DrawItem(const DRAWITEMSTRUCT& item)

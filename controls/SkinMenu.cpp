@@ -1,26 +1,22 @@
+// The skinned menu's model and building: the process-wide state (the registry of
+// menus, the shared image list, the system class), the item records, loading from
+// resources, and measuring. The painters are in SkinMenuPaint.cpp (what both looks
+// share), SkinMenuClassic.cpp and SkinMenuXp.cpp.
 #include "controls/SkinMenu.h"
 
 #include "controls/GdiHelpers.h"
 #include "controls/MenuRules.h"
+#include "controls/SkinMenuShared.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <map>
 
+using namespace skin::menu;
+
 namespace {
 
 // ---- process-wide state, made at start-up in this order and released in reverse ----
-
-struct SharedImageList {
-    HIMAGELIST hList = nullptr;
-    ~SharedImageList()
-    {
-        if (hList != nullptr)
-            ImageList_Destroy(hList);
-    }
-};
-SharedImageList sharedImages;
-std::vector<UINT> sharedImageOwners;
 
 int ComputeOsClass()
 {
@@ -32,7 +28,18 @@ int ComputeOsClass()
         return skin::OsClassFor(isNt, 0, 0, false);
     return skin::OsClassFor(isNt, info.dwMajorVersion, info.dwMinorVersion);
 }
-const int osClass = ComputeOsClass();
+
+}  // namespace
+
+namespace skin::menu {
+
+SharedImageList sharedImages;
+std::vector<UINT> sharedImageOwners;
+extern const int osClass = ComputeOsClass();
+
+}  // namespace skin::menu
+
+namespace {
 
 std::vector<HMENU> menuRegistry;
 
@@ -54,24 +61,6 @@ void Unregister(HMENU hMenu)
     menuRegistry.erase(std::remove(menuRegistry.begin(), menuRegistry.end(), hMenu), menuRegistry.end());
 }
 
-bool ThemedXp()
-{
-    return osClass == 7 && skin::IsThemedXp(osClass, SkinMenu::IsClassicTheme() != FALSE);
-}
-
-HFONT CreateMenuFont()
-{
-    // Built for XP's API level, the record is the one Windows XP knows (without the
-    // padded-border field of later versions), which every version accepts.
-    static_assert(sizeof(NONCLIENTMETRICSW) == offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof(LOGFONTW),
-                  "the XP record ends with the message font");
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
-        return nullptr;
-    return CreateFontIndirectW(&metrics.lfMenuFont);
-}
-
 std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
@@ -81,48 +70,6 @@ std::string ToAnsi(const std::wstring& text)
     std::string out(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
-}
-
-std::u16string ToU16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-std::wstring FromU16(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
-
-COLORREF Lighten(COLORREF colour, double factor) { return skin::LightenColor(colour, factor); }
-
-void DrawTick(HDC hdc, int x, int y, COLORREF colour)
-{
-    HPEN pen = CreatePen(PS_SOLID, 1, colour);
-    HGDIOBJ old = SelectObject(hdc, pen);
-    for (int i = 0; i < 7; ++i) {
-        MoveToEx(hdc, x + i, y + skin::TickStart(i), nullptr);
-        LineTo(hdc, x + i, y + skin::TickStart(i) + 3);
-    }
-    SelectObject(hdc, old);
-    DeleteObject(pen);
-}
-
-void DrawRadioDot(HDC hdc, int x, int y, COLORREF colour)
-{
-    HPEN pen = CreatePen(PS_SOLID, 1, colour);
-    HBRUSH brush = CreateSolidBrush(colour);
-    HGDIOBJ oldPen = SelectObject(hdc, pen);
-    HGDIOBJ oldBrush = SelectObject(hdc, brush);
-    Ellipse(hdc, x, y, x + 6, y + 6);
-    SelectObject(hdc, oldPen);
-    SelectObject(hdc, oldBrush);
-    DeleteObject(pen);
-    DeleteObject(brush);
-}
-
-// Renders image `index` of `list` on the button-face colour into `buffer`.
-void RenderOnFace(HIMAGELIST list, int index, skin::PixelBuffer& buffer, int width, int height)
-{
-    buffer.Fill(GetSysColor(COLOR_BTNFACE));
-    HICON icon = ImageList_GetIcon(list, index, ILD_NORMAL);
-    if (icon != nullptr) {
-        DrawIconEx(buffer.Dc(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-        DestroyIcon(icon);
-    }
-    GdiFlush();
 }
 
 // The faded (kind 0) or shadow (kind 1) copy of an image, as an icon: every pixel
@@ -144,21 +91,43 @@ HICON MakeDerivedIcon(HIMAGELIST list, int index, int width, int height, int kin
                 buffer.Set(x, y, kind == 0 ? Lighten(p, 0.3) : shadow);
         }
     HIMAGELIST scratch = ImageList_Create(width, height, ILC_COLORDDB | ILC_MASK, 1, 1);
-    HBITMAP copy = static_cast<HBITMAP>(CopyImage(buffer.Bitmap(), IMAGE_BITMAP, 0, 0, 0));
-    ImageList_AddMasked(scratch, copy, face);
-    DeleteObject(copy);
+    {
+        const skin::GdiObject<HBITMAP> copy(static_cast<HBITMAP>(CopyImage(buffer.Bitmap(), IMAGE_BITMAP, 0, 0, 0)));
+        ImageList_AddMasked(scratch, copy.Get(), face);
+    }
     HICON icon = ImageList_GetIcon(scratch, 0, ILD_NORMAL);
     ImageList_Destroy(scratch);
     return icon;
 }
 
-struct ImageRef {
-    HIMAGELIST list = nullptr;
-    int index = -1;
-    bool checkImage = false;
-};
+}  // namespace
 
-} // namespace
+namespace skin::menu {
+
+bool ThemedXp()
+{
+    return osClass == 7 && skin::IsThemedXp(osClass, SkinMenu::IsClassicTheme() != FALSE);
+}
+
+HFONT CreateMenuFont()
+{
+    // Built for XP's API level, the record is the one Windows XP knows (without the
+    // padded-border field of later versions), which every version accepts.
+    static_assert(sizeof(NONCLIENTMETRICSW) == offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof(LOGFONTW),
+                  "the XP record ends with the message font");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+        return nullptr;
+    return CreateFontIndirectW(&metrics.lfMenuFont);
+}
+
+std::u16string ToU16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::wstring FromU16(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+COLORREF Lighten(COLORREF colour, double factor) { return skin::LightenColor(colour, factor); }
+
+}  // namespace skin::menu
 
 // ---- records and settings ------------------------------------------------------
 
@@ -350,15 +319,15 @@ BOOL SkinMenu::SetCheckImages(int checkedBitmapId, int uncheckedBitmapId)
                         checkedBitmapId > 0 ? checkedBitmapId : uncheckedBitmapId};
     BOOL loaded = TRUE;
     for (int id : ids) {
-        HBITMAP bitmap = id > 0 ? static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
-                                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS))
-                                : nullptr;
-        if (bitmap == nullptr) {
+        const skin::GdiObject<HBITMAP> bitmap(
+            id > 0 ? static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0,
+                                                     0, LR_LOADMAP3DCOLORS))
+                   : nullptr);
+        if (!bitmap) {
             loaded = FALSE;
             continue;
         }
-        ImageList_AddMasked(m_hCheckImages, bitmap, mask);
-        DeleteObject(bitmap);
+        ImageList_AddMasked(m_hCheckImages, bitmap.Get(), mask);
     }
     return loaded;
 }
@@ -409,12 +378,13 @@ int SkinMenu::LoadToolbarImage(int resource, UINT id)
         if (header != nullptr && header->biBitCount <= 4)
             load |= LR_LOADMAP3DCOLORS;
     }
-    HBITMAP strip = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, load));
-    if (strip == nullptr)
+    skin::GdiObject<HBITMAP> strip(
+        static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, load)));
+    if (!strip)
         return -1;
     HIMAGELIST scratch = ImageList_Create(m_nIconWidth, m_nIconHeight, ILC_COLORDDB | ILC_MASK, 1, 1);
-    ImageList_AddMasked(scratch, strip, m_bUseImageMaskColor ? m_crImageMask : GetSysColor(COLOR_BTNFACE));
-    DeleteObject(strip);
+    ImageList_AddMasked(scratch, strip.Get(), m_bUseImageMaskColor ? m_crImageMask : GetSysColor(COLOR_BTNFACE));
+    strip.Reset();
     const int index = AddSharedImage(id, scratch, position);
     ImageList_Destroy(scratch);
     return index;
@@ -549,20 +519,18 @@ void SkinMenu::AlignAccelerators()
     std::vector<std::u16string> texts;
     for (const MenuItemData* record : m_items)
         texts.push_back(ToU16(record->text));
-    HDC dc = GetDC(nullptr);
-    HFONT font = CreateMenuFont();
-    HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
-    skin::AlignAccelerators(texts, [dc](const std::u16string& text) {
-        const std::wstring wide = FromU16(text);
-        SIZE size{0, 0};
-        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
-        return static_cast<int>(size.cx);
-    });
-    if (old != nullptr)
-        SelectObject(dc, old);
-    if (font != nullptr)
-        DeleteObject(font);
-    ReleaseDC(nullptr, dc);
+    {
+        const skin::WindowDc screen(nullptr);
+        const HDC dc = screen.Get();
+        const skin::GdiObject<HFONT> font(CreateMenuFont());
+        const skin::SelectedObject selection(dc, font.Get());
+        skin::AlignAccelerators(texts, [dc](const std::u16string& text) {
+            const std::wstring wide = FromU16(text);
+            SIZE size{0, 0};
+            GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+            return static_cast<int>(size.cx);
+        });
+    }
     for (std::size_t i = 0; i < m_items.size(); ++i)
         m_items[i]->text = FromU16(texts[i]);
 }
@@ -706,10 +674,10 @@ void SkinMenu::MeasureItem(MEASUREITEMSTRUCT& item)
     if (record->nFlags & MF_SEPARATOR) {
         size = skin::SeparatorSize(menuBar, m_nIconHeight, gap);
     } else {
-        const HWND window = mainWindow != nullptr ? mainWindow : GetDesktopWindow();
-        HDC dc = GetDC(window);
-        HFONT font = skin::IsNewShell(osClass) ? CreateMenuFont() : nullptr;
-        HGDIOBJ old = font != nullptr ? SelectObject(dc, font) : nullptr;
+        const skin::WindowDc windowDc(mainWindow != nullptr ? mainWindow : GetDesktopWindow());
+        const HDC dc = windowDc.Get();
+        const skin::GdiObject<HFONT> font(skin::IsNewShell(osClass) ? CreateMenuFont() : nullptr);
+        const skin::SelectedObject selection(dc, font.Get());
         int textWidth = 0;
         if (osClass == 0) {
             const std::string ansi = ToAnsi(record->text);
@@ -721,327 +689,8 @@ void SkinMenu::MeasureItem(MEASUREITEMSTRUCT& item)
             GetTextExtentPoint32W(dc, record->text.c_str(), static_cast<int>(record->text.size()), &extent);
             textWidth = extent.cx;
         }
-        if (old != nullptr)
-            SelectObject(dc, old);
-        if (font != nullptr)
-            DeleteObject(font);
-        ReleaseDC(window, dc);
         size = skin::ItemSizeFor(textWidth, xp, m_nIconWidth, m_nIconHeight, gap, menuBar);
     }
     item.itemWidth = static_cast<UINT>(size.width);
     item.itemHeight = static_cast<UINT>(size.height);
-}
-
-void SkinMenu::DrawItem(const DRAWITEMSTRUCT& item)
-{
-    auto* record = reinterpret_cast<MenuItemData*>(item.itemData);
-    if (record == nullptr || item.hDC == nullptr)
-        return;
-    if (XpLook(item.hDC))
-        DrawXp(item, *record);
-    else
-        DrawClassic(item, *record);
-}
-
-bool SkinMenu::HasRadioMark(UINT id) const
-{
-    MENUITEMINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_CHECKMARKS;
-    return GetMenuItemInfoW(m_hMenu, id, FALSE, &info) && info.hbmpChecked != nullptr;
-}
-
-void SkinMenu::DrawText(HDC hdc, const RECT& item, int textLeft, const std::wstring& text, COLORREF colour) const
-{
-    const std::u16string whole = ToU16(text);
-    const std::wstring label = FromU16(skin::LabelOf(whole));
-    const std::wstring accelerator = FromU16(skin::AcceleratorOf(whole));
-    RECT r{textLeft, item.top - 1, item.right, item.bottom - 1};
-    if (!accelerator.empty())
-        r.right -= m_nIconWidth;
-    const int oldMode = SetBkMode(hdc, TRANSPARENT);
-    SetTextColor(hdc, colour);
-    ::DrawTextW(hdc, label.c_str(), -1, &r, DT_VCENTER | DT_SINGLELINE);
-    if (!accelerator.empty())
-        ::DrawTextW(hdc, accelerator.c_str(), -1, &r, DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
-    SetBkMode(hdc, oldMode);
-}
-
-void SkinMenu::DrawEmbossed(HDC hdc, HIMAGELIST list, int index, int x, int y, COLORREF background) const
-{
-    // The image on the button face; its marked pixels go down in the highlight colour
-    // one pixel right and down, then in the shadow colour in place, on the background.
-    const int w = m_nIconWidth, h = m_nIconHeight;
-    skin::PixelBuffer image(hdc, w, h);
-    if (!image.Ok())
-        return;
-    RenderOnFace(list, index, image, w, h);
-    const COLORREF face = GetSysColor(COLOR_BTNFACE);
-    const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
-    std::vector<bool> marked(static_cast<std::size_t>(w * h));
-    for (int py = 0; py < h; ++py)
-        for (int px = 0; px < w; ++px) {
-            const COLORREF p = image.Get(px, py);
-            bool mark;
-            if (m_bOldStyleDisabledImages) // the dark pixels of a black-and-white copy
-                mark = (GetRValue(p) * 30 + GetGValue(p) * 59 + GetBValue(p) * 11) / 100 < 128;
-            else
-                mark = p != face && p != light;
-            marked[static_cast<std::size_t>(py * w + px)] = mark;
-        }
-    // One buffer a pixel larger each way: background, the highlight copy, then the
-    // shadow copy over it, each only where the image has a pixel.
-    skin::PixelBuffer work(hdc, w + 1, h + 1);
-    if (!work.Ok())
-        return;
-    work.Fill(background);
-    const COLORREF colours[2] = {light, GetSysColor(COLOR_BTNSHADOW)};
-    const int offsets[2] = {1, 0};
-    for (int pass = 0; pass < 2; ++pass)
-        for (int py = 0; py < h; ++py)
-            for (int px = 0; px < w; ++px)
-                if (marked[static_cast<std::size_t>(py * w + px)])
-                    work.Set(px + offsets[pass], py + offsets[pass], colours[pass]);
-    BitBlt(hdc, x, y, w + 1, h + 1, work.Dc(), 0, 0, SRCCOPY);
-}
-
-namespace {
-
-ImageRef ImageFor(const MenuItemData& record, HIMAGELIST checkImages, int checkedImageId, int uncheckedImageId,
-                  bool selected, bool checked)
-{
-    ImageRef ref;
-    if (record.nOwnImage >= 0 && record.hOwnImages != nullptr) {
-        ref.list = record.hOwnImages;
-        ref.index = record.nImageIndex;
-    } else if (record.nSharedImageIndex >= 0 && sharedImages.hList != nullptr) {
-        ref.list = sharedImages.hList;
-        ref.index = record.nSharedImageIndex;
-    } else if (checked && checkImages != nullptr &&
-               ((selected && checkedImageId > 0) || uncheckedImageId > 0)) {
-        ref.list = checkImages;
-        ref.index = selected ? 1 : 0;
-        ref.checkImage = true;
-    }
-    return ref;
-}
-
-} // namespace
-
-void SkinMenu::DrawClassic(const DRAWITEMSTRUCT& item, MenuItemData& data)
-{
-    HDC hdc = item.hDC;
-    const RECT rc = item.rcItem;
-    const bool grayed = (item.itemState & ODS_GRAYED) != 0;
-    const bool checked = (item.itemState & ODS_CHECKED) != 0;
-    bool selected = (item.itemState & ODS_SELECTED) != 0;
-    if (selected && grayed && !Settings().classicSelectDisabled)
-        selected = false;
-    const COLORREF bg = GetSysColor(ThemedXp() ? COLOR_3DFACE : COLOR_MENU);
-    const bool newShell = skin::IsNewShell(osClass);
-
-    if (data.nFlags & MF_SEPARATOR) {
-        skin::FillSolid(hdc, rc, bg);
-        RECT line = rc;
-        line.top += (rc.bottom - rc.top) / 2;
-        DrawEdge(hdc, &line, EDGE_ETCHED, BF_TOP);
-        return;
-    }
-
-    const ImageRef image = ImageFor(data, m_hCheckImages, m_nCheckedImageId, m_nUncheckedImageId, selected, checked);
-    const int height = rc.bottom - rc.top;
-    const int dy = std::max(0, (height - m_nIconHeight - 4) / 2);
-
-    skin::FillSolid(hdc, rc, bg);
-    if (selected) {
-        RECT highlight = rc;
-        if (image.list != nullptr || checked)
-            highlight.left += m_nIconWidth + 5;
-        skin::FillSolid(hdc, highlight, GetSysColor(COLOR_HIGHLIGHT));
-    } else {
-        skin::FrameSolid(hdc, rc, bg);
-    }
-
-    const RECT box{rc.left + 1, rc.top + dy + 1, rc.left + m_nIconWidth + 3, rc.top + dy + m_nIconHeight + 3};
-    const int imageX = rc.left + 2, imageY = rc.top + dy + 2;
-    if (image.checkImage) {
-        skin::FillSolid(hdc, box, bg);
-        skin::FrameSolid(hdc, {rc.left, rc.top + dy, rc.left + m_nIconWidth + 4, rc.top + dy + m_nIconHeight + 4}, bg);
-        ImageList_Draw(image.list, image.index, hdc, imageX, imageY, ILD_TRANSPARENT);
-    } else if (image.list != nullptr) {
-        skin::FrameSolid(hdc, box, bg);
-        if (grayed) {
-            DrawEmbossed(hdc, image.list, image.index, imageX, imageY, bg);
-        } else if (selected) {
-            skin::FillSolid(hdc, box, bg);
-            if (newShell) {
-                if (checked)
-                    skin::Draw3dRect(hdc, box, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_BTNHIGHLIGHT));
-                else
-                    skin::Draw3dRect(hdc, box, GetSysColor(COLOR_BTNHIGHLIGHT), GetSysColor(COLOR_BTNSHADOW));
-            }
-            ImageList_Draw(image.list, image.index, hdc, imageX, imageY, ILD_TRANSPARENT);
-        } else {
-            if (checked) {
-                skin::FillSolid(hdc, box, Lighten(bg, 0.6));
-                if (newShell)
-                    skin::Draw3dRect(hdc, box, GetSysColor(COLOR_BTNSHADOW), GetSysColor(COLOR_BTNHIGHLIGHT));
-            } else {
-                skin::FillSolid(hdc, box, bg);
-                skin::FrameSolid(hdc, box, bg);
-            }
-            ImageList_Draw(image.list, image.index, hdc, imageX, imageY, ILD_TRANSPARENT);
-        }
-    } else if (checked) {
-        RECT mark{rc.left + 1, rc.top + dy + 2, rc.left + m_nIconWidth + 1, rc.top + dy + m_nIconHeight + 2};
-        skin::FillSolid(hdc, mark, selected ? bg : Lighten(bg, 0.6));
-        if (newShell)
-            DrawEdge(hdc, &mark, BDR_SUNKENOUTER, BF_RECT);
-        if (HasRadioMark(item.itemID))
-            DrawRadioDot(hdc, mark.left + 5, mark.top + 4, GetSysColor(COLOR_MENUTEXT));
-        else
-            DrawTick(hdc, mark.left + 4, mark.top + 4, GetSysColor(COLOR_MENUTEXT));
-    }
-
-    const int textLeft = rc.left + m_nIconWidth + 9;
-    if (grayed && selected) {
-        DrawText(hdc, rc, textLeft, data.text, bg);
-    } else if (grayed) {
-        const RECT shifted{rc.left + 1, rc.top + 1, rc.right + 1, rc.bottom + 1};
-        DrawText(hdc, shifted, textLeft + 1, data.text, GetSysColor(COLOR_BTNHIGHLIGHT));
-        DrawText(hdc, rc, textLeft, data.text, GetSysColor(COLOR_GRAYTEXT));
-    } else {
-        DrawText(hdc, rc, textLeft, data.text, GetSysColor(selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
-    }
-}
-
-void SkinMenu::DrawXp(const DRAWITEMSTRUCT& item, MenuItemData& data)
-{
-    const RECT rc = item.rcItem;
-    const int width = rc.right - rc.left, height = rc.bottom - rc.top;
-    const bool grayed = (item.itemState & ODS_GRAYED) != 0;
-    const bool checked = (item.itemState & ODS_CHECKED) != 0;
-    bool selected = (item.itemState & ODS_SELECTED) != 0;
-    const bool themed = ThemedXp();
-    const Style& style = Settings();
-
-    // A grayed item is drawn off screen, with the menu font, and copied back.
-    HDC hdc = item.hDC;
-    HDC offscreen = nullptr;
-    HBITMAP offscreenBitmap = nullptr;
-    HGDIOBJ oldBitmap = nullptr, oldFont = nullptr;
-    HFONT font = nullptr;
-    if (grayed && !style.xpSelectDisabled) {
-        selected = false;
-        offscreen = CreateCompatibleDC(item.hDC);
-        offscreenBitmap = CreateCompatibleBitmap(item.hDC, width, height);
-        if (offscreen != nullptr && offscreenBitmap != nullptr) {
-            oldBitmap = SelectObject(offscreen, offscreenBitmap);
-            SetWindowOrgEx(offscreen, rc.left, rc.top, nullptr);
-            font = CreateMenuFont();
-            if (font != nullptr)
-                oldFont = SelectObject(offscreen, font);
-            hdc = offscreen;
-        }
-    }
-
-    COLORREF face = GetSysColor(COLOR_BTNFACE);
-    if (!themed)
-        face = Lighten(face, 0.25);
-    const COLORREF window = GetSysColor(COLOR_WINDOW);
-    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
-    const COLORREF selection = Lighten(highlight, themed ? 0.7 : 0.85);
-    const int gap = style.xp3dImages ? 7 : 4;
-    const int column = m_nIconWidth + gap;
-    const RECT columnRect{rc.left, rc.top, rc.left + column, rc.bottom};
-
-    if (data.nFlags & MF_SEPARATOR) {
-        skin::FillSolid(hdc, rc, window);
-        skin::FillSolid(hdc, columnRect, face);
-        skin::FrameSolid(hdc, columnRect, face);
-        RECT line{columnRect.right + gap, rc.top + height / 2, rc.right, rc.bottom};
-        DrawEdge(hdc, &line, EDGE_ETCHED, BF_TOP);
-    } else {
-        if (selected) {
-            skin::FillSolid(hdc, rc, selection);
-            skin::FrameSolid(hdc, rc, highlight);
-        } else {
-            skin::FillSolid(hdc, rc, window);
-            skin::FrameSolid(hdc, rc, window);
-            skin::FillSolid(hdc, columnRect, face);
-            skin::FrameSolid(hdc, columnRect, face);
-        }
-
-        const ImageRef image = ImageFor(data, m_hCheckImages, m_nCheckedImageId, m_nUncheckedImageId, selected, checked);
-        const int x = rc.left + std::max(0, (column - m_nIconWidth + 1) / 2);
-        const int y = rc.top + std::max(0, (height - m_nIconHeight + 1) / 2);
-        const RECT box{rc.left + 1, rc.top + 1, rc.left + column - 1, rc.bottom - 1};
-        bool raised = false;
-        if (style.xp3dImages && image.list != nullptr && !image.checkImage) {
-            if (image.list == sharedImages.hList) {
-                const std::size_t i = static_cast<std::size_t>(image.index);
-                raised = i + 2 < sharedImageOwners.size() && sharedImageOwners[i + 1] == sharedImageOwners[i] &&
-                         sharedImageOwners[i + 2] == sharedImageOwners[i];
-            } else {
-                raised = ImageList_GetImageCount(image.list) > 2;
-            }
-        }
-        if (image.checkImage) {
-            skin::FillSolid(hdc, box, face);
-            ImageList_Draw(image.list, image.index, hdc, x, y, ILD_TRANSPARENT);
-        } else if (image.list != nullptr) {
-            if (grayed) {
-                DrawEmbossed(hdc, image.list, image.index, x, y, selected ? selection : face);
-                if (selected)
-                    skin::FrameSolid(hdc, rc, highlight);
-            } else if (selected) {
-                skin::FillSolid(hdc, box, selection);
-                if (checked) {
-                    skin::FrameSolid(hdc, box, highlight);
-                    ImageList_Draw(image.list, image.index, hdc, x - 1, y - 1, ILD_TRANSPARENT);
-                } else if (raised) {
-                    ImageList_Draw(image.list, image.index + 2, hdc, x + 1, y + 1, ILD_TRANSPARENT);
-                    ImageList_Draw(image.list, image.index, hdc, x - 1, y - 1, ILD_TRANSPARENT);
-                } else {
-                    ImageList_Draw(image.list, image.index, hdc, x, y, ILD_TRANSPARENT);
-                }
-            } else if (checked) {
-                skin::FillSolid(hdc, box, Lighten(highlight, 0.85));
-                skin::FrameSolid(hdc, box, highlight);
-                ImageList_Draw(image.list, image.index, hdc, x - 1, y - 1, ILD_TRANSPARENT);
-            } else {
-                skin::FillSolid(hdc, box, face);
-                skin::FrameSolid(hdc, box, face);
-                ImageList_Draw(image.list, raised ? image.index + 1 : image.index, hdc, x, y, ILD_TRANSPARENT);
-            }
-        } else if (checked) {
-            const int bx = rc.left + std::max(0, (column - 16 + 1) / 2);
-            const int by = rc.top + std::max(0, (height - 16 + 1) / 2);
-            const RECT mark{bx, by, bx + 16, by + 16};
-            skin::FillSolid(hdc, mark, Lighten(highlight, 0.85));
-            skin::FrameSolid(hdc, mark, highlight);
-            if (HasRadioMark(item.itemID))
-                DrawRadioDot(hdc, bx + 5, by + 4, GetSysColor(COLOR_MENUTEXT));
-            else
-                DrawTick(hdc, bx + 5, by + 4, GetSysColor(COLOR_MENUTEXT));
-        }
-
-        COLORREF text = GetSysColor(COLOR_MENUTEXT);
-        if (grayed)
-            text = (themed || selected) ? GetSysColor(COLOR_GRAYTEXT) : Lighten(GetSysColor(COLOR_GRAYTEXT), 0.4);
-        DrawText(hdc, rc, rc.left + column + 8, data.text, text);
-    }
-
-    if (hdc == offscreen) {
-        BitBlt(item.hDC, rc.left, rc.top, width, height, offscreen, rc.left, rc.top, SRCCOPY);
-        if (oldFont != nullptr)
-            SelectObject(offscreen, oldFont);
-        SelectObject(offscreen, oldBitmap);
-    }
-    if (font != nullptr)
-        DeleteObject(font);
-    if (offscreenBitmap != nullptr)
-        DeleteObject(offscreenBitmap);
-    if (offscreen != nullptr)
-        DeleteDC(offscreen);
 }
