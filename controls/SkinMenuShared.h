@@ -1,5 +1,6 @@
 // What the skinned menu's files share, private to controls/: the process-wide state
-// (defined in SkinMenu.cpp) and the small helpers of the painters (SkinMenuPaint.cpp).
+// and helpers (defined in SkinMenu.cpp) and the small helpers of the painters
+// (SkinMenuPaint.cpp).
 #pragma once
 
 #include "controls/GdiHelpers.h"
@@ -25,6 +26,10 @@ extern std::vector<UINT> sharedImageOwners;
 // The system class (SkinMenu::OsClass), found once at start-up.
 extern const int osClass;
 
+// Adds `hMenu` to the registry of skinned menus (SkinMenu::IsMenuRegistered).
+void RegisterMenu(HMENU hMenu);
+// `text` in the system's ANSI code page.
+std::string ToAnsi(const std::wstring& text);
 // XP with visual styles on.
 bool ThemedXp();
 // The system's menu font, or null; the caller deletes it.
