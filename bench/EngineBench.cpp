@@ -54,7 +54,8 @@ constexpr unsigned BENCH_PORT = 1;
 struct Pty {
     int master = -1;
     int slave = -1;
-    Pty() {
+    Pty()
+    {
         if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
             std::perror("openpty");
             std::exit(1);
@@ -65,20 +66,23 @@ struct Pty {
         tcsetattr(slave, TCSANOW, &raw);
         SetPortDevice(BENCH_PORT, ttyname(slave));
     }
-    ~Pty() {
+    ~Pty()
+    {
         close(master);
         close(slave);
     }
 };
 
-double CpuSeconds() {
+double CpuSeconds()
+{
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void AddNs(timespec& t, long ns) {
+void AddNs(timespec& t, long ns)
+{
     t.tv_nsec += ns;
     while (t.tv_nsec >= 1000000000L) {
         t.tv_nsec -= 1000000000L;
@@ -88,7 +92,8 @@ void AddNs(timespec& t, long ns) {
 
 // The device as a child process: writes `total` bytes, `chunk` bytes every
 // `intervalNs` (0: as fast as it can). Returns the child's pid.
-pid_t StartDevice(int master, long total, int chunk, long intervalNs) {
+pid_t StartDevice(int master, long total, int chunk, long intervalNs)
+{
     const pid_t child = fork();
     if (child != 0)
         return child;
@@ -125,7 +130,8 @@ struct Receiver {
                       }};
 };
 
-bool OpenMonitored(SerialPort& port, Receiver& receiver) {
+bool OpenMonitored(SerialPort& port, Receiver& receiver)
+{
     if (!port.OpenPort(&receiver.window, BENCH_PORT, 115200, 'N', 8, 1, 3, 2048) || !port.StartMonitor()) {
         std::fprintf(stderr, "cannot open the pseudo-terminal as COM%u\n", BENCH_PORT);
         return false;
@@ -133,7 +139,8 @@ bool OpenMonitored(SerialPort& port, Receiver& receiver) {
     return true;
 }
 
-void HandOverRate() {
+void HandOverRate()
+{
     Pty pty;
     Receiver receiver;
     SerialPort port;
@@ -152,7 +159,8 @@ void HandOverRate() {
                 receiver.received, seconds, target, rate / target);
 }
 
-void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds, double wakeUpCost) {
+void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds, double wakeUpCost)
+{
     Pty pty;
     Receiver receiver;
     SerialPort port;
@@ -175,7 +183,8 @@ void FullLineCpu(const char* label, int chunk, long intervalNs, double seconds, 
                 1e6 * cpu / bursts, chunk, cpu / bursts / wakeUpCost);
 }
 
-void IdleCpu(double seconds, bool withTimer) {
+void IdleCpu(double seconds, bool withTimer)
+{
     Pty pty;
     Receiver receiver;
     long ticks = 0;
@@ -201,7 +210,8 @@ void IdleCpu(double seconds, bool withTimer) {
 
 // What one sleep and wake-up of a thread costs this machine: a bare loop of 1 ms
 // sleeps, the least any 1 ms timer can cost. Returns CPU seconds per wake-up.
-double WakeUpCost(double seconds) {
+double WakeUpCost(double seconds)
+{
     const int wakes = static_cast<int>(seconds * 1000);
     const double cpuBefore = CpuSeconds();
     const auto start = Clock::now();
@@ -219,7 +229,8 @@ double WakeUpCost(double seconds) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
     signal(SIGPIPE, SIG_IGN);
     std::printf("serial engine, POSIX back end, pseudo-terminal line\n");

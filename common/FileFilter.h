@@ -4,6 +4,6 @@
 #pragma once
 
 struct FileFilter {
-    const char* label;   // "Binary Files(*.bin)"
-    const char* pattern; // "*.bin"
+    const char* label;    // "Binary Files(*.bin)"
+    const char* pattern;  // "*.bin"
 };

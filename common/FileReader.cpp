@@ -36,13 +36,12 @@ FileHead OpenFailure(int error)
     return head;
 }
 
-} // namespace
+}  // namespace
 
 std::filesystem::path PathFromUtf8(std::string_view utf8Path)
 {
     std::u8string text(utf8Path.size(), u8'\0');
-    std::transform(utf8Path.begin(), utf8Path.end(), text.begin(),
-                   [](char c) { return static_cast<char8_t>(c); });
+    std::transform(utf8Path.begin(), utf8Path.end(), text.begin(), [](char c) { return static_cast<char8_t>(c); });
     return std::filesystem::path(text);
 }
 

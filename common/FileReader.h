@@ -17,11 +17,11 @@
 // How a read ended; 0 is success.
 enum FileReadResult {
     FILE_READ_OK = 0,
-    FILE_NOT_FOUND = 1,       // no such file (or a folder on the way is missing)
-    FILE_ACCESS_DENIED = 2,   // the file exists but may not be read
-    FILE_IS_DIRECTORY = 3,    // the path names a folder
-    FILE_OPEN_FAILED = 4,     // it could not be opened for another reason
-    FILE_READ_FAILED = 5,     // it opened, but reading it failed
+    FILE_NOT_FOUND = 1,      // no such file (or a folder on the way is missing)
+    FILE_ACCESS_DENIED = 2,  // the file exists but may not be read
+    FILE_IS_DIRECTORY = 3,   // the path names a folder
+    FILE_OPEN_FAILED = 4,    // it could not be opened for another reason
+    FILE_READ_FAILED = 5,    // it opened, but reading it failed
 };
 
 struct FileHead {

@@ -14,41 +14,41 @@
 // frame it sends in answer, before the box it shows), so that a front end learns what
 // happened from the logic and never looks at the device's bytes or at the texts.
 enum ToolEventKind {
-    TOOL_EVENT_STARTED,      // a run began: the IAP loader's start reply, Quarrow's accepted
-                             // UPDATE, Dunmere's ERASE; unit and total of its first stage
-    TOOL_EVENT_STAGE,        // a later stage began: the IAP loader takes blocks, Quarrow's write
-                             // stage (write frames); unit and total of that stage
-    TOOL_EVENT_ACKNOWLEDGED, // unit `number` (1-based) of `total` was acknowledged
-    TOOL_EVENT_DATA_ERROR,   // IAP: the device reported a bad block; nothing is sent
-                             // until its next reply
-    TOOL_EVENT_REJECTED,     // Quarrow: write frame `number` of `total` was rejected and
-                             // is sent again now
-    TOOL_EVENT_WAIT,         // Tirell: the loader asked the tool to wait
-    TOOL_EVENT_COMPLETED,    // the run is complete; the success text follows
-    TOOL_EVENT_REFUSED,      // a run was refused or ended without writing; see `refusal`
+    TOOL_EVENT_STARTED,       // a run began: the IAP loader's start reply, Quarrow's accepted
+                              // UPDATE, Dunmere's ERASE; unit and total of its first stage
+    TOOL_EVENT_STAGE,         // a later stage began: the IAP loader takes blocks, Quarrow's write
+                              // stage (write frames); unit and total of that stage
+    TOOL_EVENT_ACKNOWLEDGED,  // unit `number` (1-based) of `total` was acknowledged
+    TOOL_EVENT_DATA_ERROR,    // IAP: the device reported a bad block; nothing is sent
+                              // until its next reply
+    TOOL_EVENT_REJECTED,      // Quarrow: write frame `number` of `total` was rejected and
+                              // is sent again now
+    TOOL_EVENT_WAIT,          // Tirell: the loader asked the tool to wait
+    TOOL_EVENT_COMPLETED,     // the run is complete; the success text follows
+    TOOL_EVENT_REFUSED,       // a run was refused or ended without writing; see `refusal`
 };
 
 // What the numbers of an event count.
 enum ToolUnit {
     UNIT_NONE,
-    UNIT_ERASE_FRAME, // Dunmere's chain and Quarrow's erase stage
-    UNIT_BLOCK,       // Solvane's and Tirell's 128-byte blocks
-    UNIT_WRITE_FRAME, // Quarrow's 132-byte write frames, 16 a page
+    UNIT_ERASE_FRAME,  // Dunmere's chain and Quarrow's erase stage
+    UNIT_BLOCK,        // Solvane's and Tirell's 128-byte blocks
+    UNIT_WRITE_FRAME,  // Quarrow's 132-byte write frames, 16 a page
 };
 
 // Why a run was refused, as a value.
 enum ToolRefusal {
     REFUSAL_NONE,
-    REFUSAL_NO_IMAGE,    // no image was loaded
-    REFUSAL_EMPTY_IMAGE, // the image holds nothing to write
-    REFUSAL_NOT_READY,   // a run is being answered, or no port is open
+    REFUSAL_NO_IMAGE,     // no image was loaded
+    REFUSAL_EMPTY_IMAGE,  // the image holds nothing to write
+    REFUSAL_NOT_READY,    // a run is being answered, or no port is open
 };
 
 struct ToolEvent {
     ToolEventKind kind = TOOL_EVENT_STARTED;
     ToolUnit unit = UNIT_NONE;
-    long number = 0; // the unit the event is about, 1-based; 0 when none
-    long total = 0;  // units in the stage; 0 while unknown
+    long number = 0;  // the unit the event is about, 1-based; 0 when none
+    long total = 0;   // units in the stage; 0 while unknown
     ToolRefusal refusal = REFUSAL_NONE;
 };
 

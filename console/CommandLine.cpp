@@ -38,10 +38,9 @@ bool ParseCount(const std::string& text, long& out)
     return true;
 }
 
-} // namespace
+}  // namespace
 
-std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args,
-                             CommandLine& out)
+std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args, CommandLine& out)
 {
     out = CommandLine{};
     std::vector<std::string> positional;
@@ -121,8 +120,7 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
             if (!takeValue(text))
                 return "--max-rejects needs a count";
             if (!traits.rejectsFrames)
-                return "--max-rejects does not apply: the device never rejects a frame of " +
-                       std::string(traits.name);
+                return "--max-rejects does not apply: the device never rejects a frame of " + std::string(traits.name);
             if (!ParseCount(text, out.maxRejects))
                 return "--max-rejects needs a count (0 or more), not \"" + text + "\"";
         } else if (name == "--port" || name == "-p") {

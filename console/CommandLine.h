@@ -9,14 +9,14 @@
 // What a console program is: the parts of its command line and help page that differ
 // from tool to tool.
 struct ToolTraits {
-    const char* name;           // program name, as typed: "quarrow"
-    const char* summary;        // one line: what the tool does
-    bool takesImage;            // the program takes an IMAGE argument
-    const char* imageHelp;      // how the image is read (shown under IMAGE)
-    const char* simulateHelp;   // what --simulate runs, and the image it uses without IMAGE
-    const char* successText;    // the text that ends a successful run: "Updata success!"
-    const char* unitName;       // what the result counts: "blocks", "pages", "frames"
-    bool rejectsFrames;         // the device may reject a frame, which is then sent again
+    const char* name;          // program name, as typed: "quarrow"
+    const char* summary;       // one line: what the tool does
+    bool takesImage;           // the program takes an IMAGE argument
+    const char* imageHelp;     // how the image is read (shown under IMAGE)
+    const char* simulateHelp;  // what --simulate runs, and the image it uses without IMAGE
+    const char* successText;   // the text that ends a successful run: "Updata success!"
+    const char* unitName;      // what the result counts: "blocks", "pages", "frames"
+    bool rejectsFrames;        // the device may reject a frame, which is then sent again
 };
 
 // Once the device has answered, a run that makes no progress for this long fails.
@@ -25,30 +25,30 @@ constexpr double DEFAULT_STALL_SECONDS = 10.0;
 constexpr long DEFAULT_MAX_REJECTS = 25;
 
 struct CommandLine {
-    std::string port;            // --port DEV: a device path or COMn
-    std::string image;           // IMAGE, empty when not given
-    bool simulate = false;       // --simulate: run against the built-in simulated device
-    bool trace = false;          // --trace: hex dump of every frame and reply to stderr
-    bool help = false;           // --help: print the usage page and exit 0
-    bool version = false;        // --version: print the version and exit 0
-    double timeoutSeconds = 0;   // --timeout: give up after this long with no byte; 0 = never
-    bool timeoutGiven = false;   // --timeout appeared on the command line
-    double stallSeconds = DEFAULT_STALL_SECONDS; // --stall: no progress for this long ends the run; 0 = never
-    long maxRejects = DEFAULT_MAX_REJECTS;       // --max-rejects: rejections of one frame in a row; 0 = no limit
-    bool cut = false;            // --cut: send the first bytes of an image larger than the tool takes
-    bool json = false;           // --json: one JSON object per line on standard output
-    bool listPorts = false;      // --list-ports: list the serial ports present and exit
+    std::string port;                             // --port DEV: a device path or COMn
+    std::string image;                            // IMAGE, empty when not given
+    bool simulate = false;                        // --simulate: run against the built-in simulated device
+    bool trace = false;                           // --trace: hex dump of every frame and reply to stderr
+    bool help = false;                            // --help: print the usage page and exit 0
+    bool version = false;                         // --version: print the version and exit 0
+    double timeoutSeconds = 0;                    // --timeout: give up after this long with no byte; 0 = never
+    bool timeoutGiven = false;                    // --timeout appeared on the command line
+    double stallSeconds = DEFAULT_STALL_SECONDS;  // --stall: no progress for this long ends the run; 0 = never
+    long maxRejects = DEFAULT_MAX_REJECTS;        // --max-rejects: rejections of one frame in a row; 0 = no limit
+    bool cut = false;                             // --cut: send the first bytes of an image larger than the tool takes
+    bool json = false;                            // --json: one JSON object per line on standard output
+    bool listPorts = false;                       // --list-ports: list the serial ports present and exit
 };
 
 // Exit statuses of every console program.
 enum ExitStatus {
-    EXIT_STATUS_SUCCESS = 0,     // the device confirmed the whole job
-    EXIT_STATUS_FAILURE = 1,     // the port, the image or the device refused or failed
-    EXIT_STATUS_USAGE = 2,       // the command line is wrong
-    EXIT_STATUS_TIMEOUT = 3,     // --timeout passed with no byte from the device
+    EXIT_STATUS_SUCCESS = 0,  // the device confirmed the whole job
+    EXIT_STATUS_FAILURE = 1,  // the port, the image or the device refused or failed
+    EXIT_STATUS_USAGE = 2,    // the command line is wrong
+    EXIT_STATUS_TIMEOUT = 3,  // --timeout passed with no byte from the device
     // Ended by a signal: 128 + the signal's number.
-    EXIT_STATUS_INTERRUPTED = 130, // SIGINT (Ctrl-C)
-    EXIT_STATUS_TERMINATED = 143,  // SIGTERM
+    EXIT_STATUS_INTERRUPTED = 130,  // SIGINT (Ctrl-C)
+    EXIT_STATUS_TERMINATED = 143,   // SIGTERM
 };
 
 // The idle limit a --simulate run uses when --timeout is not given, so that a broken
@@ -58,8 +58,7 @@ constexpr double SIMULATE_DEFAULT_TIMEOUT = 30.0;
 // Parses args (argv without the program name). Returns an empty string on success, else
 // a one-line description of the mistake. With --help or --version the rest of the line
 // is not checked for completeness.
-std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args,
-                             CommandLine& out);
+std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args, CommandLine& out);
 
 // The --help page.
 std::string UsageText(const ToolTraits& traits);

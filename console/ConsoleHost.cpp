@@ -31,7 +31,7 @@ std::string Printable(const std::string& bytes)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 ConsoleHost::ConsoleHost(const char* program, ConsoleReporter& reporter, bool trace, double timeoutSeconds)
     : m_pProgram(program),
@@ -64,8 +64,9 @@ void ConsoleHost::ReportPortFailure(const PortFailureReport& failure)
     {
         std::lock_guard<std::mutex> lock(m_portErrorLock);
         if (!m_portError.empty())
-            return; // the run ends on the first one
-        m_portError = std::string(m_pProgram) + ": " + (m_portName.empty() ? "serial port" : m_portName) + ": " + reason;
+            return;  // the run ends on the first one
+        m_portError =
+            std::string(m_pProgram) + ": " + (m_portName.empty() ? "serial port" : m_portName) + ": " + reason;
     }
     m_window.PostOwnerMessage(CONSOLE_MSG_PORT_FAILED, 0, 0);
 }
@@ -77,10 +78,10 @@ double ConsoleHost::Now() const
 
 bool ConsoleHost::OpenPort(unsigned portnr, const ToolLine& line)
 {
-    if (!m_port.OpenPort(&m_window, portnr, line.baud, TOOL_LINE_PARITY, TOOL_LINE_DATA_BITS,
-                         TOOL_LINE_STOP_BITS, TOOL_LINE_EVENT_MASK, line.pickTxBuffer))
+    if (!m_port.OpenPort(&m_window, portnr, line.baud, TOOL_LINE_PARITY, TOOL_LINE_DATA_BITS, TOOL_LINE_STOP_BITS,
+                         TOOL_LINE_EVENT_MASK, line.pickTxBuffer))
         return false;
-    m_port.StartMonitor(); // as in every tool, its result is not looked at
+    m_port.StartMonitor();  // as in every tool, its result is not looked at
     return true;
 }
 
@@ -145,7 +146,7 @@ void ConsoleHost::ReportProgress(bool complete)
     if (!sample.phase.empty())
         m_lastActive = sample;
     else if (complete)
-        sample = m_lastActive; // a tool may leave its job as it reports the end of it
+        sample = m_lastActive;  // a tool may leave its job as it reports the end of it
     if (complete && sample.total > 0)
         sample.done = sample.total;
     m_reporter.Progress(sample, Now());
@@ -223,8 +224,8 @@ void ConsoleHost::CheckProgress(double now)
     if (m_dStallLimit > 0 && now - m_dLastMove >= m_dStallLimit) {
         char limit[32];
         std::snprintf(limit, sizeof limit, "%g", m_dStallLimit);
-        Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " + m_pTool->Position() +
-                 "; the device last sent " + LastReceived(),
+        Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " +
+                 m_pTool->Position() + "; the device last sent " + LastReceived(),
              EXIT_STATUS_FAILURE);
     }
 }
@@ -320,7 +321,7 @@ void ConsoleHost::OnToolEvent(const ToolEvent& event)
     if (m_pTrace)
         m_pTrace->Flush();
     ReportProgress(true);
-    m_reporter.Finish(); // the finished bar stays above the success text
-    m_successText = m_pTool->SuccessText(); // printed by the caller, after the summary
+    m_reporter.Finish();                     // the finished bar stays above the success text
+    m_successText = m_pTool->SuccessText();  // printed by the caller, after the summary
     Finish(EXIT_STATUS_SUCCESS);
 }

@@ -116,7 +116,9 @@ public:
     // While a FailureScope lives, texts the tool shows are failures (standard error).
     class FailureScope {
     public:
-        explicit FailureScope(ConsoleHost& host) : m_host(host), m_bPrevious(host.m_bFailureScope)
+        explicit FailureScope(ConsoleHost& host)
+            : m_host(host),
+              m_bPrevious(host.m_bFailureScope)
         {
             host.m_bFailureScope = true;
         }
@@ -171,30 +173,30 @@ private:
 
     const char* m_pProgram;
     ConsoleReporter& m_reporter;
-    std::unique_ptr<TraceLog> m_pTrace;       // null without --trace
+    std::unique_ptr<TraceLog> m_pTrace;  // null without --trace
     IdleTimeout m_idle;
     std::chrono::steady_clock::time_point m_start;
     ConsoleTool* m_pTool = nullptr;
-    bool m_bFailureScope = false;             // texts shown now are failures
-    bool m_bFinished = false;                 // the run has ended: ignore what still comes
+    bool m_bFailureScope = false;  // texts shown now are failures
+    bool m_bFinished = false;      // the run has ended: ignore what still comes
     int m_nExitStatus = 0;
     std::string m_progressText;
     int m_nProgressPos = 0;
-    ProgressSample m_lastActive;              // the last reading that had a phase
-    std::mutex m_portErrorLock;               // guards m_portError (monitor thread writes it)
-    std::string m_portError;                  // the first port failure's text, not yet shown
+    ProgressSample m_lastActive;  // the last reading that had a phase
+    std::mutex m_portErrorLock;   // guards m_portError (monitor thread writes it)
+    std::string m_portError;      // the first port failure's text, not yet shown
     std::string m_portName;
     std::string m_successText;
     std::string m_failureText;
     double m_dStallLimit = 0;
-    double m_dRunStart = -1;                  // when Run began
-    double m_dRunEnd = -1;                    // when the run ended
-    bool m_bDeviceHeard = false;              // a byte came from the device
-    bool m_bHintShown = false;                // the "no reply yet" hint was shown
-    double m_dLastByte = 0;                   // when the last byte came
-    std::string m_recent;                     // the last bytes received (at most RECENT_BYTES)
-    RunTally m_tally;                         // what the logic has reported
-    double m_dLastMove = 0;                   // when the logic last reported progress
+    double m_dRunStart = -1;      // when Run began
+    double m_dRunEnd = -1;        // when the run ended
+    bool m_bDeviceHeard = false;  // a byte came from the device
+    bool m_bHintShown = false;    // the "no reply yet" hint was shown
+    double m_dLastByte = 0;       // when the last byte came
+    std::string m_recent;         // the last bytes received (at most RECENT_BYTES)
+    RunTally m_tally;             // what the logic has reported
+    double m_dLastMove = 0;       // when the logic last reported progress
 
     // Destroyed in reverse order: the port (stopping its monitor, the last to report a
     // failure) before the window, the window before the loop, and all of them before

@@ -11,7 +11,11 @@ namespace {
 
 class DunmereProgram : public ConsoleProgram {
 public:
-    explicit DunmereProgram(ConsoleHost& host) : m_host(host), m_eraser(host) {}
+    explicit DunmereProgram(ConsoleHost& host)
+        : m_host(host),
+          m_eraser(host)
+    {
+    }
 
     ToolLine Line() const override { return ERASE_LINE; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::Erase; }
@@ -41,7 +45,7 @@ public:
         s.phase = "erasing";
         s.done = tally.Done();
         s.total = tally.Total();
-        s.unitBytes = ERASE_STEP; // each frame erases 64 bytes
+        s.unitBytes = ERASE_STEP;  // each frame erases 64 bytes
         s.unitName = "frames";
         return s;
     }
@@ -74,7 +78,7 @@ private:
     FlashEraser m_eraser;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

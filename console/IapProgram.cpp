@@ -3,7 +3,11 @@
 #include "console/DemoImage.h"
 #include "iap/IapTexts.h"
 
-IapProgram::IapProgram(ConsoleHost& host, IapVariant variant) : m_host(host), m_job(host, variant) {}
+IapProgram::IapProgram(ConsoleHost& host, IapVariant variant)
+    : m_host(host),
+      m_job(host, variant)
+{
+}
 
 const char* IapProgram::Program() const
 {
@@ -102,7 +106,7 @@ RunFigures IapProgram::Figures() const
     const RunTally& tally = m_host.Tally();
     f.total = m_job.GetTotalBlocks();
     if (tally.IsCompleted())
-        f.done = f.total; // the job has already made ready for the next update
+        f.done = f.total;  // the job has already made ready for the next update
     else if (tally.IsRunning())
         f.done = tally.Done();
     f.bytes = f.done * static_cast<long>(IAP_BLOCK_SIZE);

@@ -5,7 +5,10 @@
 class IdleTimeout {
 public:
     // limitSeconds 0 (or less) means the run never times out.
-    explicit IdleTimeout(double limitSeconds) : m_dLimit(limitSeconds > 0 ? limitSeconds : 0) {}
+    explicit IdleTimeout(double limitSeconds)
+        : m_dLimit(limitSeconds > 0 ? limitSeconds : 0)
+    {
+    }
 
     // The port was opened, or a byte arrived, at time now (seconds).
     void Restart(double now) { m_dLastActivity = now; }

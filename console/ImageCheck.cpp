@@ -7,7 +7,7 @@ bool IsHexDigit(std::uint8_t c)
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-} // namespace
+}  // namespace
 
 ImageTextKind DetectImageText(std::span<const std::uint8_t> head)
 {

@@ -9,9 +9,9 @@
 
 // What the first bytes of an image look like.
 enum ImageTextKind {
-    IMAGE_RAW,         // anything else: sent as it is
-    IMAGE_INTEL_HEX,   // lines of ":" and hex digits
-    IMAGE_SRECORD,     // lines of "S", a record type digit and hex digits
+    IMAGE_RAW,        // anything else: sent as it is
+    IMAGE_INTEL_HEX,  // lines of ":" and hex digits
+    IMAGE_SRECORD,    // lines of "S", a record type digit and hex digits
 };
 
 // Looks at the start of a file: Intel HEX and S-record files are text whose first

@@ -55,8 +55,7 @@ std::string DescribeOpenFailure(const std::string& device)
             const struct group* owner = ::getgrgid(info.st_gid);
             if (owner && info.st_gid != 0)
                 text += std::string(" (the port belongs to group ") + owner->gr_name +
-                        ": add yourself with 'sudo usermod -aG " + owner->gr_name +
-                        " $USER', then log in again)";
+                        ": add yourself with 'sudo usermod -aG " + owner->gr_name + " $USER', then log in again)";
             else
                 text += " (ask for read and write access to the port)";
         }

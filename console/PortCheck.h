@@ -6,7 +6,7 @@
 
 // The device a port name opens, as the serial engine resolves it.
 struct PortTarget {
-    std::string device;   // the device path: "/dev/ttyUSB0"
+    std::string device;  // the device path: "/dev/ttyUSB0"
     // How a COMn name came to this device, for messages: "/dev/ttyUSB0, from
     // $SUITE_COM3" or "/dev/ttyS2, the default for COM3; set SUITE_COM3 to choose
     // another device"; empty for a path.

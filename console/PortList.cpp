@@ -57,7 +57,7 @@ void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<S
         const std::string name = entry.path().filename().string();
         const fs::path device = entry.path() / "device";
         if (!fs::exists(device, ec))
-            continue; // virtual terminals and pseudo-terminals have no device behind them
+            continue;  // virtual terminals and pseudo-terminals have no device behind them
         SerialPortInfo port;
         port.path = (root / "dev" / name).string();
         if (fs::is_symlink(device / "driver", ec))
@@ -100,7 +100,7 @@ void ListFromDev(const fs::path& devDir, std::vector<SerialPortInfo>& ports)
     }
 }
 
-} // namespace
+}  // namespace
 
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& rootText)
 {

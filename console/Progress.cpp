@@ -38,8 +38,8 @@ std::string FormatDuration(double seconds)
 
 bool ProgressMeter::Update(const ProgressSample& sample, double now)
 {
-    bool newPhase = !m_bHaveSample || sample.phase != m_last.phase || sample.total != m_last.total ||
-                    sample.done < m_last.done;
+    bool newPhase =
+        !m_bHaveSample || sample.phase != m_last.phase || sample.total != m_last.total || sample.done < m_last.done;
     if (newPhase) {
         m_nPhaseStartDone = sample.done;
         m_dPhaseStartTime = now;
@@ -91,7 +91,7 @@ std::string Figures(const ProgressMeter& meter, const char* separator)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 std::string FormatProgressBar(const ProgressMeter& meter, int width)
 {
@@ -108,9 +108,8 @@ std::string FormatProgressBar(const ProgressMeter& meter, int width)
         tail = std::string(" ") + percent;
         cells = std::max(10, width - static_cast<int>(head.size() + tail.size()) - 1);
     }
-    int filled = s.total > 0 ? static_cast<int>(static_cast<long long>(cells) *
-                                                std::clamp(s.done, 0L, s.total) / s.total)
-                             : 0;
+    int filled =
+        s.total > 0 ? static_cast<int>(static_cast<long long>(cells) * std::clamp(s.done, 0L, s.total) / s.total) : 0;
     std::string bar(static_cast<std::size_t>(filled), '=');
     if (filled < cells) {
         bar += '>';

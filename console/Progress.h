@@ -8,11 +8,11 @@
 
 // One reading of a tool's progress, taken from its logic's accessors.
 struct ProgressSample {
-    std::string phase;          // what the tool is doing: "erasing", "writing"; empty = nothing yet
-    long done = 0;              // units finished in this phase
-    long total = 0;             // units in the phase; 0 while unknown
-    long unitBytes = 0;         // data bytes a unit carries (for the rate); 0 = no rate shown
-    std::string unitName;       // plural name of a unit: "blocks", "frames"
+    std::string phase;     // what the tool is doing: "erasing", "writing"; empty = nothing yet
+    long done = 0;         // units finished in this phase
+    long total = 0;        // units in the phase; 0 while unknown
+    long unitBytes = 0;    // data bytes a unit carries (for the rate); 0 = no rate shown
+    std::string unitName;  // plural name of a unit: "blocks", "frames"
 };
 
 // Whole percent of a sample, 0 to 100, rounded down; 0 while the total is unknown.
@@ -46,7 +46,7 @@ private:
     long m_nPhaseStartDone = 0;
     double m_dPhaseStartTime = 0;
     double m_dNow = 0;
-    int m_nLastTenth = -1;      // last tenth reported in a plain line
+    int m_nLastTenth = -1;  // last tenth reported in a plain line
 };
 
 // The bar line for a terminal, exactly `width` columns or fewer:

@@ -16,7 +16,11 @@ constexpr long ERASE_FRAMES = FLASH_LAST_ERASE_ADDRESS / FLASH_ERASE_STEP + 1;
 
 class QuarrowProgram : public ConsoleProgram {
 public:
-    explicit QuarrowProgram(ConsoleHost& host) : m_host(host), m_updater(host) {}
+    explicit QuarrowProgram(ConsoleHost& host)
+        : m_host(host),
+          m_updater(host)
+    {
+    }
 
     ToolLine Line() const override { return WHOLEFLASH_LINE; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::WholeFlash; }
@@ -138,10 +142,7 @@ public:
     }
 
 private:
-    std::string WriteFrameText(int page, int sub) const
-    {
-        return WriteFrameText(page, sub, m_updater.GetRunPages());
-    }
+    std::string WriteFrameText(int page, int sub) const { return WriteFrameText(page, sub, m_updater.GetRunPages()); }
     static std::string WriteFrameText(int page, int sub, int pages)
     {
         char text[96];
@@ -160,10 +161,9 @@ private:
             m_nRejectedFrame = frame;
             m_nRejections = 1;
         }
-        const std::string where =
-            WriteFrameText(static_cast<int>((frame - 1) / FLASH_SUBFRAMES_PER_PAGE),
-                           static_cast<int>((frame - 1) % FLASH_SUBFRAMES_PER_PAGE),
-                           static_cast<int>(frames / FLASH_SUBFRAMES_PER_PAGE));
+        const std::string where = WriteFrameText(static_cast<int>((frame - 1) / FLASH_SUBFRAMES_PER_PAGE),
+                                                 static_cast<int>((frame - 1) % FLASH_SUBFRAMES_PER_PAGE),
+                                                 static_cast<int>(frames / FLASH_SUBFRAMES_PER_PAGE));
         const std::string reply = std::string(" (") + FLASH_REPLY_NAME_REJECTED + ")";
         if (m_nMaxRejects > 0 && m_nRejections >= m_nMaxRejects) {
             m_host.Fail("quarrow: the device rejected " + where + reply + " " + std::to_string(m_nRejections) +
@@ -174,8 +174,8 @@ private:
         // The first rejection of a frame, then at 2, 4, 8, ... in a row.
         if ((m_nRejections & (m_nRejections - 1)) == 0)
             m_host.Reporter().Status("quarrow: " + where + " rejected by the device" + reply + ", " +
-                                     std::to_string(m_nRejections) + (m_nRejections == 1 ? " time" : " times in a row") +
-                                     "; sending it again");
+                                     std::to_string(m_nRejections) +
+                                     (m_nRejections == 1 ? " time" : " times in a row") + "; sending it again");
     }
 
     ConsoleHost& m_host;
@@ -187,7 +187,7 @@ private:
     long m_nRejections = 0;      // its rejections in a row
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 ConsoleReporter::ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width)
-    : m_pOut(out), m_pErr(err), m_bBar(bar), m_nWidth(width > 20 ? width : 20)
+    : m_pOut(out),
+      m_pErr(err),
+      m_bBar(bar),
+      m_nWidth(width > 20 ? width : 20)
 {
 }
 
@@ -51,7 +54,7 @@ std::string JsonString(const std::string& text)
             std::snprintf(escape, sizeof escape, "\\u%04x", byte);
             json += escape;
         } else {
-            json += c; // UTF-8 passes through
+            json += c;  // UTF-8 passes through
         }
     }
     return json + "\"";
@@ -114,8 +117,8 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
     // A tool moves to its next phase only once the last one is finished, often on the
     // same tick as its last unit: show that phase complete before the next begins.
     const ProgressSample& last = m_meter.Last();
-    if (!sample.phase.empty() && !last.phase.empty() && sample.phase != last.phase &&
-        last.total > 0 && last.done < last.total) {
+    if (!sample.phase.empty() && !last.phase.empty() && sample.phase != last.phase && last.total > 0 &&
+        last.done < last.total) {
         ProgressSample finished = last;
         finished.done = finished.total;
         Progress(finished, now);
@@ -145,8 +148,8 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
     }
     bool changed = sample.phase != m_lastDrawnPhase || sample.done != m_nLastDrawnDone;
     bool phaseEnd = sample.total > 0 && sample.done >= sample.total;
-    if (!m_bBarShown || (changed && (phaseEnd || sample.phase != m_lastDrawnPhase ||
-                                     now - m_dLastDraw >= BAR_REDRAW_INTERVAL)) ||
+    if (!m_bBarShown ||
+        (changed && (phaseEnd || sample.phase != m_lastDrawnPhase || now - m_dLastDraw >= BAR_REDRAW_INTERVAL)) ||
         now - m_dLastDraw >= 1.0) {
         // A new phase keeps the finished bar of the one before on its own line.
         if (m_bBarShown && sample.phase != m_lastDrawnPhase) {

@@ -61,13 +61,13 @@ private:
     bool m_bBar;
     int m_nWidth;
     ProgressMeter m_meter;
-    bool m_bBarShown = false;       // a bar line is on the screen, without its newline
-    double m_dLastDraw = -1;        // time of the last redraw
-    std::string m_lastDrawnPhase;   // phase of the last bar drawn
-    long m_nLastDrawnDone = -1;     // units of the last bar drawn
-    std::string m_status;           // the status line last shown
-    std::string m_jsonPrefix;       // --json: the fixed members of every object
-    bool m_bOutputFailed = false;   // a write to standard output failed
+    bool m_bBarShown = false;      // a bar line is on the screen, without its newline
+    double m_dLastDraw = -1;       // time of the last redraw
+    std::string m_lastDrawnPhase;  // phase of the last bar drawn
+    long m_nLastDrawnDone = -1;    // units of the last bar drawn
+    std::string m_status;          // the status line last shown
+    std::string m_jsonPrefix;      // --json: the fixed members of every object
+    bool m_bOutputFailed = false;  // a write to standard output failed
     int m_nOutputError = 0;
     std::string m_lastFailure;
 };

@@ -16,12 +16,12 @@ public:
     // rejection, a data error or a wait is no progress.
     static bool MovesTheRun(ToolEventKind kind);
 
-    ToolUnit Unit() const { return m_nUnit; }   // the current stage's unit; UNIT_NONE before a run
-    long Done() const { return m_nDone; }       // units of the stage acknowledged
-    long Total() const { return m_nTotal; }     // units in the stage
-    bool IsRunning() const { return m_bRunning; }     // from STARTED to COMPLETED or REFUSED
-    bool IsCompleted() const { return m_bCompleted; } // the last run completed
-    ToolRefusal Refusal() const { return m_nRefusal; } // why the last run was refused
+    ToolUnit Unit() const { return m_nUnit; }           // the current stage's unit; UNIT_NONE before a run
+    long Done() const { return m_nDone; }               // units of the stage acknowledged
+    long Total() const { return m_nTotal; }             // units in the stage
+    bool IsRunning() const { return m_bRunning; }       // from STARTED to COMPLETED or REFUSED
+    bool IsCompleted() const { return m_bCompleted; }   // the last run completed
+    ToolRefusal Refusal() const { return m_nRefusal; }  // why the last run was refused
 
 private:
     ToolUnit m_nUnit = UNIT_NONE;

@@ -18,7 +18,6 @@ int main(int argc, char** argv)
         "blocks",
         false,
     };
-    return RunConsoleProgram(traits, argc, argv, [](ConsoleHost& host) {
-        return std::make_unique<IapProgram>(host, VARIANT_TIRELL);
-    });
+    return RunConsoleProgram(traits, argc, argv,
+                             [](ConsoleHost& host) { return std::make_unique<IapProgram>(host, VARIANT_TIRELL); });
 }

@@ -21,7 +21,7 @@ extern "C" void OnInterrupt(int signal)
 {
     if (g_barOnTerminal) {
         const char newline = '\n';
-        ssize_t ignored = ::write(STDERR_FILENO, &newline, 1); // nothing to do if it fails
+        ssize_t ignored = ::write(STDERR_FILENO, &newline, 1);  // nothing to do if it fails
         (void)ignored;
     }
     ::_exit(128 + signal);
@@ -71,10 +71,10 @@ std::string Seconds(double seconds, const char* format = "%.3f")
     return text;
 }
 
-} // namespace
+}  // namespace
 
-bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::string& path, std::size_t limit,
-                   bool cut, std::vector<std::uint8_t>& bytes)
+bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::string& path, std::size_t limit, bool cut,
+                   std::vector<std::uint8_t>& bytes)
 {
     ConsoleReporter& reporter = host.Reporter();
     FileHead head = ReadFileHead(path, limit);
@@ -90,8 +90,8 @@ bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::str
                              " bytes");
             return false;
         }
-        reporter.Status(program + ": warning: only the first " + Thousands(limit) + " of the " + size + " of " +
-                        path + " are sent (--cut)");
+        reporter.Status(program + ": warning: only the first " + Thousands(limit) + " of the " + size + " of " + path +
+                        " are sent (--cut)");
     }
     const ImageTextKind kind = DetectImageText(head.bytes);
     if (kind != IMAGE_RAW)
@@ -108,8 +108,8 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     CommandLine cl;
     std::string mistake = ParseCommandLine(traits, args, cl);
     if (!mistake.empty()) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", traits.name,
-                     mistake.c_str(), traits.name);
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", traits.name, mistake.c_str(),
+                     traits.name);
         return EXIT_STATUS_USAGE;
     }
     if (cl.help || cl.version) {
@@ -154,19 +154,19 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             if (status != EXIT_STATUS_SUCCESS && figures.total > 0)
                 counts += " of " + std::to_string(figures.total);
             reporter.Status(std::string(traits.name) + ": " +
-                            (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") +
-                            Seconds(seconds, "%.1f") + " s: " + counts + " " + traits.unitName + ", " +
+                            (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") + Seconds(seconds, "%.1f") +
+                            " s: " + counts + " " + traits.unitName + ", " +
                             Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " +
                             Seconds(rate, "%.1f") + " kB/s");
         }
         if (cl.json) {
             const std::string error = status == EXIT_STATUS_SUCCESS ? "null" : JsonString(reporter.LastFailure());
-            reporter.Output("{\"event\":\"result\"," + jsonPrefix() + ",\"status\":" + JsonString(StatusWord(status)) +
-                            ",\"exit\":" + std::to_string(status) + ",\"" + traits.unitName +
-                            "\":" + std::to_string(figures.done) + ",\"total\":" + std::to_string(figures.total) +
-                            ",\"bytes\":" + std::to_string(figures.bytes) + ",\"seconds\":" + Seconds(seconds) +
-                            ",\"error\":" + error + ",\"message\":" +
-                            (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
+            reporter.Output(
+                "{\"event\":\"result\"," + jsonPrefix() + ",\"status\":" + JsonString(StatusWord(status)) +
+                ",\"exit\":" + std::to_string(status) + ",\"" + traits.unitName + "\":" + std::to_string(figures.done) +
+                ",\"total\":" + std::to_string(figures.total) + ",\"bytes\":" + std::to_string(figures.bytes) +
+                ",\"seconds\":" + Seconds(seconds) + ",\"error\":" + error +
+                ",\"message\":" + (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
         } else if (status == EXIT_STATUS_SUCCESS) {
             reporter.Output(successText);
         }

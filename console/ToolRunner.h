@@ -49,5 +49,5 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
 // file is refused, naming both sizes, unless `cut`; an Intel HEX or S-record file is
 // taken as raw bytes with a warning. Prints refusals (as failures) and warnings
 // (as status lines) through the host's reporter, prefixed with `program`.
-bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::string& path, std::size_t limit,
-                   bool cut, std::vector<std::uint8_t>& bytes);
+bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::string& path, std::size_t limit, bool cut,
+                   std::vector<std::uint8_t>& bytes);

@@ -4,12 +4,10 @@
 
 #include <cstdio>
 
-std::string FormatTraceLine(double seconds, TraceDirection direction, const std::uint8_t* data,
-                            std::size_t length)
+std::string FormatTraceLine(double seconds, TraceDirection direction, const std::uint8_t* data, std::size_t length)
 {
     char head[64];
-    std::snprintf(head, sizeof head, "[%11.6f] %s %4zu ", seconds,
-                  direction == TRACE_SENT ? ">>" : "<<", length);
+    std::snprintf(head, sizeof head, "[%11.6f] %s %4zu ", seconds, direction == TRACE_SENT ? ">>" : "<<", length);
     std::string line = head;
     std::string text;
     line.reserve(line.size() + length * 4 + 4);

@@ -16,8 +16,7 @@ enum TraceDirection {
 };
 
 // "[   1.234567] >>   7  2B 45 30 34 30 30 2D  |+E0400-|"
-std::string FormatTraceLine(double seconds, TraceDirection direction, const std::uint8_t* data,
-                            std::size_t length);
+std::string FormatTraceLine(double seconds, TraceDirection direction, const std::uint8_t* data, std::size_t length);
 
 // Collects received bytes into replies and hands every finished line to a sink.
 class TraceLog {
@@ -25,7 +24,10 @@ public:
     // A received run ends when the line has been quiet this long (seconds).
     static constexpr double QUIET_GAP = 0.002;
 
-    explicit TraceLog(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
+    explicit TraceLog(std::function<void(const std::string&)> sink)
+        : m_sink(std::move(sink))
+    {
+    }
 
     // A frame handed to the port at time now: ends the pending reply first, so the
     // lines keep the order of events on the line.
@@ -39,7 +41,7 @@ public:
 
 private:
     std::function<void(const std::string&)> m_sink;
-    std::vector<std::uint8_t> m_pending;   // bytes of the reply being received
-    double m_dPendingStart = 0;            // time of its first byte
-    double m_dLastByte = 0;                // time of its last byte
+    std::vector<std::uint8_t> m_pending;  // bytes of the reply being received
+    double m_dPendingStart = 0;           // time of its first byte
+    double m_dLastByte = 0;               // time of its last byte
 };

@@ -80,9 +80,9 @@ int ImageEntryFor(bool checkMode, bool pressed, bool hot, bool restPresent)
 bool DefaultAfterSetStyle(bool isDefault, unsigned style)
 {
     switch (style & 0x1F) {
-    case 1: // BS_DEFPUSHBUTTON
+    case 1:  // BS_DEFPUSHBUTTON
         return true;
-    case 0: // BS_PUSHBUTTON
+    case 0:  // BS_PUSHBUTTON
         return false;
     default:
         return isDefault;
@@ -91,7 +91,7 @@ bool DefaultAfterSetStyle(bool isDefault, unsigned style)
 
 unsigned OwnerDrawStyle(unsigned style)
 {
-    return (style & ~0x1Fu) | 11u; // BS_OWNERDRAW
+    return (style & ~0x1Fu) | 11u;  // BS_OWNERDRAW
 }
 
 std::size_t LinkTargetLength(const char* text, const std::function<bool(unsigned char)>& isLeadByte)
@@ -112,4 +112,4 @@ std::size_t LinkTargetLength(const char* text, const std::function<bool(unsigned
     return kept;
 }
 
-} // namespace skin
+}  // namespace skin

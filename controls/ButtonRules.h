@@ -12,12 +12,12 @@ namespace skin {
 
 // Colour slots of the button, in their fixed order.
 enum ColorSlot : unsigned char {
-    HotFace = 0,   // face when hot or pressed
-    HotText = 1,   // caption when hot or pressed
-    RestFace = 2,  // face at rest
-    RestText = 3,  // caption at rest, also when focused
-    FocusFace = 4, // face when focused and neither hot nor pressed
-    FocusText = 5, // stored only; nothing draws with it
+    HotFace = 0,    // face when hot or pressed
+    HotText = 1,    // caption when hot or pressed
+    RestFace = 2,   // face at rest
+    RestText = 3,   // caption at rest, also when focused
+    FocusFace = 4,  // face when focused and neither hot nor pressed
+    FocusText = 5,  // stored only; nothing draws with it
     ColorSlotCount = 6
 };
 
@@ -71,4 +71,4 @@ constexpr std::size_t LINK_TARGET_SIZE = 260;
 // double-byte character (`isLeadByte` tells the first byte of such a character).
 std::size_t LinkTargetLength(const char* text, const std::function<bool(unsigned char)>& isLeadByte);
 
-} // namespace skin
+}  // namespace skin

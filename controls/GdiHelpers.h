@@ -14,12 +14,17 @@ namespace skin {
 
 // Owns a GDI object (pen, brush, font, bitmap): DeleteObject when it goes, unless
 // released. Movable, not copyable; may hold null (a failed creation).
-template <class Handle>
-class GdiObject {
+template <class Handle> class GdiObject {
 public:
-    explicit GdiObject(Handle handle = nullptr) : m_handle(handle) {}
+    explicit GdiObject(Handle handle = nullptr)
+        : m_handle(handle)
+    {
+    }
     ~GdiObject() { Reset(); }
-    GdiObject(GdiObject&& other) noexcept : m_handle(other.Release()) {}
+    GdiObject(GdiObject&& other) noexcept
+        : m_handle(other.Release())
+    {
+    }
     GdiObject& operator=(GdiObject&& other) noexcept
     {
         if (this != &other)
@@ -48,7 +53,10 @@ private:
 // Owns a memory device context (CreateCompatibleDC): DeleteDC when it goes.
 class MemoryDc {
 public:
-    explicit MemoryDc(HDC dc = nullptr) : m_hDc(dc) {}
+    explicit MemoryDc(HDC dc = nullptr)
+        : m_hDc(dc)
+    {
+    }
     ~MemoryDc() { Reset(); }
     MemoryDc(const MemoryDc&) = delete;
     MemoryDc& operator=(const MemoryDc&) = delete;
@@ -69,7 +77,11 @@ private:
 // A window's device context (GetDC), released when it goes.
 class WindowDc {
 public:
-    explicit WindowDc(HWND window) : m_hWnd(window), m_hDc(GetDC(window)) {}
+    explicit WindowDc(HWND window)
+        : m_hWnd(window),
+          m_hDc(GetDC(window))
+    {
+    }
     ~WindowDc()
     {
         if (m_hDc != nullptr)
@@ -90,8 +102,8 @@ private:
 class SelectedObject {
 public:
     SelectedObject(HDC dc, HGDIOBJ object)
-        : m_hDc(dc)
-        , m_hPrevious(object != nullptr ? SelectObject(dc, object) : nullptr)
+        : m_hDc(dc),
+          m_hPrevious(object != nullptr ? SelectObject(dc, object) : nullptr)
     {
     }
     ~SelectedObject()
@@ -131,7 +143,9 @@ inline void Draw3dRect(HDC hdc, const RECT& r, COLORREF topLeft, COLORREF bottom
 // A top-down 32-bit bitmap with its own device context, for pixel work.
 class PixelBuffer {
 public:
-    PixelBuffer(HDC compatible, int width, int height) : m_nWidth(width), m_nHeight(height)
+    PixelBuffer(HDC compatible, int width, int height)
+        : m_nWidth(width),
+          m_nHeight(height)
     {
         BITMAPINFO info{};
         info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -186,4 +200,4 @@ private:
     std::uint32_t* m_pBits = nullptr;
 };
 
-} // namespace skin
+}  // namespace skin

@@ -93,8 +93,7 @@ int FindShortcutPosition(const std::vector<std::u16string>& texts, char16_t char
     return -1;
 }
 
-void AlignAccelerators(std::vector<std::u16string>& texts,
-                       const std::function<int(const std::u16string&)>& measure)
+void AlignAccelerators(std::vector<std::u16string>& texts, const std::function<int(const std::u16string&)>& measure)
 {
     int widest = 0;
     for (const std::u16string& text : texts)
@@ -109,7 +108,7 @@ void AlignAccelerators(std::vector<std::u16string>& texts,
             label += u' ';
             const int wider = measure(label);
             if (wider <= width)
-                break; // a space that takes no room would never get there
+                break;  // a space that takes no room would never get there
             width = wider;
         }
         text = label + text.substr(tab);
@@ -139,4 +138,4 @@ int TickStart(int stroke)
     return (stroke >= 0 && stroke < 7) ? starts[stroke] : 0;
 }
 
-} // namespace skin
+}  // namespace skin

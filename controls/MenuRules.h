@@ -21,8 +21,14 @@ std::uint32_t LightenColor(std::uint32_t colour, double factor);
 // false: the detailed version record was not available.
 int OsClassFor(bool isNt, unsigned major, unsigned minor, bool versionKnown = true);
 // Derived tests: a shell with the newer menu look, and the themed XP desktop.
-inline bool IsNewShell(int osClass) { return osClass >= 2; }
-inline bool IsThemedXp(int osClass, bool classicTheme) { return osClass == 7 && !classicTheme; }
+inline bool IsNewShell(int osClass)
+{
+    return osClass >= 2;
+}
+inline bool IsThemedXp(int osClass, bool classicTheme)
+{
+    return osClass == 7 && !classicTheme;
+}
 
 // Whether the current-theme path names the classic theme: it ends, in any letter
 // case, with "Windows Classic.theme".
@@ -54,11 +60,13 @@ int FindShortcutPosition(const std::vector<std::u16string>& texts, char16_t char
 // Pads the labels so that every accelerator starts at the same place: the widest
 // label followed by one space sets the width, and each label that has a TAB after
 // it gets spaces until it is at least that wide. `measure` gives a text's width.
-void AlignAccelerators(std::vector<std::u16string>& texts,
-                       const std::function<int(const std::u16string&)>& measure);
+void AlignAccelerators(std::vector<std::u16string>& texts, const std::function<int(const std::u16string&)>& measure);
 
 // Gap around images in measured items: 7 in the XP look with raised images, else 4.
-inline int MeasureGap(bool xpLook, bool raisedImages) { return (xpLook && raisedImages) ? 7 : 4; }
+inline int MeasureGap(bool xpLook, bool raisedImages)
+{
+    return (xpLook && raisedImages) ? 7 : 4;
+}
 
 struct ItemSize {
     int width = 0, height = 0;
@@ -76,4 +84,4 @@ int LegacyTextWidth(int measuredWidth, int characters);
 // (x + i, y + TickStart(i)) downward.
 int TickStart(int stroke);
 
-} // namespace skin
+}  // namespace skin

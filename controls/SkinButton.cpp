@@ -17,8 +17,14 @@ namespace {
 constexpr const wchar_t* PROP_OBJECT = L"SkinButton";
 constexpr const wchar_t* PROP_SUPER = L"SkinButton.super";
 
-skin::Box ToBox(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
-RECT ToRect(const skin::Box& b) { return {b.left, b.top, b.right, b.bottom}; }
+skin::Box ToBox(const RECT& r)
+{
+    return {r.left, r.top, r.right, r.bottom};
+}
+RECT ToRect(const skin::Box& b)
+{
+    return {b.left, b.top, b.right, b.bottom};
+}
 
 // A line of pixels from `from` through `via` to `to` (LineTo leaves the end point out).
 void Polyline3(HDC hdc, COLORREF colour, POINT from, POINT via, POINT to)
@@ -42,7 +48,7 @@ SIZE IconSize(HICON hIcon)
     if (info.hbmColor != nullptr && GetObjectW(info.hbmColor, sizeof bm, &bm)) {
         size = {bm.bmWidth, bm.bmHeight};
     } else if (info.hbmMask != nullptr && GetObjectW(info.hbmMask, sizeof bm, &bm)) {
-        size = {bm.bmWidth, bm.bmHeight / 2}; // monochrome icon: AND and XOR masks stacked
+        size = {bm.bmWidth, bm.bmHeight / 2};  // monochrome icon: AND and XOR masks stacked
     }
     return size;
 }
@@ -69,7 +75,7 @@ HBITMAP MakeMask(HBITMAP hBitmap, COLORREF transparent, SIZE& size)
     return mask;  // selected out of its context before the caller gets it
 }
 
-} // namespace
+}  // namespace
 
 SkinButton::SkinButton()
 {
@@ -264,7 +270,7 @@ void SkinButton::SetIcons(HICON hHot, HICON hRest)
 {
     ReleaseImages(true);
     if (hRest == hHot)
-        hRest = nullptr; // one handle is owned once
+        hRest = nullptr;  // one handle is owned once
     const HICON handles[2] = {hHot, hRest};
     for (int i = 0; i < 2; ++i) {
         const SIZE size = IconSize(handles[i]);
@@ -311,7 +317,7 @@ void SkinButton::SetFlat(bool on, bool repaint)
 {
     m_bFlat = on ? TRUE : FALSE;
     if (!on)
-        m_bHot = FALSE; // hot is only ever set on a flat button
+        m_bHot = FALSE;  // hot is only ever set on a flat button
     if (repaint)
         Invalidate();
 }
@@ -349,14 +355,14 @@ LRESULT CALLBACK SkinButton::StaticWindowProc(HWND hWnd, UINT message, WPARAM wP
 {
     auto* self = static_cast<SkinButton*>(GetPropW(hWnd, PROP_OBJECT));
     const auto super = reinterpret_cast<WNDPROC>(GetPropW(hWnd, PROP_SUPER));
-    if (self == nullptr) // detached while another procedure was chained onto ours
+    if (self == nullptr)  // detached while another procedure was chained onto ours
         return super != nullptr ? CallWindowProcW(super, hWnd, message, wParam, lParam)
                                 : DefWindowProcW(hWnd, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
         // The window goes; the object stays and may be attached again.
         self->Detach();
         RemovePropW(hWnd, PROP_SUPER);
-        self->m_hToolTip = nullptr; // owned by the button, destroyed with it
+        self->m_hToolTip = nullptr;  // owned by the button, destroyed with it
         self->m_bHot = FALSE;
         return CallWindowProcW(super, hWnd, message, wParam, lParam);
     }
@@ -454,7 +460,7 @@ LRESULT SkinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == ReflectedMessage(WM_COMMAND)) {
         if (HIWORD(wParam) == BN_CLICKED)
             OnClicked();
-        return FALSE; // the dialog's own handler runs as well
+        return FALSE;  // the dialog's own handler runs as well
     }
     if (message >= ReflectedMessage(WM_CTLCOLORMSGBOX) && message <= ReflectedMessage(WM_CTLCOLORSTATIC))
         return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
@@ -467,7 +473,7 @@ void SkinButton::OnMouseMove(WPARAM wParam, LPARAM lParam)
     ClientToScreen(m_hWnd, &point);
     const HWND under = WindowFromPoint(point);
     if ((wParam & MK_LBUTTON) && !m_bHot)
-        return; // a drag that started elsewhere does not light the button
+        return;  // a drag that started elsewhere does not light the button
     if (!m_bFlat)
         return;
     const HWND reference = m_bAlwaysTrack ? m_hWnd : GetActiveWindow();
@@ -503,7 +509,7 @@ void SkinButton::OnClicked()
         info.lpVerb = "open";
         info.lpFile = m_szLinkTarget;
         info.nShow = SW_SHOWMAXIMIZED;
-        ShellExecuteExA(&info); // result not examined: a failed open simply opens nothing
+        ShellExecuteExA(&info);  // result not examined: a failed open simply opens nothing
     }
 }
 
@@ -525,12 +531,13 @@ void SkinButton::ShowDropDownMenu()
     GetWindowRect(m_hWnd, &rect);
     m_bMenuShowing = TRUE;
     Invalidate();
-    UpdateWindow(m_hWnd); // pressed before the menu's own loop takes over
+    UpdateWindow(m_hWnd);  // pressed before the menu's own loop takes over
     const HMENU popup = GetSubMenu(m_menu.GetSafeHmenu(), 0);
     UINT command = 0;
     if (popup != nullptr)
-        command = static_cast<UINT>(TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
-                                                   rect.left, rect.bottom, 0, m_hWnd, nullptr));
+        command =
+            static_cast<UINT>(TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON | TPM_NONOTIFY | TPM_RETURNCMD,
+                                             rect.left, rect.bottom, 0, m_hWnd, nullptr));
     m_bMenuShowing = FALSE;
     Invalidate();
     if (command != 0) {
@@ -641,8 +648,7 @@ skin::ImagePlacement SkinButton::Place(bool hasCaption, const RECT& item, skin::
     RECT client{};
     GetClientRect(m_hWnd, &client);
     return skin::PlaceImage(static_cast<skin::ImageAlign>(m_nImageAlign), hasCaption, ToBox(item), caption,
-                            m_bPressedLook != FALSE, m_bCheckMode != FALSE, client.right - client.left, width,
-                            height);
+                            m_bPressedLook != FALSE, m_bCheckMode != FALSE, client.right - client.left, width, height);
 }
 
 void SkinButton::DrawIconImage(HDC hdc, bool hasCaption, const RECT& item, skin::Box& caption)

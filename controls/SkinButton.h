@@ -153,30 +153,30 @@ private:
     skin::ImagePlacement Place(bool hasCaption, const RECT& item, skin::Box& caption, int width, int height) const;
 
     HWND m_hWnd = nullptr;
-    WNDPROC m_pfnSuper = nullptr;      // the button's own window procedure
+    WNDPROC m_pfnSuper = nullptr;  // the button's own window procedure
 
-    BOOL m_bGreyDisabledBitmap = TRUE; // disabled bitmap drawn in the system's disabled style
-    BOOL m_bFlat = TRUE;               // flat look: no bevel at rest, hover tracking on
-    BOOL m_bHot = FALSE;               // the pointer is over the button (flat only)
-    BOOL m_bTransparent = FALSE;       // parent's background under the button instead of the face
-    BOOL m_bPressedLook = FALSE;       // recomputed at each paint
-    BOOL m_bFocusedLook = FALSE;       // recomputed at each paint
-    BOOL m_bDisabledLook = FALSE;      // recomputed at each paint
-    BOOL m_bIsDefault = FALSE;         // the dialog's default push button
-    BOOL m_bCheckMode = FALSE;         // clicks toggle m_bChecked
+    BOOL m_bGreyDisabledBitmap = TRUE;  // disabled bitmap drawn in the system's disabled style
+    BOOL m_bFlat = TRUE;                // flat look: no bevel at rest, hover tracking on
+    BOOL m_bHot = FALSE;                // the pointer is over the button (flat only)
+    BOOL m_bTransparent = FALSE;        // parent's background under the button instead of the face
+    BOOL m_bPressedLook = FALSE;        // recomputed at each paint
+    BOOL m_bFocusedLook = FALSE;        // recomputed at each paint
+    BOOL m_bDisabledLook = FALSE;       // recomputed at each paint
+    BOOL m_bIsDefault = FALSE;          // the dialog's default push button
+    BOOL m_bCheckMode = FALSE;          // clicks toggle m_bChecked
     BYTE m_nImageAlign = skin::ImageLeft;
-    BOOL m_bDrawEdge = TRUE;           // flat: thin edge when hot or pressed
-    BOOL m_bDrawFlatFocus = FALSE;     // flat: dotted focus rectangle too
+    BOOL m_bDrawEdge = TRUE;        // flat: thin edge when hot or pressed
+    BOOL m_bDrawFlatFocus = FALSE;  // flat: dotted focus rectangle too
     COLORREF m_colors[skin::ColorSlotCount] = {};
     HWND m_hMenuOwner = nullptr;       // receives WM_COMMAND for a chosen menu item
     BOOL m_bMenuShowing = FALSE;       // the drop-down menu is open: drawn pressed
     SkinMenu m_menu;                   // drop-down menu (empty: none)
     HCURSOR m_hHoverCursor = nullptr;  // owned
     HWND m_hToolTip = nullptr;
-    HDC m_hBackgroundDC = nullptr;     // copy of the parent's background (transparent mode)
+    HDC m_hBackgroundDC = nullptr;  // copy of the parent's background (transparent mode)
     HBITMAP m_hBackgroundBitmap = nullptr;
     HGDIOBJ m_hPreviousBitmap = nullptr;
-    BOOL m_bAlwaysTrack = TRUE;        // track hover also while another application is active
+    BOOL m_bAlwaysTrack = TRUE;  // track hover also while another application is active
     BOOL m_bChecked = FALSE;
     char m_szLinkTarget[skin::LINK_TARGET_SIZE] = {};
     ButtonIcon m_icons[2] = {};

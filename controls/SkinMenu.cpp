@@ -67,8 +67,8 @@ std::string ToAnsi(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
@@ -92,10 +92,19 @@ HFONT CreateMenuFont()
     return CreateFontIndirectW(&metrics.lfMenuFont);
 }
 
-std::u16string ToU16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
-std::wstring FromU16(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::u16string ToU16(const std::wstring& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+std::wstring FromU16(const std::u16string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
 
-COLORREF Lighten(COLORREF colour, double factor) { return skin::LightenColor(colour, factor); }
+COLORREF Lighten(COLORREF colour, double factor)
+{
+    return skin::LightenColor(colour, factor);
+}
 
 }  // namespace skin::menu
 
@@ -113,9 +122,15 @@ SkinMenu::Style& SkinMenu::Settings()
     return style;
 }
 
-int SkinMenu::OsClass() { return osClass; }
+int SkinMenu::OsClass()
+{
+    return osClass;
+}
 
-void SkinMenu::SetMainWindow(HWND hWnd) { mainWindow = hWnd; }
+void SkinMenu::SetMainWindow(HWND hWnd)
+{
+    mainWindow = hWnd;
+}
 
 BOOL SkinMenu::IsClassicTheme()
 {
@@ -131,7 +146,7 @@ BOOL SkinMenu::IsClassicTheme()
         RegCloseKey(key);
         if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
             return FALSE;
-        return skin::IsClassicThemeName(value) ? TRUE : FALSE; // value stays terminated: 261 bytes, 260 read
+        return skin::IsClassicThemeName(value) ? TRUE : FALSE;  // value stays terminated: 261 bytes, 260 read
     }();
     return classic;
 }
@@ -143,11 +158,20 @@ BOOL SkinMenu::IsMenuRegistered(HMENU hMenu)
                : FALSE;
 }
 
-std::size_t SkinMenu::RegistryCount() { return menuRegistry.size(); }
+std::size_t SkinMenu::RegistryCount()
+{
+    return menuRegistry.size();
+}
 
-HIMAGELIST SkinMenu::SharedImages() { return sharedImages.hList; }
+HIMAGELIST SkinMenu::SharedImages()
+{
+    return sharedImages.hList;
+}
 
-const std::vector<UINT>& SkinMenu::SharedImageOwners() { return sharedImageOwners; }
+const std::vector<UINT>& SkinMenu::SharedImageOwners()
+{
+    return sharedImageOwners;
+}
 
 // ---- life cycle ----------------------------------------------------------------
 

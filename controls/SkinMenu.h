@@ -40,11 +40,11 @@ class SkinMenu {
 public:
     // The process-wide look settings, with their start values.
     struct Style {
-        int xpDrawMode = 1;               // mode on a themed XP desktop (1: XP look)
-        int classicDrawMode = 0;          // mode elsewhere
-        bool classicSelectDisabled = true; // classic look highlights grayed items
-        bool xpSelectDisabled = false;    // XP look highlights grayed items
-        bool xp3dImages = true;           // XP look: raised images with faded and shadow copies
+        int xpDrawMode = 1;                 // mode on a themed XP desktop (1: XP look)
+        int classicDrawMode = 0;            // mode elsewhere
+        bool classicSelectDisabled = true;  // classic look highlights grayed items
+        bool xpSelectDisabled = false;      // XP look highlights grayed items
+        bool xp3dImages = true;             // XP look: raised images with faded and shadow copies
     };
     static Style& Settings();
 
@@ -145,8 +145,8 @@ private:
     bool HasRadioMark(UINT id) const;
 
     HMENU m_hMenu = nullptr;
-    std::vector<MenuItemData*> m_items;   // owned, in item order
-    std::vector<HMENU> m_subMenus;        // popups created for this menu
+    std::vector<MenuItemData*> m_items;  // owned, in item order
+    std::vector<HMENU> m_subMenus;       // popups created for this menu
     int m_nIconWidth = 16;
     int m_nIconHeight = 15;
     COLORREF m_crImageMask = RGB(192, 192, 192);
@@ -158,5 +158,5 @@ private:
     int m_nUncheckedImageId = -1;
     BOOL m_bImagesAreIcons = FALSE;
     BOOL m_bLoadedFromResource = FALSE;
-    bool m_bCreatedForParent = false;     // made by LoadFromResource for a popup; its parent deletes it
+    bool m_bCreatedForParent = false;  // made by LoadFromResource for a popup; its parent deletes it
 };

@@ -259,7 +259,7 @@ BOOL SkinMenu::LoadTemplate(HRSRC resource)
         return true;
     };
     std::vector<SkinMenu*> menus{this};
-    std::vector<bool> levelEnds{false}; // whether the item that opened each level ended its parent's
+    std::vector<bool> levelEnds{false};  // whether the item that opened each level ended its parent's
     while (!menus.empty()) {
         WORD flags = 0, command = 0;
         if (!readWord(flags))

@@ -52,8 +52,7 @@ ImageRef ImageFor(const MenuItemData& record, HIMAGELIST checkImages, int checke
     } else if (record.nSharedImageIndex >= 0 && sharedImages.hList != nullptr) {
         ref.list = sharedImages.hList;
         ref.index = record.nSharedImageIndex;
-    } else if (checked && checkImages != nullptr &&
-               ((selected && checkedImageId > 0) || uncheckedImageId > 0)) {
+    } else if (checked && checkImages != nullptr && ((selected && checkedImageId > 0) || uncheckedImageId > 0)) {
         ref.list = checkImages;
         ref.index = selected ? 1 : 0;
         ref.checkImage = true;
@@ -116,7 +115,7 @@ void SkinMenu::DrawEmbossed(HDC hdc, HIMAGELIST list, int index, int x, int y, C
         for (int px = 0; px < w; ++px) {
             const COLORREF p = image.Get(px, py);
             bool mark;
-            if (m_bOldStyleDisabledImages) // the dark pixels of a black-and-white copy
+            if (m_bOldStyleDisabledImages)  // the dark pixels of a black-and-white copy
                 mark = (GetRValue(p) * 30 + GetGValue(p) * 59 + GetBValue(p) * 11) / 100 < 128;
             else
                 mark = p != face && p != light;

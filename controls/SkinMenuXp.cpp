@@ -69,7 +69,8 @@ void SkinMenu::DrawXp(const DRAWITEMSTRUCT& item, MenuItemData& data)
             skin::FrameSolid(hdc, columnRect, face);
         }
 
-        const ImageRef image = ImageFor(data, m_hCheckImages, m_nCheckedImageId, m_nUncheckedImageId, selected, checked);
+        const ImageRef image =
+            ImageFor(data, m_hCheckImages, m_nCheckedImageId, m_nUncheckedImageId, selected, checked);
         const int x = rc.left + std::max(0, (column - m_nIconWidth + 1) / 2);
         const int y = rc.top + std::max(0, (height - m_nIconHeight + 1) / 2);
         const RECT box{rc.left + 1, rc.top + 1, rc.left + column - 1, rc.bottom - 1};

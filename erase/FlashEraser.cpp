@@ -33,7 +33,7 @@ void FlashEraser::ParseEraseAck(std::uint8_t byte)
         m_bEraseAll = true;
 
     // Each state waits for one byte; any other byte leaves it where it is.
-    static const char EXPECTED[] = { '*', 'E', 'O', 'K', '#' };
+    static const char EXPECTED[] = {'*', 'E', 'O', 'K', '#'};
     assert(m_nParseState >= 0 && m_nParseState <= 4 && "erase recogniser state out of range");
     if (byte != static_cast<std::uint8_t>(EXPECTED[m_nParseState]))
         return;
@@ -75,8 +75,8 @@ void FlashEraser::OnEraseNext()
 
 void FlashEraser::SendEraseFrame()
 {
-    assert(m_nEraseAddress >= ERASE_START_ADDRESS && m_nEraseAddress < ERASE_END_ADDRESS
-           && "erase frame outside the chain");
+    assert(m_nEraseAddress >= ERASE_START_ADDRESS && m_nEraseAddress < ERASE_END_ADDRESS &&
+           "erase frame outside the chain");
     m_nParseState = 0;
     std::uint8_t frame[ERASE_FRAME_LENGTH];
     BuildEraseFrame(m_nEraseAddress, frame);

@@ -20,11 +20,11 @@
 // eraser; the front end hands it back to OnEraseNext.
 constexpr unsigned MSG_ERASE_NEXT = 0x0400 + 11;
 
-constexpr int ERASE_START_ADDRESS = 1024; // first address of a chain
-constexpr int ERASE_STEP = 64;            // address step per acknowledgement
-constexpr int ERASE_END_ADDRESS = 65536;  // the chain ends when the address reaches this
-                                          // (so the last frame carries 65,472, FFC0)
-constexpr long ERASE_CHAIN_LENGTH = (ERASE_END_ADDRESS - ERASE_START_ADDRESS) / ERASE_STEP; // 1,008 frames
+constexpr int ERASE_START_ADDRESS = 1024;  // first address of a chain
+constexpr int ERASE_STEP = 64;             // address step per acknowledgement
+constexpr int ERASE_END_ADDRESS = 65536;   // the chain ends when the address reaches this
+                                           // (so the last frame carries 65,472, FFC0)
+constexpr long ERASE_CHAIN_LENGTH = (ERASE_END_ADDRESS - ERASE_START_ADDRESS) / ERASE_STEP;  // 1,008 frames
 
 class FlashEraser {
 public:
@@ -48,9 +48,9 @@ public:
     void OnEraseNext();
 
     // Read-only views for front ends and tests.
-    int GetEraseAddress() const { return m_nEraseAddress; } // address of the last frame sent
-    bool IsChainRunning() const { return m_bChainRunning; } // from ERASE until "Finish"
-    int GetParseState() const { return m_nParseState; }     // recogniser state 0..4
+    int GetEraseAddress() const { return m_nEraseAddress; }  // address of the last frame sent
+    bool IsChainRunning() const { return m_bChainRunning; }  // from ERASE until "Finish"
+    int GetParseState() const { return m_nParseState; }      // recogniser state 0..4
     bool IsEraseAll() const { return m_bEraseAll; }
 
 private:
@@ -62,9 +62,9 @@ private:
     void Raise(ToolEventKind kind, long number);
 
     ToolHost& m_host;
-    int m_nParseState = 0;       // recogniser state: 0 waits for '*', 1 'E', 2 'O', 3 'K', 4 '#'
-    int m_nEraseAddress = 0;     // address of the last erase frame (grows by 64 per ack)
-    bool m_bEraseAll = false;    // set by ERASE and by a received '['; never cleared
-    bool m_bChainRunning = false; // a chain runs: acknowledgements advance it
-    bool m_bNextDue = false;     // MSG_ERASE_NEXT was posted and its frame is still due
+    int m_nParseState = 0;         // recogniser state: 0 waits for '*', 1 'E', 2 'O', 3 'K', 4 '#'
+    int m_nEraseAddress = 0;       // address of the last erase frame (grows by 64 per ack)
+    bool m_bEraseAll = false;      // set by ERASE and by a received '['; never cleared
+    bool m_bChainRunning = false;  // a chain runs: acknowledgements advance it
+    bool m_bNextDue = false;       // MSG_ERASE_NEXT was posted and its frame is still due
 };

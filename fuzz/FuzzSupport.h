@@ -13,9 +13,8 @@
 
 // FUZZ_CHECK(condition) or FUZZ_CHECK(condition, "what it means"): aborts the run,
 // which libFuzzer reports as a crash with the input that caused it.
-#define FUZZ_CHECK(condition, ...)                        \
-    do {                                                  \
-        if (!(condition))                                 \
-            FuzzFail(#condition, "" __VA_ARGS__);         \
+#define FUZZ_CHECK(condition, ...)                                                                                     \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            FuzzFail(#condition, "" __VA_ARGS__);                                                                      \
     } while (0)
-

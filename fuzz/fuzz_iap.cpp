@@ -29,8 +29,8 @@ namespace {
 class InputReader {
 public:
     InputReader(const std::uint8_t* data, std::size_t size)
-        : m_data(data)
-        , m_size(size)
+        : m_data(data),
+          m_size(size)
     {
     }
     bool AtEnd() const { return m_pos >= m_size; }
@@ -57,7 +57,7 @@ class FuzzHost : public ToolHost {
 public:
     UpdateJob* job = nullptr;
     InputReader* input = nullptr;
-    std::vector<std::uint8_t> image; // the bytes of the image the job holds now
+    std::vector<std::uint8_t> image;  // the bytes of the image the job holds now
     bool timerLengthRunning = false;
     bool reenterWithBytes = false;
     int messageDepth = 0;
@@ -141,7 +141,8 @@ void Feed(UpdateJob& job, const char* text, std::size_t count)
 void CheckCounters(const UpdateJob& job)
 {
     FUZZ_CHECK(job.GetTotalBlocks() >= 0 && job.GetTotalBlocks() <= IAP_MAX_BLOCKS, "total blocks");
-    FUZZ_CHECK(job.GetBlocksLeft() >= 0 && job.GetBlocksLeft() <= job.GetTotalBlocks(), "blocks left within 0 .. total");
+    FUZZ_CHECK(job.GetBlocksLeft() >= 0 && job.GetBlocksLeft() <= job.GetTotalBlocks(),
+               "blocks left within 0 .. total");
     FUZZ_CHECK(job.GetImageBlocks().size() == static_cast<std::size_t>(job.GetTotalBlocks()) * IAP_BLOCK_SIZE,
                "image buffer holds whole blocks");
     FUZZ_CHECK(job.GetParseState() >= PARSE_IDLE && job.GetParseState() <= PARSE_DTN, "parser state");
@@ -149,7 +150,7 @@ void CheckCounters(const UpdateJob& job)
     FUZZ_CHECK(pos >= 0 && pos <= 100, "progress position");
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -172,7 +173,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!input.AtEnd()) {
         const std::uint8_t op = input.Byte();
         switch (op & 0x0F) {
-        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7:
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
             Feed(job, REPLIES[op & 0x07], 6);
             break;
         case 8:

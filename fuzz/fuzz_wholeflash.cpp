@@ -28,7 +28,11 @@ int Hex16(const std::uint8_t* p)
 
 class Input {
 public:
-    Input(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) { }
+    Input(const std::uint8_t* data, std::size_t size)
+        : m_data(data),
+          m_size(size)
+    {
+    }
     bool Empty() const { return m_pos >= m_size; }
     std::uint8_t Next() { return m_pos < m_size ? m_data[m_pos++] : 0; }
 
@@ -55,9 +59,9 @@ public:
     void SetProgressText(const char* text) override
     {
         FUZZ_CHECK(std::strncmp(text, "write progress:", 15) == 0);
-        FUZZ_CHECK(std::strpbrk(text + 15, "ni") == nullptr); // no inf, no nan
+        FUZZ_CHECK(std::strpbrk(text + 15, "ni") == nullptr);  // no inf, no nan
     }
-    void SetProgressPos(int) override { }
+    void SetProgressPos(int) override {}
     void GetProgressRange(int& lower, int& upper) override
     {
         lower = rangeLower;
@@ -71,7 +75,8 @@ public:
 
 class Harness {
 public:
-    Harness(const std::uint8_t* data, std::size_t size) : m_in(data, size)
+    Harness(const std::uint8_t* data, std::size_t size)
+        : m_in(data, size)
     {
         m_host.updater = &m_updater;
         m_host.harness = this;
@@ -91,7 +96,7 @@ public:
     // One operation. Also called from inside an open message box, with fewer choices.
     void Step()
     {
-        static const char* const REPLIES[] = { "*EOK-", "*WOK-", "*WER#", "*EOKx", "*WE", "*", "-" };
+        static const char* const REPLIES[] = {"*EOK-", "*WOK-", "*WER#", "*EOKx", "*WE", "*", "-"};
         const std::uint8_t op = m_in.Next();
         switch (op % 8) {
         case 0:
@@ -165,7 +170,7 @@ private:
 
     Input m_in;
     CheckingHost m_host;
-    WholeFlashUpdater m_updater { m_host };
+    WholeFlashUpdater m_updater{m_host};
     std::vector<std::uint8_t> m_image;
 };
 
@@ -203,8 +208,8 @@ void CheckingHost::SendBytes(const std::uint8_t* frame, std::size_t length)
     FUZZ_CHECK(updater->GetStage() == STAGE_WRITE);
     FUZZ_CHECK(page == updater->GetPage());
     FUZZ_CHECK(page >= 0 && page < updater->GetRunPages() && page < FLASH_MAX_PAGES);
-    const std::size_t offset = static_cast<std::size_t>(page) * FLASH_PAGE_SIZE
-        + static_cast<std::size_t>(updater->GetSubFrame()) * FLASH_SUBFRAME_SIZE;
+    const std::size_t offset = static_cast<std::size_t>(page) * FLASH_PAGE_SIZE +
+                               static_cast<std::size_t>(updater->GetSubFrame()) * FLASH_SUBFRAME_SIZE;
     FUZZ_CHECK(std::memcmp(data, image + offset, FLASH_SUBFRAME_SIZE) == 0);
     const std::uint16_t sum = WordSum16(data, FLASH_SUBFRAME_SIZE);
     FUZZ_CHECK(data[132] == (sum >> 8) && data[133] == (sum & 0xFF));
@@ -216,7 +221,7 @@ void CheckingHost::ShowMessage(const char* text)
     harness->WhileMessageOpen();
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

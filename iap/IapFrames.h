@@ -19,9 +19,9 @@ inline constexpr int IAP_MAX_BLOCKS = IAP_IMAGE_LIMIT / IAP_BLOCK_SIZE;
 inline constexpr std::uint8_t IAP_FILL_BYTE = 0xFF;
 
 // The three constant command frames, sent as text (6 characters each).
-inline constexpr char IAP_FRAME_IAP_COMMAND[] = "*IAPK#";      // answers "+IAPC-"
-inline constexpr char IAP_FRAME_DOWNLOAD_COMMAND[] = "*DNDA#"; // answers a download start
-inline constexpr char IAP_FRAME_WAIT[] = "*WAIT#";             // answers Tirell's "+UPDS-"
+inline constexpr char IAP_FRAME_IAP_COMMAND[] = "*IAPK#";       // answers "+IAPC-"
+inline constexpr char IAP_FRAME_DOWNLOAD_COMMAND[] = "*DNDA#";  // answers a download start
+inline constexpr char IAP_FRAME_WAIT[] = "*WAIT#";              // answers Tirell's "+UPDS-"
 
 using IapDataFrame = std::array<std::uint8_t, IAP_FRAME_LENGTH>;
 

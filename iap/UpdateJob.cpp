@@ -23,8 +23,8 @@ const char* LoadFailureText(IapLoadResult result)
 }
 
 UpdateJob::UpdateJob(ToolHost& host, IapVariant variant)
-    : m_host(host)
-    , m_nVariant(variant)
+    : m_host(host),
+      m_nVariant(variant)
 {
 }
 

@@ -40,24 +40,23 @@
 #include <string>
 
 // Window timer ids of the updater and their periods.
-inline constexpr unsigned TIMER_LENGTH_FRAME = 1; // one-shot: the length frame
-inline constexpr unsigned TIMER_SEND = 2;         // picks up send requests
-inline constexpr unsigned TIMER_BLINK = 3;        // the front end's Open file blinking
-inline constexpr unsigned TIMER_PROGRESS = 4;     // moves the progress bar
+inline constexpr unsigned TIMER_LENGTH_FRAME = 1;  // one-shot: the length frame
+inline constexpr unsigned TIMER_SEND = 2;          // picks up send requests
+inline constexpr unsigned TIMER_BLINK = 3;         // the front end's Open file blinking
+inline constexpr unsigned TIMER_PROGRESS = 4;      // moves the progress bar
 inline constexpr unsigned LENGTH_FRAME_DELAY_MS = 20;
 inline constexpr unsigned SEND_PERIOD_MS = 1;
 inline constexpr unsigned BLINK_PERIOD_MS = 600;
 inline constexpr unsigned PROGRESS_PERIOD_MS = 1;
 
-
 // What SendPending does when the send timer finds a request.
 enum IapStep {
-    STEP_IDLE = 0,        // nothing
-    STEP_COMMAND = 1,     // "*IAPK#" or "*DNDA#", then the length frame 20 ms later
-    STEP_FIRST_BLOCK = 2, // the data frame of block 0
-    STEP_DATA_ERROR = 3,  // nothing: the device reported a bad block
-    STEP_NEXT_BLOCK = 4,  // the data frame of block TotalBlocks - BlocksLeft
-    STEP_WAIT = 5,        // "*WAIT#" (Tirell only)
+    STEP_IDLE = 0,         // nothing
+    STEP_COMMAND = 1,      // "*IAPK#" or "*DNDA#", then the length frame 20 ms later
+    STEP_FIRST_BLOCK = 2,  // the data frame of block 0
+    STEP_DATA_ERROR = 3,   // nothing: the device reported a bad block
+    STEP_NEXT_BLOCK = 4,   // the data frame of block TotalBlocks - BlocksLeft
+    STEP_WAIT = 5,         // "*WAIT#" (Tirell only)
 };
 
 // Which replies the parser accepts: "+RECV-" only when started, the block replies
@@ -70,31 +69,31 @@ enum IapPhase {
 
 // States of the reply parser; the value is the number of the state-table row.
 enum IapParseState {
-    PARSE_IDLE = 0,    // waiting for '+'
-    PARSE_PLUS = 1,    // "+"
-    PARSE_I = 2,       // "+I"
-    PARSE_IA = 3,      // "+IA"
-    PARSE_IAP = 4,     // "+IAP"
-    PARSE_CLOSE = 5,   // four letters recognised, waiting for '-'
-    PARSE_U = 6,       // "+U"
-    PARSE_UP = 7,      // "+UP"
-    PARSE_UPD = 8,     // "+UPD"
-    PARSE_R = 9,       // "+R"
-    PARSE_RE = 10,     // "+RE"
-    PARSE_REC = 11,    // "+REC"
-    PARSE_D = 12,      // "+D"
-    PARSE_DT = 13,     // "+DT"
-    PARSE_DTE = 14,    // "+DTE"
-    PARSE_DTO = 15,    // "+DTO"
-    PARSE_DTN = 16,    // "+DTN"
+    PARSE_IDLE = 0,   // waiting for '+'
+    PARSE_PLUS = 1,   // "+"
+    PARSE_I = 2,      // "+I"
+    PARSE_IA = 3,     // "+IA"
+    PARSE_IAP = 4,    // "+IAP"
+    PARSE_CLOSE = 5,  // four letters recognised, waiting for '-'
+    PARSE_U = 6,      // "+U"
+    PARSE_UP = 7,     // "+UP"
+    PARSE_UPD = 8,    // "+UPD"
+    PARSE_R = 9,      // "+R"
+    PARSE_RE = 10,    // "+RE"
+    PARSE_REC = 11,   // "+REC"
+    PARSE_D = 12,     // "+D"
+    PARSE_DT = 13,    // "+DT"
+    PARSE_DTE = 14,   // "+DTE"
+    PARSE_DTO = 15,   // "+DTO"
+    PARSE_DTN = 16,   // "+DTN"
 };
 
 // Result of loading an image. On any failure the previous image and counters stay.
 enum IapLoadResult {
     LOAD_OK = 0,
-    LOAD_OPEN_FAILED = 1, // the file could not be opened (missing, denied, a folder)
-    LOAD_READ_FAILED = 2, // the file opened but reading it failed
-    LOAD_EMPTY = 3,       // the file holds no byte: there would be nothing to send
+    LOAD_OPEN_FAILED = 1,  // the file could not be opened (missing, denied, a folder)
+    LOAD_READ_FAILED = 2,  // the file opened but reading it failed
+    LOAD_EMPTY = 3,        // the file holds no byte: there would be nothing to send
 };
 
 // The text LoadImageFile shows for a failed load, followed by the file's path.
@@ -178,8 +177,8 @@ private:
     ToolHost& m_host;
     const IapVariant m_nVariant;
 
-    std::unique_ptr<std::uint8_t[]> m_pImage; // m_nTotalBlocks whole blocks
-    std::size_t m_nImageLength = 0;           // bytes of the image before the filler
+    std::unique_ptr<std::uint8_t[]> m_pImage;  // m_nTotalBlocks whole blocks
+    std::size_t m_nImageLength = 0;            // bytes of the image before the filler
     int m_nTotalBlocks = 0;
     int m_nBlocksLeft = 0;
     int m_nSentCount = 1;
@@ -190,7 +189,7 @@ private:
     bool m_bProgressDue = false;
     bool m_bDownloadCommand = false;
     bool m_bUpdating = false;
-    std::uint16_t m_nLengthWord = 0; // nothing changes it: the length frame is "*0000#"
+    std::uint16_t m_nLengthWord = 0;  // nothing changes it: the length frame is "*0000#"
     bool m_bPortOpen = false;
     int m_nRangeLower = 0;
     int m_nRangeUpper = 100;

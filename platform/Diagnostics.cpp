@@ -16,7 +16,8 @@ std::shared_ptr<ErrorBoxHook> g_hook;
 
 }  // namespace
 
-void ShowErrorBox(const char* text, const char* caption) {
+void ShowErrorBox(const char* text, const char* caption)
+{
     std::shared_ptr<ErrorBoxHook> hook;
     {
         std::lock_guard<std::mutex> lock(g_hookLock);
@@ -28,13 +29,15 @@ void ShowErrorBox(const char* text, const char* caption) {
         PlatformErrorBox(text, caption);
 }
 
-void SetErrorBoxHook(ErrorBoxHook hook) {
+void SetErrorBoxHook(ErrorBoxHook hook)
+{
     std::lock_guard<std::mutex> lock(g_hookLock);
     g_hook = hook ? std::make_shared<ErrorBoxHook>(std::move(hook)) : nullptr;
 }
 
 #ifndef NDEBUG
-void DebugTrace(const char* format, ...) {
+void DebugTrace(const char* format, ...)
+{
     char line[512];
     va_list args;
     va_start(args, format);

@@ -8,8 +8,18 @@ thread_local std::thread::id t_sender{};
 
 }  // namespace
 
-HandOverMark::HandOverMark(std::thread::id sender) : m_previous(t_sender) { t_sender = sender; }
+HandOverMark::HandOverMark(std::thread::id sender)
+    : m_previous(t_sender)
+{
+    t_sender = sender;
+}
 
-HandOverMark::~HandOverMark() { t_sender = m_previous; }
+HandOverMark::~HandOverMark()
+{
+    t_sender = m_previous;
+}
 
-bool HandOverMark::IsServing(std::thread::id sender) { return sender != std::thread::id() && t_sender == sender; }
+bool HandOverMark::IsServing(std::thread::id sender)
+{
+    return sender != std::thread::id() && t_sender == sender;
+}

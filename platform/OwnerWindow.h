@@ -23,15 +23,13 @@ public:
     // Runs the window's handler for (message, wParam, lParam) on the owner's thread
     // and returns its result once it has returned. From any thread; from the owner's
     // own thread the handler runs directly. A destroyed window returns 0 at once.
-    virtual std::intptr_t SendOwnerMessage(unsigned message, std::uintptr_t wParam,
-                                           std::intptr_t lParam) = 0;
+    virtual std::intptr_t SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
     // Hands `count` bytes to the handler in one synchronous exchange: the handler runs
     // once per byte, in order, on the owner's thread, with (message, byte, lParam),
     // each call returning before the next; returns after the last one. Delivery stops
     // early if the window is destroyed meanwhile. The default sends byte by byte.
-    virtual void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                                std::intptr_t lParam);
+    virtual void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count, std::intptr_t lParam);
 
     // Queues (message, wParam, lParam) for the owner's thread and returns at once; it
     // runs after the handler that is running now has returned. From any thread.
@@ -53,7 +51,8 @@ public:
 };
 
 inline void OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                                        std::intptr_t lParam) {
+                                        std::intptr_t lParam)
+{
     for (std::size_t i = 0; i < count; ++i)
         SendOwnerMessage(message, bytes[i], lParam);
 }

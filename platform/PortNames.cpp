@@ -13,17 +13,20 @@ std::map<unsigned, std::string> g_overrides;
 
 }  // namespace
 
-void SetPortDevice(unsigned portnr, const std::string& device) {
+void SetPortDevice(unsigned portnr, const std::string& device)
+{
     std::lock_guard<std::mutex> lock(g_namesLock);
     g_overrides[portnr] = device;
 }
 
-void ClearPortDevice(unsigned portnr) {
+void ClearPortDevice(unsigned portnr)
+{
     std::lock_guard<std::mutex> lock(g_namesLock);
     g_overrides.erase(portnr);
 }
 
-std::optional<std::string> PortDeviceOverride(unsigned portnr) {
+std::optional<std::string> PortDeviceOverride(unsigned portnr)
+{
     std::lock_guard<std::mutex> lock(g_namesLock);
     auto it = g_overrides.find(portnr);
     if (it == g_overrides.end())
@@ -31,7 +34,8 @@ std::optional<std::string> PortDeviceOverride(unsigned portnr) {
     return it->second;
 }
 
-unsigned ParseComName(const char* name) {
+unsigned ParseComName(const char* name)
+{
     if (!name || std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
         std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
         std::toupper(static_cast<unsigned char>(name[2])) != 'M')

@@ -9,11 +9,13 @@ std::atomic<SerialBackend*> g_override{nullptr};
 
 }  // namespace
 
-SerialBackend& ActiveSerialBackend() {
+SerialBackend& ActiveSerialBackend()
+{
     SerialBackend* installed = g_override.load(std::memory_order_acquire);
     return installed ? *installed : PlatformSerialBackend();
 }
 
-void SetSerialBackendOverride(SerialBackend* backend) {
+void SetSerialBackendOverride(SerialBackend* backend)
+{
     g_override.store(backend, std::memory_order_release);
 }

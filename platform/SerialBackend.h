@@ -21,10 +21,10 @@ enum class CommWaitStart {
 
 // Result of a read or a write.
 enum class PortIo {
-    Done,             // finished; the count says how many bytes moved
-    FailedStart,      // the call itself failed (Win32: ReadFile/WriteFile)
-    FailedCompletion, // the call was pending and waiting for it failed (GetOverlappedResult)
-    Aborted,          // a write ended early because its abort event was set (no error)
+    Done,              // finished; the count says how many bytes moved
+    FailedStart,       // the call itself failed (Win32: ReadFile/WriteFile)
+    FailedCompletion,  // the call was pending and waiting for it failed (GetOverlappedResult)
+    Aborted,           // a write ended early because its abort event was set (no error)
 };
 
 // What WaitForEvents returns when the wait itself failed, and when its timeout ran out.
@@ -74,8 +74,7 @@ public:
     // SERIAL_EV_RXFLAG to it while ReadPort returns the event character (POSIX does:
     // it has no driver-side event character), so the engine reads the word again after
     // draining. Starting the wait clears the event.
-    virtual CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord,
-                                        PortOverlapped& overlapped) = 0;
+    virtual CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) = 0;
     // Waits until one of `handles[0..count)` is set and returns the lowest index that
     // is set; SERIAL_WAIT_TIMEOUT when none was set within `timeoutMs`
     // (SERIAL_WAIT_INFINITE: no timeout), SERIAL_WAIT_FAILED on failure. The event of a
@@ -90,14 +89,13 @@ public:
     // Reads up to `capacity` bytes that are already waiting; `got` is the count read.
     // A read that gets nothing although bytes showed as waiting is a failed read
     // (FailedStart, with an error recorded for it).
-    virtual PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity,
-                            std::uint32_t& got) = 0;
+    virtual PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) = 0;
     // Writes `count` bytes and waits until the driver took them or the write timeout
     // ran out; `sent` is the count written. A write that can't go on (flow control, a
     // wedged adapter) waits without using the CPU, and ends at once with Aborted when
     // `abortEvent` (if not null) becomes set; the bytes not yet sent are dropped.
-    virtual PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count,
-                             std::uint32_t& sent, EventHandle abortEvent) = 0;
+    virtual PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
+                             EventHandle abortEvent) = 0;
     // Closes the port; `port` is neither null nor SerialInvalidHandle().
     virtual void ClosePort(PortHandle port) = 0;
 

@@ -23,7 +23,10 @@ using PortHandle = void*;
 using EventHandle = void*;
 
 // The all-bits-set handle value that a failed open leaves in the port handle.
-inline PortHandle SerialInvalidHandle() { return reinterpret_cast<PortHandle>(~std::uintptr_t{0}); }
+inline PortHandle SerialInvalidHandle()
+{
+    return reinterpret_cast<PortHandle>(~std::uintptr_t{0});
+}
 
 // Comm-event bits of the event mask and of the event word of a completed wait.
 constexpr std::uint32_t SERIAL_EV_RXCHAR = 0x0001;  // a byte arrived
@@ -42,11 +45,11 @@ constexpr std::uint32_t SERIAL_PURGE_RXCLEAR = 0x0008;
 constexpr std::uint32_t SERIAL_PURGE_ALL = 0x000F;
 
 // Values of LineState::Parity, StopBits and fRtsControl (the Win32 values).
-constexpr std::uint8_t SERIAL_NOPARITY = 0, SERIAL_ODDPARITY = 1, SERIAL_EVENPARITY = 2,
-                       SERIAL_MARKPARITY = 3, SERIAL_SPACEPARITY = 4;
+constexpr std::uint8_t SERIAL_NOPARITY = 0, SERIAL_ODDPARITY = 1, SERIAL_EVENPARITY = 2, SERIAL_MARKPARITY = 3,
+                       SERIAL_SPACEPARITY = 4;
 constexpr std::uint8_t SERIAL_ONESTOPBIT = 0, SERIAL_ONE5STOPBITS = 1, SERIAL_TWOSTOPBITS = 2;
-constexpr std::uint32_t SERIAL_RTS_CONTROL_DISABLE = 0, SERIAL_RTS_CONTROL_ENABLE = 1,
-                        SERIAL_RTS_CONTROL_HANDSHAKE = 2, SERIAL_RTS_CONTROL_TOGGLE = 3;
+constexpr std::uint32_t SERIAL_RTS_CONTROL_DISABLE = 0, SERIAL_RTS_CONTROL_ENABLE = 1, SERIAL_RTS_CONTROL_HANDSHAKE = 2,
+                        SERIAL_RTS_CONTROL_TOGGLE = 3;
 constexpr std::uint32_t SERIAL_DTR_CONTROL_DISABLE = 0, SERIAL_DTR_CONTROL_ENABLE = 1;
 
 // The line state of a port: the DCB, with the same fields in the same order and the
@@ -82,9 +85,22 @@ struct LineState {
     std::uint16_t wReserved1 = 0;                 // reserved
 
     LineState()
-        : fBinary(1), fParity(0), fOutxCtsFlow(0), fOutxDsrFlow(0), fDtrControl(0),
-          fDsrSensitivity(0), fTXContinueOnXoff(0), fOutX(0), fInX(0), fErrorChar(0),
-          fNull(0), fRtsControl(0), fAbortOnError(0), fDummy2(0) {}
+        : fBinary(1),
+          fParity(0),
+          fOutxCtsFlow(0),
+          fOutxDsrFlow(0),
+          fDtrControl(0),
+          fDsrSensitivity(0),
+          fTXContinueOnXoff(0),
+          fOutX(0),
+          fInX(0),
+          fErrorChar(0),
+          fNull(0),
+          fRtsControl(0),
+          fAbortOnError(0),
+          fDummy2(0)
+    {
+    }
 };
 
 // The five timeouts of a port, in milliseconds (COMMTIMEOUTS).

@@ -3,7 +3,7 @@
 // COMn). Numbers are WM_USER-based and fixed; tool messages never reuse 0x401-0x408.
 #pragma once
 
-constexpr unsigned MSG_SERIAL_BASE = 0x0400;                    // WM_USER
+constexpr unsigned MSG_SERIAL_BASE = 0x0400;                     // WM_USER
 constexpr unsigned MSG_SERIAL_BREAK = MSG_SERIAL_BASE + 1;       // a break was received; wParam 0
 constexpr unsigned MSG_SERIAL_CTS = MSG_SERIAL_BASE + 2;         // CTS changed; wParam 0
 constexpr unsigned MSG_SERIAL_LINE_ERROR = MSG_SERIAL_BASE + 4;  // a line error; wParam 0

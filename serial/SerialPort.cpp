@@ -43,14 +43,18 @@ constexpr unsigned RETRY_PAUSE_MS = 20;
 // The longest pause between two tries of a wait on the events that keeps failing.
 constexpr int FAILED_WAIT_PAUSE_MAX_MS = 50;
 
-bool IsUsable(PortHandle handle) { return handle != nullptr && handle != SerialInvalidHandle(); }
+bool IsUsable(PortHandle handle)
+{
+    return handle != nullptr && handle != SerialInvalidHandle();
+}
 
 }  // namespace
 
 // A failed port call, taken down at once: the thread's last error changes with the next
 // call, and the report waits until the port lock is released. A null `call`: no failure.
 struct SerialPort::PortError : PortFailureReport {
-    static PortError Take(SerialBackend& backend, PortHandle handle, const char* call) {
+    static PortError Take(SerialBackend& backend, PortHandle handle, const char* call)
+    {
         PortError error;
         error.call = call;
         error.code = backend.LastErrorCode();
@@ -68,7 +72,8 @@ public:
         bool giveUp;  // the device is gone
     };
 
-    Verdict Add(PortFailure kind) {
+    Verdict Add(PortFailure kind)
+    {
         ++m_count;
         const bool giveUp = kind == PortFailure::Gone || (kind == PortFailure::Suspect && m_lastSuspect) ||
                             m_count >= FAILURES_IN_A_ROW;
@@ -76,7 +81,8 @@ public:
         return {m_count == 1 || giveUp, giveUp};
     }
     // A byte was read or a frame written: the port works.
-    void Success() {
+    void Success()
+    {
         m_count = 0;
         m_lastSuspect = false;
     }
@@ -109,9 +115,12 @@ SerialPort::SerialPort()
       m_bSuspended(false),
       m_bStopRequested(false),
       m_bPortFailed(false),
-      m_bOutputCut(false) {}
+      m_bOutputCut(false)
+{
+}
 
-SerialPort::~SerialPort() {
+SerialPort::~SerialPort()
+{
     assert(!(m_pMonitorThread && HandOverMark::IsServing(m_pMonitorThread->get_id())) &&
            "a port destroyed from inside its own byte hand-over waits for ever for its monitor");
     SerialBackend& backend = ActiveSerialBackend();
@@ -133,8 +142,9 @@ SerialPort::~SerialPort() {
     delete[] m_pWriteBuffer;
 }
 
-BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                          int stopbits, std::uint32_t eventmask, int txbuffersize) {
+BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
+                          std::uint32_t eventmask, int txbuffersize)
+{
     assert(portnr >= 1 && "OpenPort: port numbers start at 1");
     assert(pPortOwner != nullptr && "OpenPort: the owner window must not be null");
     assert(!(m_pMonitorThread && HandOverMark::IsServing(m_pMonitorThread->get_id())) &&
@@ -196,8 +206,7 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
             backend.ClosePort(previous);
 
         std::snprintf(portName, sizeof portName, "COM%u", portnr);
-        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits,
-                      stopbits);
+        std::snprintf(settings, sizeof settings, "baud=%d parity=%c data=%d stop=%d", baud, parity, databits, stopbits);
 
         PortHandle handle = backend.OpenPort(portName);
         m_hComm.store(handle);
@@ -237,14 +246,17 @@ BOOL SerialPort::OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, ch
     // The box waits for the user: never with the port lock held.
     if (failure.call)
         Report(failure);
-    DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n",
-               portnr);
+    DebugTrace("Initialisation for communicationport %u completed.\nUse Startmonitor to communicate.\n", portnr);
     return TRUE;
 }
 
-void SerialPort::ClosePort() { RequestStop(); }
+void SerialPort::ClosePort()
+{
+    RequestStop();
+}
 
-void SerialPort::RequestStop() {
+void SerialPort::RequestStop()
+{
     {
         std::lock_guard<std::mutex> lock(m_suspendLock);
         m_bStopRequested = true;
@@ -254,7 +266,8 @@ void SerialPort::RequestStop() {
         ActiveSerialBackend().SignalEvent(m_hStopEvent);
 }
 
-void SerialPort::StopAndWaitForMonitor() {
+void SerialPort::StopAndWaitForMonitor()
+{
     RequestStop();
     while (m_bMonitorAlive.load()) {
         RequestStop();
@@ -270,7 +283,8 @@ void SerialPort::StopAndWaitForMonitor() {
     }
 }
 
-BOOL SerialPort::StartMonitor() {
+BOOL SerialPort::StartMonitor()
+{
     // At most one monitor per port, and only on a port that is open.
     if (m_bMonitorAlive.load() || !IsUsable(m_hComm.load()) || !m_hStopEvent)
         return FALSE;
@@ -300,7 +314,8 @@ BOOL SerialPort::StartMonitor() {
     return TRUE;
 }
 
-BOOL SerialPort::RestartMonitor() {
+BOOL SerialPort::RestartMonitor()
+{
     DebugTrace("Thread resumed\n");
     {
         std::lock_guard<std::mutex> lock(m_suspendLock);
@@ -310,19 +325,22 @@ BOOL SerialPort::RestartMonitor() {
     return TRUE;
 }
 
-BOOL SerialPort::StopMonitor() {
+BOOL SerialPort::StopMonitor()
+{
     DebugTrace("Thread suspended\n");
     std::lock_guard<std::mutex> lock(m_suspendLock);
     m_bSuspended = true;
     return TRUE;
 }
 
-void SerialPort::SuspendPoint() {
+void SerialPort::SuspendPoint()
+{
     std::unique_lock<std::mutex> lock(m_suspendLock);
     m_suspendChanged.wait(lock, [this] { return !m_bSuspended || m_bStopRequested; });
 }
 
-void SerialPort::MonitorThread(SerialPort* port) {
+void SerialPort::MonitorThread(SerialPort* port)
+{
     SerialBackend& backend = ActiveSerialBackend();
     port->m_bMonitorAlive.store(TRUE);
     // The handle can't change while the monitor runs: OpenPort waits for it to end.
@@ -403,8 +421,8 @@ void SerialPort::MonitorThread(SerialPort* port) {
                 std::uint32_t event;
                 unsigned message;
             } NOTIFIED[] = {
-                {SERIAL_EV_CTS, MSG_SERIAL_CTS},        {SERIAL_EV_BREAK, MSG_SERIAL_BREAK},
-                {SERIAL_EV_ERR, MSG_SERIAL_LINE_ERROR}, {SERIAL_EV_RING, MSG_SERIAL_RING},
+                {SERIAL_EV_CTS, MSG_SERIAL_CTS},           {SERIAL_EV_BREAK, MSG_SERIAL_BREAK},
+                {SERIAL_EV_ERR, MSG_SERIAL_LINE_ERROR},    {SERIAL_EV_RING, MSG_SERIAL_RING},
                 {SERIAL_EV_RXFLAG, MSG_SERIAL_EVENT_CHAR},
             };
             for (const auto& n : NOTIFIED) {
@@ -435,7 +453,8 @@ void SerialPort::MonitorThread(SerialPort* port) {
     }
 }
 
-bool SerialPort::HandleFailure(const PortError& error, FailureRow& row) {
+bool SerialPort::HandleFailure(const PortError& error, FailureRow& row)
+{
     const FailureRow::Verdict verdict = row.Add(error.kind);
     if (verdict.giveUp) {
         // Before the box, so that the owner learns it from QueueTransmit at once; a
@@ -452,7 +471,8 @@ bool SerialPort::HandleFailure(const PortError& error, FailureRow& row) {
     return !verdict.giveUp;
 }
 
-SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& row) {
+SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& row)
+{
     SerialBackend& backend = ActiveSerialBackend();
     const PortHandle handle = port->m_hComm.load();
     std::uint8_t bytes[READ_CHUNK];
@@ -481,7 +501,8 @@ SerialPort::PortError SerialPort::DrainReceived(SerialPort* port, FailureRow& ro
     }
 }
 
-SerialPort::PortError SerialPort::TransmitPending(SerialPort* port, FailureRow& row) {
+SerialPort::PortError SerialPort::TransmitPending(SerialPort* port, FailureRow& row)
+{
     SerialBackend& backend = ActiveSerialBackend();
     // Take the slot's content; the event is cleared in the same step, so a
     // QueueTransmit after this point sets it again for its own content.
@@ -518,7 +539,8 @@ SerialPort::PortError SerialPort::TransmitPending(SerialPort* port, FailureRow& 
     return error;
 }
 
-BOOL SerialPort::QueueTransmit(const char* text) {
+BOOL SerialPort::QueueTransmit(const char* text)
+{
     assert(m_hComm.load() != nullptr && "m_hComm != 0");
     if (!text || !IsUsable(m_hComm.load()) || m_bPortFailed.load())
         return FALSE;
@@ -532,7 +554,8 @@ BOOL SerialPort::QueueTransmit(const char* text) {
     return TRUE;
 }
 
-BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
+BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count)
+{
     assert(m_hComm.load() != nullptr && "m_hComm != 0");
     if (count < 0 || (count > 0 && !bytes) || !IsUsable(m_hComm.load()) || m_bPortFailed.load())
         return FALSE;
@@ -546,14 +569,19 @@ BOOL SerialPort::QueueTransmit(const std::uint8_t* bytes, int count) {
     return TRUE;
 }
 
-void SerialPort::ReportPortError(const char* failedCall) {
+void SerialPort::ReportPortError(const char* failedCall)
+{
     SerialBackend& backend = ActiveSerialBackend();
     Report(PortError::Take(backend, m_hComm.load(), failedCall));
 }
 
-void SerialPort::SetFailureReporter(PortFailureReporter* reporter) { m_pFailureReporter.store(reporter); }
+void SerialPort::SetFailureReporter(PortFailureReporter* reporter)
+{
+    m_pFailureReporter.store(reporter);
+}
 
-void SerialPort::Report(PortFailureReport failure) {
+void SerialPort::Report(PortFailureReport failure)
+{
     failure.portNumber = m_nPortNumber;
     if (PortFailureReporter* reporter = m_pFailureReporter.load())
         reporter->ReportPortFailure(failure);
@@ -561,7 +589,8 @@ void SerialPort::Report(PortFailureReport failure) {
         ShowErrorBox(PortFailureBoxText(failure).c_str(), "Application Error");
 }
 
-std::string PortFailureBoxText(const PortFailureReport& failure) {
+std::string PortFailureBoxText(const PortFailureReport& failure)
+{
     char text[ERROR_TEXT_SIZE];
     // snprintf cuts a long system text at the buffer's end.
     std::snprintf(text, sizeof text, "WARNING:  %s Failed with the following error: \n%s\nPort: %u\n",
@@ -569,8 +598,17 @@ std::string PortFailureBoxText(const PortFailureReport& failure) {
     return text;
 }
 
-LineState SerialPort::GetLineState() const { return m_lineState; }
+LineState SerialPort::GetLineState() const
+{
+    return m_lineState;
+}
 
-std::uint32_t SerialPort::GetEventMask() const { return m_dwEventMask; }
+std::uint32_t SerialPort::GetEventMask() const
+{
+    return m_dwEventMask;
+}
 
-std::uint32_t SerialPort::GetTxBufferSize() const { return m_nTxBufferSize; }
+std::uint32_t SerialPort::GetTxBufferSize() const
+{
+    return m_nTxBufferSize;
+}

@@ -54,8 +54,8 @@ public:
     // FALSE only when the port could not be opened (m_hComm then holds
     // SerialInvalidHandle()); a failed configuration step shows one error box and the
     // open still returns TRUE. Does not start the monitor. UI thread.
-    BOOL OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits,
-                  int stopbits, std::uint32_t eventmask, int txbuffersize);
+    BOOL OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
+                  std::uint32_t eventmask, int txbuffersize);
     // Asks the monitor to close the port and end; doesn't wait. UI thread.
     void ClosePort();
 

@@ -1,7 +1,8 @@
 // The entry point of every dialog program: hands control to the application object.
 #include "shell/ShellApp.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
     ShellApp* app = ShellApp::Current();
     if (!app)
         return 1;

@@ -18,18 +18,34 @@
 class ControlWindow {
 public:
     ControlWindow() = default;
-    explicit ControlWindow(HWND window) : m_hWnd(window) {}
+    explicit ControlWindow(HWND window)
+        : m_hWnd(window)
+    {
+    }
     void Attach(HWND window) { m_hWnd = window; }
     HWND Handle() const { return m_hWnd; }
 
-    void SetText(const std::string& text) { Check(); SetWindowTextW(m_hWnd, Utf8ToWide(text).c_str()); }
+    void SetText(const std::string& text)
+    {
+        Check();
+        SetWindowTextW(m_hWnd, Utf8ToWide(text).c_str());
+    }
     std::string GetText() const;
-    void Enable(bool enable) { Check(); EnableWindow(m_hWnd, enable); }
-    bool IsEnabled() const { Check(); return IsWindowEnabled(m_hWnd) != 0; }
+    void Enable(bool enable)
+    {
+        Check();
+        EnableWindow(m_hWnd, enable);
+    }
+    bool IsEnabled() const
+    {
+        Check();
+        return IsWindowEnabled(m_hWnd) != 0;
+    }
 
 protected:
     void Check() const { assert(IsWindow(m_hWnd) && "control window expected"); }
-    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
         Check();
         return SendMessageW(m_hWnd, message, wParam, lParam);
     }
@@ -37,7 +53,8 @@ protected:
     HWND m_hWnd = nullptr;
 };
 
-inline std::string ControlWindow::GetText() const {
+inline std::string ControlWindow::GetText() const
+{
     Check();
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(m_hWnd)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(m_hWnd, text.data(), static_cast<int>(text.size()))));
@@ -63,7 +80,8 @@ class ComboBox : public ControlWindow {
 public:
     using ControlWindow::ControlWindow;
     // Index of the new entry (CB_ERR, CB_ERRSPACE on failure).
-    int AddString(const std::string& text) {
+    int AddString(const std::string& text)
+    {
         return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Utf8ToWide(text).c_str())));
     }
     int SetCurSel(int index) { return static_cast<int>(Send(CB_SETCURSEL, static_cast<WPARAM>(index))); }
@@ -79,7 +97,8 @@ public:
     // The previous position.
     int SetPos(int position) { return static_cast<int>(Send(PBM_SETPOS, static_cast<WPARAM>(position))); }
     int GetPos() const { return static_cast<int>(Send(PBM_GETPOS)); }
-    void GetRange(int& lower, int& upper) const {
+    void GetRange(int& lower, int& upper) const
+    {
         PBRANGE range{};
         Send(PBM_GETRANGE, TRUE, reinterpret_cast<LPARAM>(&range));
         lower = range.iLow;

@@ -7,7 +7,8 @@ namespace {
 
 // Messages whose result a dialog procedure returns directly instead of through
 // DWLP_MSGRESULT.
-bool ReturnsDirectly(UINT message) {
+bool ReturnsDirectly(UINT message)
+{
     switch (message) {
     case WM_CHARTOITEM:
     case WM_COMPAREITEM:
@@ -29,12 +30,14 @@ bool ReturnsDirectly(UINT message) {
 
 }  // namespace
 
-INT_PTR Dialog::DoModal(HWND owner) {
-    return DialogBoxParamW(ShellApp::ResourceModule(), MAKEINTRESOURCEW(m_nTemplateId), owner,
-                           &Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
+INT_PTR Dialog::DoModal(HWND owner)
+{
+    return DialogBoxParamW(ShellApp::ResourceModule(), MAKEINTRESOURCEW(m_nTemplateId), owner, &Dialog::DialogProc,
+                           reinterpret_cast<LPARAM>(this));
 }
 
-bool Dialog::OnCommand(UINT /*notifyCode*/, int id, HWND /*control*/) {
+bool Dialog::OnCommand(UINT /*notifyCode*/, int id, HWND /*control*/)
+{
     if (id == IDOK || id == IDCANCEL) {
         EndDialog(id);
         return true;
@@ -42,7 +45,8 @@ bool Dialog::OnCommand(UINT /*notifyCode*/, int id, HWND /*control*/) {
     return false;
 }
 
-INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     Dialog* self;
     if (message == WM_INITDIALOG) {
         self = reinterpret_cast<Dialog*>(lParam);
@@ -67,7 +71,8 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
     return TRUE;
 }
 
-bool Dialog::Reflect(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool Dialog::Reflect(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
     if (!control)
         return false;
     LRESULT answer = SendMessageW(control, ReflectedMessage(message), wParam, lParam);
@@ -77,7 +82,8 @@ bool Dialog::Reflect(HWND control, UINT message, WPARAM wParam, LPARAM lParam, L
     return true;
 }
 
-bool Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
     switch (message) {
     case WM_INITDIALOG:
         result = OnInitDialog();

@@ -34,7 +34,10 @@
 class Dialog {
 public:
     // `templateId`: the dialog resource in the program's own module.
-    explicit Dialog(unsigned templateId) : m_nTemplateId(templateId) {}
+    explicit Dialog(unsigned templateId)
+        : m_nTemplateId(templateId)
+    {
+    }
     virtual ~Dialog() = default;
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
@@ -73,7 +76,8 @@ protected:
     virtual HICON OnQueryDragIcon() { return nullptr; }
     // Any other message (the serial engine's messages, for example), before the
     // default handling. Set `result` and return true to handle it.
-    virtual bool OnMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& /*result*/) {
+    virtual bool OnMessage(UINT /*message*/, WPARAM /*wParam*/, LPARAM /*lParam*/, LRESULT& /*result*/)
+    {
         return false;
     }
 

@@ -4,8 +4,8 @@
 
 #include <commdlg.h>
 
-bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters,
-                      std::string& path) {
+bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters, std::string& path)
+{
     // The filter: text NUL pattern NUL ... NUL.
     std::wstring filter;
     for (const FileFilter& entry : filters) {

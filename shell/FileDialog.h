@@ -16,5 +16,4 @@
 // Shows the file-open dialog owned by `owner`, titled `title`, with the read-only check
 // box hidden and the first filter preselected; no initial folder or name. True and the
 // full path (UTF-8) in `path` when the user confirmed; false when cancelled.
-bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters,
-                      std::string& path);
+bool ChooseFileToOpen(HWND owner, const std::string& title, std::span<const FileFilter> filters, std::string& path);

@@ -5,7 +5,9 @@
 #include <string>
 
 MainDialog::MainDialog(unsigned templateId, unsigned aboutTextId)
-    : Dialog(templateId), m_nAboutTextId(aboutTextId) {
+    : Dialog(templateId),
+      m_nAboutTextId(aboutTextId)
+{
     HINSTANCE module = ShellApp::ResourceModule();
     m_hIcon = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(IDR_PROGRAM_ICON), IMAGE_ICON,
                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -13,14 +15,16 @@ MainDialog::MainDialog(unsigned templateId, unsigned aboutTextId)
                                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
 }
 
-MainDialog::~MainDialog() {
+MainDialog::~MainDialog()
+{
     if (m_hIcon)
         DestroyIcon(m_hIcon);
     if (m_hSmallIcon)
         DestroyIcon(m_hSmallIcon);
 }
 
-BOOL MainDialog::OnInitDialog() {
+BOOL MainDialog::OnInitDialog()
+{
     Dialog::OnInitDialog();
 
     // The About item, from the program's string table (an empty text: no item).
@@ -41,7 +45,8 @@ BOOL MainDialog::OnInitDialog() {
     return TRUE;
 }
 
-bool MainDialog::OnSysCommand(UINT command, LPARAM /*position*/) {
+bool MainDialog::OnSysCommand(UINT command, LPARAM /*position*/)
+{
     if ((command & 0xFFF0) == IDM_SHOW_ABOUT) {
         AboutDlg about;
         about.DoModal(Handle());
@@ -50,7 +55,8 @@ bool MainDialog::OnSysCommand(UINT command, LPARAM /*position*/) {
     return false;
 }
 
-bool MainDialog::OnPaint() {
+bool MainDialog::OnPaint()
+{
     if (!IsIconic(Handle()))
         return false;
     PAINTSTRUCT paint;

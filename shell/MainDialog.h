@@ -22,7 +22,10 @@
 // Escape.
 class AboutDlg : public Dialog {
 public:
-    AboutDlg() : Dialog(IDD_ABOUTBOX) {}
+    AboutDlg()
+        : Dialog(IDD_ABOUTBOX)
+    {
+    }
 };
 
 class MainDialog : public Dialog {
@@ -48,6 +51,6 @@ protected:
 
 private:
     const unsigned m_nAboutTextId;
-    HICON m_hIcon = nullptr;      // large (and drag) icon
-    HICON m_hSmallIcon = nullptr; // small icon (title bar, task bar)
+    HICON m_hIcon = nullptr;       // large (and drag) icon
+    HICON m_hSmallIcon = nullptr;  // small icon (title bar, task bar)
 };

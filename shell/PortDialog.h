@@ -23,7 +23,11 @@ class PortDialog : public MainDialog, protected ToolHost {
 protected:
     // `baud`: the tool's line speed; the rest of the line settings (8 data bits, no
     // parity, 1 stop bit, received-character and event-character events) are common.
-    PortDialog(unsigned templateId, int baud) : MainDialog(templateId), m_nBaud(baud) {}
+    PortDialog(unsigned templateId, int baud)
+        : MainDialog(templateId),
+          m_nBaud(baud)
+    {
+    }
 
     // Creates the port's owner window on the dialog; the first step of OnInitTool.
     void CreatePortOwner();

@@ -11,4 +11,7 @@
 
 constexpr unsigned REFLECTED_MESSAGE_BASE = 0x2000;
 
-constexpr unsigned ReflectedMessage(unsigned message) { return REFLECTED_MESSAGE_BASE + message; }
+constexpr unsigned ReflectedMessage(unsigned message)
+{
+    return REFLECTED_MESSAGE_BASE + message;
+}

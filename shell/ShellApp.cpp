@@ -11,7 +11,8 @@ namespace {
 
 ShellApp* g_pApp = nullptr;
 
-std::string NameFromExecutable() {
+std::string NameFromExecutable()
+{
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -33,43 +34,59 @@ std::string NameFromExecutable() {
 
 }  // namespace
 
-ShellApp::ShellApp() : m_name(NameFromExecutable()) {
+ShellApp::ShellApp()
+    : m_name(NameFromExecutable())
+{
     assert(!g_pApp && "one application object per program");
     g_pApp = this;
 }
 
-ShellApp::~ShellApp() {
+ShellApp::~ShellApp()
+{
     if (g_pApp == this)
         g_pApp = nullptr;
 }
 
-ShellApp* ShellApp::Current() { return g_pApp; }
+ShellApp* ShellApp::Current()
+{
+    return g_pApp;
+}
 
-HINSTANCE ShellApp::ResourceModule() { return GetModuleHandleW(nullptr); }
+HINSTANCE ShellApp::ResourceModule()
+{
+    return GetModuleHandleW(nullptr);
+}
 
-void ShellApp::InitControls() {
+void ShellApp::InitControls()
+{
     // The progress bar lives in the common controls; the rest are standard windows.
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);
 }
 
-INT_PTR ShellApp::RunMainDialog(Dialog& dialog) {
+INT_PTR ShellApp::RunMainDialog(Dialog& dialog)
+{
     m_pMainDialog = &dialog;
     INT_PTR result = dialog.DoModal(nullptr);
     m_pMainDialog = nullptr;
     return result;
 }
 
-HWND ShellApp::MainWindow() const { return m_pMainDialog ? m_pMainDialog->Handle() : nullptr; }
+HWND ShellApp::MainWindow() const
+{
+    return m_pMainDialog ? m_pMainDialog->Handle() : nullptr;
+}
 
-int ShellApp::AppMessageBox(const std::string& text, UINT type) {
+int ShellApp::AppMessageBox(const std::string& text, UINT type)
+{
     if ((type & MB_ICONMASK) == 0)
         type |= MB_ICONEXCLAMATION;
     HWND owner = MainWindow();
     return MessageBoxW(owner, Utf8ToWide(text).c_str(), Utf8ToWide(m_name).c_str(), type);
 }
 
-int ShowMessageBox(HWND owner, const std::string& text, UINT type) {
+int ShowMessageBox(HWND owner, const std::string& text, UINT type)
+{
     std::wstring caption = Utf8ToWide(g_pApp ? g_pApp->Name() : std::string());
     return MessageBoxW(owner, Utf8ToWide(text).c_str(), caption.c_str(), type);
 }

@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-std::wstring Utf8ToWide(std::string_view text) {
+std::wstring Utf8ToWide(std::string_view text)
+{
     if (text.empty())
         return {};
     int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -11,13 +12,14 @@ std::wstring Utf8ToWide(std::string_view text) {
     return wide;
 }
 
-std::string WideToUtf8(std::wstring_view text) {
+std::string WideToUtf8(std::wstring_view text)
+{
     if (text.empty())
         return {};
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                     nullptr, nullptr);
+    int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length,
-                        nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
+                        nullptr);
     return narrow;
 }

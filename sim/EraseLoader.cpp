@@ -18,7 +18,10 @@ std::string AddressText(long address)
 
 }  // namespace
 
-EraseLoader::EraseLoader() : m_flash(ERASE_FLASH_SIZE, ERASE_OLD_BYTE) {}
+EraseLoader::EraseLoader()
+    : m_flash(ERASE_FLASH_SIZE, ERASE_OLD_BYTE)
+{
+}
 
 void EraseLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
 {
@@ -76,8 +79,8 @@ void EraseLoader::OnFrame(LoaderOutput& out)
         // ERASE pressed again: a new chain starts from the bottom.
         m_nChainFrames = 0;
     } else if (address != m_nNextAddress) {
-        AddError("erase address " + AddressText(address) + " out of order (expected " +
-                 AddressText(m_nNextAddress) + ")");
+        AddError("erase address " + AddressText(address) + " out of order (expected " + AddressText(m_nNextAddress) +
+                 ")");
     }
 
     if (address >= ERASE_FIRST_ADDRESS && address % ERASE_STEP == 0) {

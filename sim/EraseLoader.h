@@ -39,9 +39,9 @@ private:
     FrameState m_frameState = FrameState::Idle;
     std::array<std::uint8_t, FRAME_LENGTH> m_frame{};
     std::size_t m_nFrameLength = 0;
-    bool m_bInStray = false;           // inside a run of bytes outside any frame
+    bool m_bInStray = false;  // inside a run of bytes outside any frame
     long m_nNextAddress = ERASE_FIRST_ADDRESS;
-    long m_nChainFrames = 0;           // frames of the current chain, in order
+    long m_nChainFrames = 0;  // frames of the current chain, in order
     std::vector<std::uint8_t> m_flash;
 };
 

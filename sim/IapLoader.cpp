@@ -33,7 +33,8 @@ std::string CheckIapConfig(const IapLoaderConfig& config)
     return {};
 }
 
-IapLoader::IapLoader(IapLoaderConfig config) : m_config(std::move(config))
+IapLoader::IapLoader(IapLoaderConfig config)
+    : m_config(std::move(config))
 {
     if (m_config.expectedImage.size() > IMAGE_LIMIT)
         m_config.expectedImage.resize(IMAGE_LIMIT);
@@ -67,8 +68,8 @@ void IapLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
         return;
     }
     if (byte == '*') {
-        AddError("frame cut short after " + std::to_string(m_frame.size()) + " bytes: " +
-                 Printable(m_frame.substr(0, 16)));
+        AddError("frame cut short after " + std::to_string(m_frame.size()) +
+                 " bytes: " + Printable(m_frame.substr(0, 16)));
         m_frame.assign(1, '*');
         return;
     }

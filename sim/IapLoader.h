@@ -50,11 +50,11 @@ std::string CheckIapConfig(const IapLoaderConfig& config);
 class IapLoader : public LoaderModel {
 public:
     enum class State {
-        Announcing,    // sending the start reply until the command frame comes
-        AwaitLength,   // command frame received; the length frame comes next
-        Receiving,     // "+RECV-" sent; data frames
-        AwaitWait,     // "+UPDS-" sent; the tool's "*WAIT#" comes next
-        Done,          // the last block acknowledged
+        Announcing,   // sending the start reply until the command frame comes
+        AwaitLength,  // command frame received; the length frame comes next
+        Receiving,    // "+RECV-" sent; data frames
+        AwaitWait,    // "+UPDS-" sent; the tool's "*WAIT#" comes next
+        Done,         // the last block acknowledged
     };
 
     explicit IapLoader(IapLoaderConfig config);
@@ -85,14 +85,14 @@ private:
     IapLoaderConfig m_config;
     State m_state = State::Announcing;
     bool m_bStarted = false;
-    std::string m_frame;          // bytes of the frame being received, from its '*'
+    std::string m_frame;  // bytes of the frame being received, from its '*'
     bool m_bInFrame = false;
-    bool m_bInStray = false;      // inside a run of bytes outside any frame
-    bool m_bLastAcked = false;    // the last frame received was a block, acknowledged
-    long m_nBlocks = 0;           // blocks stored in the current transfer
-    long m_nMaxBlocks = 0;        // most blocks the flash has held
-    std::set<long> m_firedErrors; // fault blocks already answered "+DTER-"
-    std::set<long> m_firedWaits;  // wait requests already made
+    bool m_bInStray = false;       // inside a run of bytes outside any frame
+    bool m_bLastAcked = false;     // the last frame received was a block, acknowledged
+    long m_nBlocks = 0;            // blocks stored in the current transfer
+    long m_nMaxBlocks = 0;         // most blocks the flash has held
+    std::set<long> m_firedErrors;  // fault blocks already answered "+DTER-"
+    std::set<long> m_firedWaits;   // wait requests already made
     std::vector<std::uint8_t> m_flash;
 };
 

@@ -14,7 +14,10 @@ namespace sim {
 class LineClock {
 public:
     // baud 0: no emulation; every byte takes no time.
-    explicit LineClock(unsigned baud) : m_nByteNs(baud == 0 ? 0 : 10'000'000'000LL / baud) {}
+    explicit LineClock(unsigned baud)
+        : m_nByteNs(baud == 0 ? 0 : 10'000'000'000LL / baud)
+    {
+    }
 
     std::int64_t ByteNs() const { return m_nByteNs; }
     // Wire time of `count` bytes.

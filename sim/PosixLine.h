@@ -7,9 +7,9 @@
 namespace sim {
 
 struct PosixLine {
-    int fd = -1;          // read and written by the device (pty master, or the serial device)
-    int slaveFd = -1;     // pty only: held open until the tool has spoken, see SimDevice
-    std::string path;     // what the tool opens
+    int fd = -1;       // read and written by the device (pty master, or the serial device)
+    int slaveFd = -1;  // pty only: held open until the tool has spoken, see SimDevice
+    std::string path;  // what the tool opens
     bool isPty = false;
 
     PosixLine() = default;

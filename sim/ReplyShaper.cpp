@@ -2,7 +2,11 @@
 
 namespace sim {
 
-ReplyShaper::ReplyShaper(const FaultPlan& plan) : m_plan(plan), m_rng(plan.seed) {}
+ReplyShaper::ReplyShaper(const FaultPlan& plan)
+    : m_plan(plan),
+      m_rng(plan.seed)
+{
+}
 
 bool ReplyShaper::IsMarker(std::uint8_t byte)
 {

@@ -69,10 +69,14 @@ const std::map<std::string, std::set<LoaderKind>>& OptionLoaders()
 const char* LoaderName(LoaderKind kind)
 {
     switch (kind) {
-    case LoaderKind::Erase: return "erase";
-    case LoaderKind::IapSolvane: return "solvane";
-    case LoaderKind::IapTirell: return "tirell";
-    case LoaderKind::WholeFlash: return "quarrow";
+    case LoaderKind::Erase:
+        return "erase";
+    case LoaderKind::IapSolvane:
+        return "solvane";
+    case LoaderKind::IapTirell:
+        return "tirell";
+    case LoaderKind::WholeFlash:
+        return "quarrow";
     }
     return "?";
 }
@@ -100,8 +104,8 @@ bool ParseNumberList(const std::string& text, std::vector<long>& out)
             if (!ParseLong(item, first))
                 return false;
             last = first;
-        } else if (!ParseLong(item.substr(0, dash), first) || !ParseLong(item.substr(dash + 1), last) ||
-                   last < first || last - first > 100000) {
+        } else if (!ParseLong(item.substr(0, dash), first) || !ParseLong(item.substr(dash + 1), last) || last < first ||
+                   last - first > 100000) {
             return false;
         }
         for (long v = first; v <= last; ++v)
@@ -237,8 +241,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             // K:TEXT; given again, for other replies (the last one for a reply holds).
             const std::size_t colon = value.find(':');
             long reply = -1;
-            ok = colon != std::string::npos && colon + 1 < value.size() &&
-                 ParseLong(value.substr(0, colon), reply) && reply >= 0;
+            ok = colon != std::string::npos && colon + 1 < value.size() && ParseLong(value.substr(0, colon), reply) &&
+                 reply >= 0;
             if (ok)
                 o.faults.beforeReply[reply] = value.substr(colon + 1);
         } else if (arg == "--quiet-first") {
@@ -281,8 +285,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
     if (!haveBaud)
         o.baud = static_cast<unsigned>(o.loader == LoaderKind::IapSolvane || o.loader == LoaderKind::IapTirell
                                            ? IAP_LINE.baud
-                                           : o.loader == LoaderKind::WholeFlash ? WHOLEFLASH_LINE.baud
-                                                                                : ERASE_LINE.baud);
+                                       : o.loader == LoaderKind::WholeFlash ? WHOLEFLASH_LINE.baud
+                                                                            : ERASE_LINE.baud);
     if (!o.devicePath.empty() && !out.linkPath.empty()) {
         error = "--link makes a link to a pseudo-terminal; it cannot be used with --port";
         return false;

@@ -19,9 +19,9 @@ enum SimExit {
 
 struct SimCommandLine {
     SimOptions options;
-    std::string linkPath;     // --link: symbolic link to the pseudo-terminal
-    std::string expectPath;   // --expect: image file, read by the caller
-    double maxSeconds = 0;    // --max-time; 0: none
+    std::string linkPath;    // --link: symbolic link to the pseudo-terminal
+    std::string expectPath;  // --expect: image file, read by the caller
+    double maxSeconds = 0;   // --max-time; 0: none
     bool help = false;
     bool version = false;
 };

@@ -113,8 +113,12 @@ bool WriteFile(const std::string& path, const void* data, std::size_t size)
 }  // namespace
 
 struct SimDevice::Impl : LoaderOutput {
-    explicit Impl(SimOptions o) : options(std::move(o)), clock(options.devicePath.empty() ? options.baud : 0),
-                                  shaper(options.faults) {}
+    explicit Impl(SimOptions o)
+        : options(std::move(o)),
+          clock(options.devicePath.empty() ? options.baud : 0),
+          shaper(options.faults)
+    {
+    }
 
     SimOptions options;
     LineClock clock;
@@ -142,14 +146,14 @@ struct SimDevice::Impl : LoaderOutput {
         std::int64_t deadline;
     };
     std::deque<Pending> output;
-    std::int64_t byteTime = 0;        // arrival time of the byte being handled
-    std::int64_t lastScheduled = 0;   // deadline of the last byte scheduled
-    std::int64_t vanishAt = -1;       // when a vanishing device closes the line; -1: not yet
-    bool inAnnounce = false;          // the model is making an announcement
-    bool awaitingAnswer = false;      // a reply has been sent and the tool has not spoken since
-    std::int64_t answerNsTotal = 0;   // sum of the tool's answer times
+    std::int64_t byteTime = 0;       // arrival time of the byte being handled
+    std::int64_t lastScheduled = 0;  // deadline of the last byte scheduled
+    std::int64_t vanishAt = -1;      // when a vanishing device closes the line; -1: not yet
+    bool inAnnounce = false;         // the model is making an announcement
+    bool awaitingAnswer = false;     // a reply has been sent and the tool has not spoken since
+    std::int64_t answerNsTotal = 0;  // sum of the tool's answer times
     unsigned long answers = 0;
-    bool connected = false;           // the tool has sent a byte
+    bool connected = false;  // the tool has sent a byte
     bool startTaken = false;
     std::int64_t startTime = 0;
     unsigned long inBytes = 0, outBytes = 0;
@@ -167,8 +171,7 @@ struct SimDevice::Impl : LoaderOutput {
         const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * NS_PER_MS;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
         for (std::size_t i = 0; i < shaped.size(); ++i)
-            output.push_back({static_cast<std::uint8_t>(shaped[i]),
-                              start + clock.WireNs(i + 1)});
+            output.push_back({static_cast<std::uint8_t>(shaped[i]), start + clock.WireNs(i + 1)});
         lastScheduled = output.back().deadline;
         outBytes += shaped.size();
         awaitingAnswer = true;
@@ -402,7 +405,10 @@ void SimDevice::Impl::Run()
     endedCv.notify_all();
 }
 
-SimDevice::SimDevice(SimOptions options) : m_pImpl(std::make_unique<Impl>(std::move(options))) {}
+SimDevice::SimDevice(SimOptions options)
+    : m_pImpl(std::make_unique<Impl>(std::move(options)))
+{
+}
 
 SimDevice::~SimDevice()
 {

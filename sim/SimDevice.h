@@ -141,9 +141,9 @@ struct SimOptions {
 // layout, checksum, order, page number, write before erase, wrong data); faults the
 // device played itself are not errors.
 struct SimReport {
-    bool complete = false;           // the loader received everything it expected
-    bool lineClosedByTool = false;   // the tool closed its end of the line
-    bool vanished = false;           // the device closed the line itself (fault)
+    bool complete = false;          // the loader received everything it expected
+    bool lineClosedByTool = false;  // the tool closed its end of the line
+    bool vanished = false;          // the device closed the line itself (fault)
     unsigned long framesReceived = 0;
     unsigned long errorCount = 0;
     std::vector<std::string> errors;  // the first few, as text

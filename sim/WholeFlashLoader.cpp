@@ -60,9 +60,15 @@ void WholeFlashLoader::OnByte(std::uint8_t byte, LoaderOutput& out)
     }
     if (m_frame.size() == 1) {
         switch (byte) {
-        case 'E': m_nFrameLength = WF_ERASE_FRAME; break;
-        case 'W': m_nFrameLength = WF_START_FRAME; break;
-        case 'N': m_nFrameLength = WF_CONT_FRAME; break;
+        case 'E':
+            m_nFrameLength = WF_ERASE_FRAME;
+            break;
+        case 'W':
+            m_nFrameLength = WF_START_FRAME;
+            break;
+        case 'N':
+            m_nFrameLength = WF_CONT_FRAME;
+            break;
         default: {
             const char c = static_cast<char>(byte);
             AddError("unknown frame type " + Printable(std::string_view(&c, 1)));

@@ -85,16 +85,16 @@ private:
     std::size_t m_nFrameLength = 0;  // expected length of the frame being received; 0: none
     bool m_bInStray = false;
     bool m_bGaveUp = false;
-    bool m_bLastAcked = false;       // the last frame received finished a page and was acknowledged
+    bool m_bLastAcked = false;  // the last frame received finished a page and was acknowledged
     unsigned m_nBadRepeats = 0;
 
-    long m_nNextErase = 0;           // erase address expected next
-    bool m_bEraseDone = false;       // the erase of address 1,024 was acknowledged
-    long m_nPage = -1;               // page being written; -1: none
-    int m_nSub = 0;                  // next sub-frame of that page
-    long m_nNextPage = 0;            // page expected next
-    long m_nPagesWritten = 0;        // pages completed in this run
-    long m_nLastPage = -1;           // highest page written
+    long m_nNextErase = 0;      // erase address expected next
+    bool m_bEraseDone = false;  // the erase of address 1,024 was acknowledged
+    long m_nPage = -1;          // page being written; -1: none
+    int m_nSub = 0;             // next sub-frame of that page
+    long m_nNextPage = 0;       // page expected next
+    long m_nPagesWritten = 0;   // pages completed in this run
+    long m_nLastPage = -1;      // highest page written
     std::map<long, unsigned> m_rejectsLeft;
     std::vector<std::uint8_t> m_flash;
     std::vector<PageState> m_pageState;

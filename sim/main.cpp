@@ -59,13 +59,13 @@ bool LockLink(const std::string& link, std::string& lockPath)
         lockPath.clear();
         return false;
     }
-    return true; // the descriptor stays open (and locked) until the program ends
+    return true;  // the descriptor stays open (and locked) until the program ends
 }
 
 // Makes `link` point at `target`, replacing an old symbolic link but nothing else.
 bool MakeLink(const std::string& target, const std::string& link)
 {
-    struct stat st{};
+    struct stat st {};
     if (lstat(link.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             std::fprintf(stderr, "device-sim: %s exists and is not a symbolic link\n", link.c_str());

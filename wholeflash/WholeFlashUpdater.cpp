@@ -27,20 +27,20 @@ constexpr long ERASE_FRAMES = FLASH_LAST_ERASE_ADDRESS / FLASH_ERASE_STEP + 1;
 // Positions of the reply recognisers. The erase recogniser uses 0..4, the write
 // recogniser 0..6; the names tell what has been seen so far.
 enum ReplyState : int {
-    REPLY_WAIT_STAR = 0, // waiting for '*'
-    REPLY_STAR = 1,      // "*": waiting for 'E' (erase) or 'W' (write)
-    REPLY_LETTER = 2,    // "*E" / "*W": waiting for 'O' (or 'E' of "*WER#")
-    REPLY_O = 3,         // "*EO" / "*WO": waiting for 'K'
-    REPLY_OK = 4,        // "*EOK" / "*WOK": the next byte completes the acknowledgement
-    REPLY_WE = 5,        // "*WE": waiting for 'R'
-    REPLY_WER = 6,       // "*WER": waiting for '#'
+    REPLY_WAIT_STAR = 0,  // waiting for '*'
+    REPLY_STAR = 1,       // "*": waiting for 'E' (erase) or 'W' (write)
+    REPLY_LETTER = 2,     // "*E" / "*W": waiting for 'O' (or 'E' of "*WER#")
+    REPLY_O = 3,          // "*EO" / "*WO": waiting for 'K'
+    REPLY_OK = 4,         // "*EOK" / "*WOK": the next byte completes the acknowledgement
+    REPLY_WE = 5,         // "*WE": waiting for 'R'
+    REPLY_WER = 6,        // "*WER": waiting for '#'
 };
 
-} // namespace
+}  // namespace
 
 WholeFlashUpdater::WholeFlashUpdater(ToolHost& host)
-    : m_host(host)
-    , m_image(new std::uint8_t[FLASH_IMAGE_SIZE])
+    : m_host(host),
+      m_image(new std::uint8_t[FLASH_IMAGE_SIZE])
 {
     std::memset(m_image.get(), 0xFF, FLASH_IMAGE_SIZE);
 }
@@ -53,9 +53,8 @@ void WholeFlashUpdater::Initialise()
 
 void WholeFlashUpdater::LoadFlashImage(const std::uint8_t* bytes, std::size_t length)
 {
-    const std::size_t copied = length < static_cast<std::size_t>(FLASH_IMAGE_SIZE)
-        ? length
-        : static_cast<std::size_t>(FLASH_IMAGE_SIZE);
+    const std::size_t copied =
+        length < static_cast<std::size_t>(FLASH_IMAGE_SIZE) ? length : static_cast<std::size_t>(FLASH_IMAGE_SIZE);
     assert((bytes != nullptr || copied == 0) && "LoadFlashImage: no bytes for a non-empty file");
     if (copied > 0)
         std::memcpy(m_image.get(), bytes, copied);
@@ -188,8 +187,8 @@ void WholeFlashUpdater::ParseWriteReply(std::uint8_t byte)
 
 void WholeFlashUpdater::SendEraseFrame(int address)
 {
-    assert(address >= 0 && address <= FLASH_LAST_ERASE_ADDRESS && address % FLASH_ERASE_STEP == 0
-           && "erase address outside 0..1,024");
+    assert(address >= 0 && address <= FLASH_LAST_ERASE_ADDRESS && address % FLASH_ERASE_STEP == 0 &&
+           "erase address outside 0..1,024");
     m_nStage = STAGE_ERASE;
     m_nParseState = REPLY_WAIT_STAR;
     m_nIdleTicks = 0;
@@ -206,9 +205,8 @@ void WholeFlashUpdater::SendWriteFrame(int page)
         return;
     m_nStage = STAGE_WRITE;
 
-    const std::uint8_t* data = m_image.get()
-        + static_cast<std::size_t>(page) * FLASH_PAGE_SIZE
-        + static_cast<std::size_t>(m_nSubFrame) * FLASH_SUBFRAME_SIZE;
+    const std::uint8_t* data = m_image.get() + static_cast<std::size_t>(page) * FLASH_PAGE_SIZE +
+                               static_cast<std::size_t>(m_nSubFrame) * FLASH_SUBFRAME_SIZE;
     const std::uint16_t sum = WordSum16(data, FLASH_SUBFRAME_SIZE);
 
     std::uint8_t frame[PAGE_START_FRAME_LENGTH];

@@ -30,31 +30,31 @@ constexpr unsigned TIMER_UPDATE = 1;
 constexpr unsigned TIMER_UPDATE_PERIOD_MS = 1;
 
 // Format of the image and the frames.
-constexpr int FLASH_PAGE_SIZE = 2112;                        // bytes per page
-constexpr int FLASH_SUBFRAME_SIZE = 132;                     // data bytes per write frame
-constexpr int FLASH_SUBFRAMES_PER_PAGE = 16;                 // 16 x 132 = 2,112
-constexpr int FLASH_MAX_PAGES = 1024;                        // image limit in pages
-constexpr int FLASH_IMAGE_SIZE = FLASH_PAGE_SIZE * FLASH_MAX_PAGES; // 2,162,688 bytes
-constexpr int FLASH_ERASE_STEP = 64;                         // erase address step
-constexpr int FLASH_LAST_ERASE_ADDRESS = 1024;               // 17 erase frames: 0..1,024
-constexpr int FLASH_QUIET_TICKS = 150;                       // ticks before m_bReady is set again
+constexpr int FLASH_PAGE_SIZE = 2112;                                // bytes per page
+constexpr int FLASH_SUBFRAME_SIZE = 132;                             // data bytes per write frame
+constexpr int FLASH_SUBFRAMES_PER_PAGE = 16;                         // 16 x 132 = 2,112
+constexpr int FLASH_MAX_PAGES = 1024;                                // image limit in pages
+constexpr int FLASH_IMAGE_SIZE = FLASH_PAGE_SIZE * FLASH_MAX_PAGES;  // 2,162,688 bytes
+constexpr int FLASH_ERASE_STEP = 64;                                 // erase address step
+constexpr int FLASH_LAST_ERASE_ADDRESS = 1024;                       // 17 erase frames: 0..1,024
+constexpr int FLASH_QUIET_TICKS = 150;                               // ticks before m_bReady is set again
 constexpr std::size_t PAGE_START_FRAME_LENGTH = 141;
 constexpr std::size_t PAGE_CONTINUATION_FRAME_LENGTH = 137;
 
 // Which recogniser a received byte goes to. Never returns to STAGE_IDLE once a run
 // has started.
 enum FlashStage : std::uint8_t {
-    STAGE_IDLE = 0,  // no run yet: received bytes are dropped
-    STAGE_ERASE = 1, // erase frames in flight
-    STAGE_WRITE = 2, // write frames in flight (and after a run has completed)
+    STAGE_IDLE = 0,   // no run yet: received bytes are dropped
+    STAGE_ERASE = 1,  // erase frames in flight
+    STAGE_WRITE = 2,  // write frames in flight (and after a run has completed)
 };
 
 // Result of StartUpdate; 0 is success. Every refusal has shown its message box.
 enum StartUpdateResult {
     UPDATE_STARTED = 0,
-    UPDATE_REFUSED_NO_IMAGE = 1,    // "Please open update file first!"
-    UPDATE_REFUSED_NOT_READY = 2,   // "Update is in progress or not found serial port!"
-    UPDATE_REFUSED_EMPTY_IMAGE = 3, // "Update file has no data to write (empty or all 0xFF)!"
+    UPDATE_REFUSED_NO_IMAGE = 1,     // "Please open update file first!"
+    UPDATE_REFUSED_NOT_READY = 2,    // "Update is in progress or not found serial port!"
+    UPDATE_REFUSED_EMPTY_IMAGE = 3,  // "Update file has no data to write (empty or all 0xFF)!"
 };
 
 class WholeFlashUpdater {
@@ -101,16 +101,16 @@ public:
 
     // Read-only views for front ends (a console progress bar) and tests.
     FlashStage GetStage() const { return m_nStage; }
-    int GetPageCount() const { return m_nPageCount; }       // pages of the loaded image
+    int GetPageCount() const { return m_nPageCount; }  // pages of the loaded image
     bool IsImageLoaded() const { return m_bImageLoaded; }
-    int GetEraseAddress() const { return m_nEraseAddress; } // of the last erase frame
-    int GetPage() const { return m_nPage; }                 // page of the write frame in flight
-    int GetSubFrame() const { return m_nSubFrame; }         // 0..15 within that page
-    int GetRunPages() const { return m_nRunPages; }         // pages of the run's write stage
+    int GetEraseAddress() const { return m_nEraseAddress; }  // of the last erase frame
+    int GetPage() const { return m_nPage; }                  // page of the write frame in flight
+    int GetSubFrame() const { return m_nSubFrame; }          // 0..15 within that page
+    int GetRunPages() const { return m_nRunPages; }          // pages of the run's write stage
     bool IsRunActive() const { return m_nStage != STAGE_IDLE && !m_bRunEnded; }
     // The last run wrote its last page (a run ended for want of pages is not complete).
     bool IsRunComplete() const { return m_bRunEnded && m_nStage == STAGE_WRITE; }
-    int GetParseState() const { return m_nParseState; }     // shared recogniser state
+    int GetParseState() const { return m_nParseState; }  // shared recogniser state
     int GetIdleTicks() const { return m_nIdleTicks; }
     // The image as loaded (FLASH_IMAGE_SIZE bytes).
     const std::uint8_t* GetImage() const { return m_image.get(); }
@@ -136,22 +136,22 @@ private:
     void EndEmptyRun();
 
     ToolHost& m_host;
-    std::unique_ptr<std::uint8_t[]> m_image; // FLASH_IMAGE_SIZE bytes; page p at p * 2,112
-    int m_nPageCount = 0;            // pages to write, set by LoadFlashImage
-    bool m_bImageLoaded = false;     // an image was loaded; never cleared
-    bool m_bReady = false;           // StartUpdate may begin a run
+    std::unique_ptr<std::uint8_t[]> m_image;  // FLASH_IMAGE_SIZE bytes; page p at p * 2,112
+    int m_nPageCount = 0;                     // pages to write, set by LoadFlashImage
+    bool m_bImageLoaded = false;              // an image was loaded; never cleared
+    bool m_bReady = false;                    // StartUpdate may begin a run
     FlashStage m_nStage = STAGE_IDLE;
-    int m_nParseState = 0;           // state of whichever recogniser the stage selects
-    int m_nEraseAddress = 0;         // of the last erase frame: 0..1,024 in steps of 64
-    int m_nPage = 0;                 // page of the write frame in flight
-    int m_nSubFrame = 0;             // sub-frame 0..15 of that page
-    int m_nRunPages = 0;             // m_nPageCount when the write stage began
-    bool m_bReplyReceived = false;   // an acknowledgement was seen; the next tick acts on it
-    bool m_bNoticeDue = false;       // the next tick shows the wait notice
-    bool m_bProgressDue = false;     // the next tick refreshes the progress figures
-    int m_nIdleTicks = 200;          // ticks since the device was last heard from
-    int m_nRangeLower = 0;           // progress bar range, read by Initialise
+    int m_nParseState = 0;          // state of whichever recogniser the stage selects
+    int m_nEraseAddress = 0;        // of the last erase frame: 0..1,024 in steps of 64
+    int m_nPage = 0;                // page of the write frame in flight
+    int m_nSubFrame = 0;            // sub-frame 0..15 of that page
+    int m_nRunPages = 0;            // m_nPageCount when the write stage began
+    bool m_bReplyReceived = false;  // an acknowledgement was seen; the next tick acts on it
+    bool m_bNoticeDue = false;      // the next tick shows the wait notice
+    bool m_bProgressDue = false;    // the next tick refreshes the progress figures
+    int m_nIdleTicks = 200;         // ticks since the device was last heard from
+    int m_nRangeLower = 0;          // progress bar range, read by Initialise
     int m_nRangeUpper = 100;
-    bool m_bRunEnded = false;        // the run sends no more frames (all pages written, or none to write)
-    unsigned m_nRunNumber = 0;       // counts StartUpdate calls that began a run
+    bool m_bRunEnded = false;   // the run sends no more frames (all pages written, or none to write)
+    unsigned m_nRunNumber = 0;  // counts StartUpdate calls that began a run
 };

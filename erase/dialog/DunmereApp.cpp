@@ -4,7 +4,8 @@
 
 class DunmereApp : public ShellApp {
 public:
-    bool InitInstance() override {
+    bool InitInstance() override
+    {
         DunmereDlg dialog;
         RunMainDialog(dialog);
         return false;  // the program ends with its dialog

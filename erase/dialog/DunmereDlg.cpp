@@ -8,11 +8,16 @@
 
 #include <string>
 
-DunmereDlg::DunmereDlg() : PortDialog(IDD_MAIN_DIALOG, ERASE_LINE.baud), m_eraser(*this) {}
+DunmereDlg::DunmereDlg()
+    : PortDialog(IDD_MAIN_DIALOG, ERASE_LINE.baud),
+      m_eraser(*this)
+{
+}
 
 DunmereDlg::~DunmereDlg() = default;
 
-void DunmereDlg::OnInitTool() {
+void DunmereDlg::OnInitTool()
+{
     CreatePortOwner();
     m_portList.Attach(Item(IDC_DUNMERE_PORT_LIST));
 
@@ -26,7 +31,8 @@ void DunmereDlg::OnInitTool() {
     }
 }
 
-void DunmereDlg::OpenSelectedPort() {
+void DunmereDlg::OpenSelectedPort()
+{
     const int index = m_portList.GetCurSel();
     if (index < 0)
         return;  // no entry selected: no port was picked, the open one stays
@@ -41,7 +47,8 @@ void DunmereDlg::OpenSelectedPort() {
     }
 }
 
-bool DunmereDlg::OnCommand(UINT notifyCode, int id, HWND control) {
+bool DunmereDlg::OnCommand(UINT notifyCode, int id, HWND control)
+{
     if (id == IDC_DUNMERE_ERASE && notifyCode == BN_CLICKED) {
         m_eraser.StartErase();
         return true;
@@ -53,7 +60,8 @@ bool DunmereDlg::OnCommand(UINT notifyCode, int id, HWND control) {
     return MainDialog::OnCommand(notifyCode, id, control);
 }
 
-bool DunmereDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool DunmereDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
     switch (message) {
     case MSG_SERIAL_RX_CHAR:
         m_eraser.ParseEraseAck(static_cast<std::uint8_t>(wParam & 0xFF));
@@ -68,7 +76,10 @@ bool DunmereDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     }
 }
 
-void DunmereDlg::ShowMessage(const char* text) { ShowMessageBox(Handle(), text, MB_OK); }
+void DunmereDlg::ShowMessage(const char* text)
+{
+    ShowMessageBox(Handle(), text, MB_OK);
+}
 
 // Dunmere has no status line, progress text or progress bar: the eraser uses none.
 void DunmereDlg::SetStatusText(const char* /*text*/) {}
@@ -77,8 +88,8 @@ void DunmereDlg::SetProgressText(const char* /*text*/) {}
 
 void DunmereDlg::SetProgressPos(int /*pos*/) {}
 
-void DunmereDlg::GetProgressRange(int& lower, int& upper) {
+void DunmereDlg::GetProgressRange(int& lower, int& upper)
+{
     lower = 0;
     upper = 100;
 }
-

@@ -2,5 +2,5 @@
 // that the resource compiler can read this file too.
 #pragma once
 
-#define IDC_DUNMERE_ERASE 1000     // ERASE
-#define IDC_DUNMERE_PORT_LIST 1001 // COM1 .. COM8
+#define IDC_DUNMERE_ERASE 1000      // ERASE
+#define IDC_DUNMERE_PORT_LIST 1001  // COM1 .. COM8

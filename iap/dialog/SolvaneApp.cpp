@@ -4,7 +4,8 @@
 
 class SolvaneApp : public ShellApp {
 public:
-    bool InitInstance() override {
+    bool InitInstance() override
+    {
         UpdaterDialog dialog(VARIANT_SOLVANE);
         RunMainDialog(dialog);
         return false;  // the program ends with its dialog

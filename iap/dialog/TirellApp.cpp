@@ -4,7 +4,8 @@
 
 class TirellApp : public ShellApp {
 public:
-    bool InitInstance() override {
+    bool InitInstance() override
+    {
         UpdaterDialog dialog(VARIANT_TIRELL);
         RunMainDialog(dialog);
         return false;  // the program ends with its dialog

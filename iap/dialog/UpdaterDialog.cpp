@@ -19,14 +19,16 @@ constexpr ButtonColours COLOURS_BLINK_A = COLOURS_START;  // slots 0 to 3 only
 constexpr ButtonColours COLOURS_BLINK_B = {{0x000000FF, 0x00F020A0, 0x00ADDEFF, 0x002D52A0, 0, 0}};
 constexpr ButtonColours COLOURS_LOADED = {{0x000000FF, 0x00ADDEFF, 0x0000FFFF, 0x002D52A0, 0x0000FFFF, 0x00F020A0}};
 
-void ApplyColours(SkinButton& button, const ButtonColours& colours, int slots) {
+void ApplyColours(SkinButton& button, const ButtonColours& colours, int slots)
+{
     for (int slot = 0; slot < slots; ++slot)
         button.SetStateColor(slot, colours.slot[slot], true);
 }
 
 }  // namespace
 
-UpdaterControlIds UpdaterControlIdsFor(IapVariant variant) {
+UpdaterControlIds UpdaterControlIdsFor(IapVariant variant)
+{
     switch (variant) {
     case VARIANT_SOLVANE:
         return {IDC_SOLVANE_OPEN_FILE, IDC_SOLVANE_PORT_LIST, IDC_SOLVANE_PATH_LINE, IDC_SOLVANE_STATUS_LINE,
@@ -39,11 +41,16 @@ UpdaterControlIds UpdaterControlIdsFor(IapVariant variant) {
 }
 
 UpdaterDialog::UpdaterDialog(IapVariant variant)
-    : PortDialog(IDD_MAIN_DIALOG, IAP_LINE.baud), m_ids(UpdaterControlIdsFor(variant)), m_job(*this, variant) {}
+    : PortDialog(IDD_MAIN_DIALOG, IAP_LINE.baud),
+      m_ids(UpdaterControlIdsFor(variant)),
+      m_job(*this, variant)
+{
+}
 
 UpdaterDialog::~UpdaterDialog() = default;
 
-void UpdaterDialog::OnInitTool() {
+void UpdaterDialog::OnInitTool()
+{
     CreatePortOwner();
     m_openButton.SubclassDlgItem(static_cast<unsigned>(m_ids.openFile), Handle());
     m_portList.Attach(Item(m_ids.portList));
@@ -64,7 +71,8 @@ void UpdaterDialog::OnInitTool() {
     m_pOwner->SetOwnerTimer(TIMER_BLINK, BLINK_PERIOD_MS);
 }
 
-bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
+bool UpdaterDialog::OpenAndMonitor(unsigned portNumber)
+{
     // Both updaters open every port, at start-up or on a pick, with one buffer size.
     static_assert(IAP_LINE.startTxBuffer == IAP_LINE.pickTxBuffer);
     const bool opened = OpenToolPort(portNumber, IAP_LINE.pickTxBuffer);
@@ -78,7 +86,8 @@ bool UpdaterDialog::OpenAndMonitor(unsigned portNumber) {
     return opened;
 }
 
-void UpdaterDialog::OpenSelectedPort() {
+void UpdaterDialog::OpenSelectedPort()
+{
     int index = m_portList.GetCurSel();
     if (index < 0)
         return;  // no entry selected (text typed into the edit field): nothing to open
@@ -88,7 +97,8 @@ void UpdaterDialog::OpenSelectedPort() {
         ShowMessage(IAP_TEXT_PORT_CHOICE_FAILED);
 }
 
-void UpdaterDialog::OpenFile() {
+void UpdaterDialog::OpenFile()
+{
     std::string path;
     if (!ChooseFileToOpen(Handle(), IAP_TEXT_FILE_DIALOG_TITLE, IAP_FILE_FILTERS, path))
         return;
@@ -98,7 +108,8 @@ void UpdaterDialog::OpenFile() {
     m_bImageLoaded = true;
 }
 
-void UpdaterDialog::Blink() {
+void UpdaterDialog::Blink()
+{
     if (m_bImageLoaded) {
         ApplyColours(m_openButton, COLOURS_LOADED, 6);
         m_pOwner->KillOwnerTimer(TIMER_BLINK);
@@ -111,7 +122,8 @@ void UpdaterDialog::Blink() {
     }
 }
 
-bool UpdaterDialog::OnCommand(UINT notifyCode, int id, HWND control) {
+bool UpdaterDialog::OnCommand(UINT notifyCode, int id, HWND control)
+{
     if (id == m_ids.openFile && notifyCode == BN_CLICKED) {
         OpenFile();
         return true;
@@ -123,7 +135,8 @@ bool UpdaterDialog::OnCommand(UINT notifyCode, int id, HWND control) {
     return MainDialog::OnCommand(notifyCode, id, control);
 }
 
-bool UpdaterDialog::OnTimer(UINT_PTR id) {
+bool UpdaterDialog::OnTimer(UINT_PTR id)
+{
     if (id == TIMER_BLINK)
         Blink();
     else
@@ -131,7 +144,8 @@ bool UpdaterDialog::OnTimer(UINT_PTR id) {
     return false;  // then the default handling
 }
 
-bool UpdaterDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool UpdaterDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
     switch (message) {
     case MSG_SERIAL_RX_CHAR:
         m_job.ParseReplyByte(static_cast<std::uint8_t>(wParam & 0xFF));
@@ -142,13 +156,24 @@ bool UpdaterDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
     }
 }
 
-void UpdaterDialog::ShowMessage(const char* text) { ShowMessageBox(Handle(), text, MB_OK); }
+void UpdaterDialog::ShowMessage(const char* text)
+{
+    ShowMessageBox(Handle(), text, MB_OK);
+}
 
-void UpdaterDialog::SetStatusText(const char* text) { m_statusLine.SetText(text); }
+void UpdaterDialog::SetStatusText(const char* text)
+{
+    m_statusLine.SetText(text);
+}
 
 void UpdaterDialog::SetProgressText(const char* /*text*/) {}  // the updater shows no progress text
 
-void UpdaterDialog::SetProgressPos(int pos) { m_progress.SetPos(pos); }
+void UpdaterDialog::SetProgressPos(int pos)
+{
+    m_progress.SetPos(pos);
+}
 
-void UpdaterDialog::GetProgressRange(int& lower, int& upper) { m_progress.GetRange(lower, upper); }
-
+void UpdaterDialog::GetProgressRange(int& lower, int& upper)
+{
+    m_progress.GetRange(lower, upper);
+}

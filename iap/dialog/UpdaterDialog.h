@@ -16,11 +16,11 @@
 
 // The control ids of one variant's dialog template.
 struct UpdaterControlIds {
-    int openFile;   // the Open file button (skinned)
-    int portList;   // COM1 .. COM8
-    int pathLine;   // "open file route:" and the loaded file's path
-    int statusLine; // result of the last port opening
-    int progress;   // the progress bar
+    int openFile;    // the Open file button (skinned)
+    int portList;    // COM1 .. COM8
+    int pathLine;    // "open file route:" and the loaded file's path
+    int statusLine;  // result of the last port opening
+    int progress;    // the progress bar
 };
 
 // The ids of `variant`'s own dialog template.

@@ -35,67 +35,69 @@ using Clock = std::chrono::steady_clock;
 // A send from another thread, living on the sender's stack until `done`.
 struct SendRequest {
     std::shared_ptr<LoopWindow::Record> window;  // the target
-    unsigned message;                             // the message
-    std::uintptr_t wParam;                        // its wParam (single sends)
-    std::intptr_t lParam;                         // its lParam
-    const std::uint8_t* bytes;                    // byte exchange: one call per byte; else null
-    std::size_t count;                            // number of bytes
-    std::intptr_t result;                         // the handler's result (single sends)
-    bool done;                                    // set by the loop thread when finished
-    std::thread::id sender;                       // the thread waiting for it
+    unsigned message;                            // the message
+    std::uintptr_t wParam;                       // its wParam (single sends)
+    std::intptr_t lParam;                        // its lParam
+    const std::uint8_t* bytes;                   // byte exchange: one call per byte; else null
+    std::size_t count;                           // number of bytes
+    std::intptr_t result;                        // the handler's result (single sends)
+    bool done;                                   // set by the loop thread when finished
+    std::thread::id sender;                      // the thread waiting for it
 };
 
 // A posted message waiting for its turn.
 struct PostedMessage {
     std::shared_ptr<LoopWindow::Record> window;  // the target
-    unsigned message;                             // the message
-    std::uintptr_t wParam;                        // its wParam
-    std::intptr_t lParam;                         // its lParam
+    unsigned message;                            // the message
+    std::uintptr_t wParam;                       // its wParam
+    std::intptr_t lParam;                        // its lParam
 };
 
 // A running window timer.
 struct Timer {
     std::shared_ptr<LoopWindow::Record> window;  // the window it ticks for
-    unsigned id;                                  // wParam of its ticks
-    Clock::duration period;                       // time between ticks
-    Clock::time_point due;                        // the next tick
+    unsigned id;                                 // wParam of its ticks
+    Clock::duration period;                      // time between ticks
+    Clock::time_point due;                       // the next tick
 };
 
 }  // namespace
 
 struct LoopWindow::Record {
-    std::atomic<bool> destroyed{false};        // Destroy() was called
-    Handler handler;                           // runs on the loop thread only
-    std::shared_ptr<MessageLoop::State> state; // the loop (outlives the MessageLoop object if needed)
+    std::atomic<bool> destroyed{false};         // Destroy() was called
+    Handler handler;                            // runs on the loop thread only
+    std::shared_ptr<MessageLoop::State> state;  // the loop (outlives the MessageLoop object if needed)
 };
 
 struct MessageLoop::State {
-    std::thread::id thread;             // the loop thread
-    int wakeRead = -1;                  // readable when something was queued
-    int wakeWrite = -1;                 // written once per wake-up
+    std::thread::id thread;  // the loop thread
+    int wakeRead = -1;       // readable when something was queued
+    int wakeWrite = -1;      // written once per wake-up
 
-    std::mutex lock;                    // guards the fields up to `dead`
-    std::condition_variable sendDone;   // senders wait on it for `done`
-    std::deque<SendRequest*> sends;     // sends waiting to be served
-    std::deque<PostedMessage> posts;    // posted messages waiting
-    bool wakePending = false;           // a byte is in the pipe already
-    bool dead = false;                  // the loop is gone: sends and posts fail at once
+    std::mutex lock;                   // guards the fields up to `dead`
+    std::condition_variable sendDone;  // senders wait on it for `done`
+    std::deque<SendRequest*> sends;    // sends waiting to be served
+    std::deque<PostedMessage> posts;   // posted messages waiting
+    bool wakePending = false;          // a byte is in the pipe already
+    bool dead = false;                 // the loop is gone: sends and posts fail at once
 
-    std::atomic<bool> quit{false};      // Quit was called and the innermost Run hasn't ended
-    std::atomic<int> exitCode{0};       // Quit's code
+    std::atomic<bool> quit{false};  // Quit was called and the innermost Run hasn't ended
+    std::atomic<int> exitCode{0};   // Quit's code
 
     // Loop thread only.
-    std::vector<Timer> timers;                       // running timers
-    std::map<int, std::function<void()>> watches;    // watched descriptors
-    std::vector<std::optional<int>> modal;           // results of the open RunModal levels
+    std::vector<Timer> timers;                     // running timers
+    std::map<int, std::function<void()>> watches;  // watched descriptors
+    std::vector<std::optional<int>> modal;         // results of the open RunModal levels
 
-    ~State() {
+    ~State()
+    {
         close(wakeRead);
         close(wakeWrite);
     }
 
     // Makes the loop thread wake up. Caller holds `lock`.
-    void WakeLocked() {
+    void WakeLocked()
+    {
         if (!wakePending) {
             wakePending = true;
             const char one = 1;
@@ -105,7 +107,8 @@ struct MessageLoop::State {
 
     // Queues `request` for the loop thread and waits until it was served; 0 when the
     // loop is gone. Any thread but the loop's.
-    std::intptr_t SendAndWait(SendRequest& request) {
+    std::intptr_t SendAndWait(SendRequest& request)
+    {
         std::unique_lock<std::mutex> guard(lock);
         // A window destroyed since the caller looked: Destroy may already have answered
         // the waiting sends, so this one would wait for ever. (Destroy marks the window
@@ -120,7 +123,8 @@ struct MessageLoop::State {
     }
 
     // Runs the handler for every send waiting now. True when one was served.
-    bool ServeSends() {
+    bool ServeSends()
+    {
         bool served = false;
         for (;;) {
             SendRequest* request;
@@ -152,7 +156,8 @@ struct MessageLoop::State {
     }
 
     // Runs the oldest posted message. True when there was one.
-    bool ServeOnePost() {
+    bool ServeOnePost()
+    {
         PostedMessage post;
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -167,9 +172,10 @@ struct MessageLoop::State {
     }
 
     // Ticks the timer that is most overdue, if one is due. True when one ticked.
-    bool ServeOneTimer(Clock::time_point now) {
+    bool ServeOneTimer(Clock::time_point now)
+    {
         auto earliest = std::min_element(timers.begin(), timers.end(),
-                                          [](const Timer& a, const Timer& b) { return a.due < b.due; });
+                                         [](const Timer& a, const Timer& b) { return a.due < b.due; });
         if (earliest == timers.end() || earliest->due > now)
             return false;
         // The next tick is one period after this one's due time, so that ticks keep
@@ -184,7 +190,8 @@ struct MessageLoop::State {
     }
 
     // Sleeps until something is queued, a watched descriptor has input, or `until`.
-    void Sleep(std::optional<Clock::time_point> until) {
+    void Sleep(std::optional<Clock::time_point> until)
+    {
         {
             std::lock_guard<std::mutex> guard(lock);
             if (!sends.empty() || !posts.empty())
@@ -231,7 +238,8 @@ struct MessageLoop::State {
 
     // The loop: serves until `stop()` or `deadline`. `recheckMs` bounds each sleep so
     // that a condition changed by another thread is seen within a millisecond.
-    void RunInner(const std::function<bool()>& stop, std::optional<Clock::time_point> deadline, bool recheckMs) {
+    void RunInner(const std::function<bool()>& stop, std::optional<Clock::time_point> deadline, bool recheckMs)
+    {
         for (;;) {
             if (stop())
                 return;
@@ -252,7 +260,9 @@ struct MessageLoop::State {
     }
 };
 
-MessageLoop::MessageLoop() : m_state(std::make_shared<State>()) {
+MessageLoop::MessageLoop()
+    : m_state(std::make_shared<State>())
+{
     m_state->thread = std::this_thread::get_id();
 #ifdef __linux__
     // Timers of 1 ms are the loop's pace-makers: let the kernel wake it on time rather
@@ -273,7 +283,8 @@ MessageLoop::MessageLoop() : m_state(std::make_shared<State>()) {
     m_state->wakeWrite = fds[1];
 }
 
-MessageLoop::~MessageLoop() {
+MessageLoop::~MessageLoop()
+{
     State& state = *m_state;
     std::deque<PostedMessage> posts;
     {
@@ -290,14 +301,16 @@ MessageLoop::~MessageLoop() {
     state.timers.clear();  // timers and posts hold windows, which hold the state
 }
 
-int MessageLoop::Run() {
+int MessageLoop::Run()
+{
     State& state = *m_state;
     state.RunInner([&] { return state.quit.load(); }, std::nullopt, false);
     state.quit = false;
     return state.exitCode.load();
 }
 
-void MessageLoop::Quit(int exitCode) {
+void MessageLoop::Quit(int exitCode)
+{
     State& state = *m_state;
     state.exitCode = exitCode;
     state.quit = true;
@@ -305,18 +318,21 @@ void MessageLoop::Quit(int exitCode) {
     state.WakeLocked();
 }
 
-bool MessageLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+bool MessageLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
+{
     State& state = *m_state;
     state.RunInner([&] { return state.quit.load() || done(); }, Clock::now() + timeout, true);
     return done();
 }
 
-void MessageLoop::RunFor(std::chrono::milliseconds duration) {
+void MessageLoop::RunFor(std::chrono::milliseconds duration)
+{
     State& state = *m_state;
     state.RunInner([&] { return state.quit.load(); }, Clock::now() + duration, false);
 }
 
-int MessageLoop::RunModal() {
+int MessageLoop::RunModal()
+{
     State& state = *m_state;
     state.modal.emplace_back();
     const std::size_t level = state.modal.size() - 1;
@@ -326,18 +342,24 @@ int MessageLoop::RunModal() {
     return result;
 }
 
-void MessageLoop::EndModal(int result) {
+void MessageLoop::EndModal(int result)
+{
     if (!m_state->modal.empty())
         m_state->modal.back() = result;
 }
 
-void MessageLoop::WatchReadable(int fd, std::function<void()> onReadable) {
+void MessageLoop::WatchReadable(int fd, std::function<void()> onReadable)
+{
     m_state->watches[fd] = std::move(onReadable);
 }
 
-void MessageLoop::UnwatchReadable(int fd) { m_state->watches.erase(fd); }
+void MessageLoop::UnwatchReadable(int fd)
+{
+    m_state->watches.erase(fd);
+}
 
-void MessageLoop::DeliverSentMessages(unsigned maxWaitMs) {
+void MessageLoop::DeliverSentMessages(unsigned maxWaitMs)
+{
     State& state = *m_state;
     if (!IsLoopThread()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(maxWaitMs));
@@ -361,23 +383,33 @@ void MessageLoop::DeliverSentMessages(unsigned maxWaitMs) {
     state.ServeSends();
 }
 
-bool MessageLoop::IsLoopThread() const { return std::this_thread::get_id() == m_state->thread; }
+bool MessageLoop::IsLoopThread() const
+{
+    return std::this_thread::get_id() == m_state->thread;
+}
 
-LoopWindow::LoopWindow(MessageLoop& loop, Handler handler) : m_loop(loop), m_record(std::make_shared<Record>()) {
+LoopWindow::LoopWindow(MessageLoop& loop, Handler handler)
+    : m_loop(loop),
+      m_record(std::make_shared<Record>())
+{
     m_record->handler = std::move(handler);
     m_record->state = loop.m_state;
 }
 
-LoopWindow::~LoopWindow() { Destroy(); }
+LoopWindow::~LoopWindow()
+{
+    Destroy();
+}
 
-void LoopWindow::Destroy() {
+void LoopWindow::Destroy()
+{
     if (m_record->destroyed.exchange(true))
         return;
     MessageLoop::State& state = *m_record->state;
     auto& timers = state.timers;
-    timers.erase(std::remove_if(timers.begin(), timers.end(),
-                                [&](const Timer& timer) { return timer.window == m_record; }),
-                 timers.end());
+    timers.erase(
+        std::remove_if(timers.begin(), timers.end(), [&](const Timer& timer) { return timer.window == m_record; }),
+        timers.end());
     // Senders waiting for this window get 0 now.
     {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -399,7 +431,8 @@ void LoopWindow::Destroy() {
     state.sendDone.notify_all();
 }
 
-std::intptr_t LoopWindow::SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t LoopWindow::SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
     if (m_record->destroyed)
         return 0;
     MessageLoop::State& state = *m_record->state;
@@ -409,8 +442,8 @@ std::intptr_t LoopWindow::SendOwnerMessage(unsigned message, std::uintptr_t wPar
     return state.SendAndWait(request);
 }
 
-void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                                std::intptr_t lParam) {
+void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count, std::intptr_t lParam)
+{
     if (m_record->destroyed || count == 0)
         return;
     MessageLoop::State& state = *m_record->state;
@@ -423,7 +456,8 @@ void LoopWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std
     state.SendAndWait(request);
 }
 
-bool LoopWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+bool LoopWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
     if (m_record->destroyed)
         return false;
     MessageLoop::State& state = *m_record->state;
@@ -435,7 +469,8 @@ bool LoopWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::
     return true;
 }
 
-bool LoopWindow::SetOwnerTimer(unsigned id, unsigned periodMs) {
+bool LoopWindow::SetOwnerTimer(unsigned id, unsigned periodMs)
+{
     MessageLoop::State& state = *m_record->state;
     assert(std::this_thread::get_id() == state.thread && "SetOwnerTimer: call it on the loop thread");
     if (m_record->destroyed || std::this_thread::get_id() != state.thread)
@@ -453,7 +488,8 @@ bool LoopWindow::SetOwnerTimer(unsigned id, unsigned periodMs) {
     return true;
 }
 
-void LoopWindow::KillOwnerTimer(unsigned id) {
+void LoopWindow::KillOwnerTimer(unsigned id)
+{
     MessageLoop::State& state = *m_record->state;
     assert(std::this_thread::get_id() == state.thread && "KillOwnerTimer: call it on the loop thread");
     auto& timers = state.timers;
@@ -462,4 +498,7 @@ void LoopWindow::KillOwnerTimer(unsigned id) {
                  timers.end());
 }
 
-void LoopWindow::DeliverSentMessages(unsigned maxWaitMs) { m_loop.DeliverSentMessages(maxWaitMs); }
+void LoopWindow::DeliverSentMessages(unsigned maxWaitMs)
+{
+    m_loop.DeliverSentMessages(maxWaitMs);
+}

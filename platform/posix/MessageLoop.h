@@ -86,8 +86,7 @@ public:
 
     std::intptr_t SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     // One exchange with the loop thread for all `count` bytes (see OwnerWindow).
-    void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                        std::intptr_t lParam) override;
+    void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count, std::intptr_t lParam) override;
     bool PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     bool SetOwnerTimer(unsigned id, unsigned periodMs) override;
     void KillOwnerTimer(unsigned id) override;

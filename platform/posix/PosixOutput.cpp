@@ -3,11 +3,13 @@
 
 #include <cstdio>
 
-void PlatformErrorBox(const char* text, const char* caption) {
+void PlatformErrorBox(const char* text, const char* caption)
+{
     std::fprintf(stderr, "[%s] %s", caption, text);
     std::fflush(stderr);
 }
 
-void PlatformDebugOutput(const char* line) {
+void PlatformDebugOutput(const char* line)
+{
     std::fputs(line, stderr);
 }

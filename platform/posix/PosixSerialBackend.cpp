@@ -42,7 +42,8 @@ namespace {
 thread_local int t_lastError = 0;
 
 // Records `error` as the thread's last error and returns false, for `return Fail(e);`.
-bool Fail(int error) {
+bool Fail(int error)
+{
     t_lastError = error;
     return false;
 }
@@ -52,43 +53,49 @@ struct PosixPort;
 // An unnamed manual-reset event: a flag, mirrored by a pipe that holds one byte while
 // the flag is set, so that poll can wait for it.
 struct PosixEvent {
-    std::mutex lock;               // guards every field below
-    bool set = false;              // the event's state
-    int readFd = -1;               // readable while set
-    int writeFd = -1;              // gets one byte when the event is set
-    PosixPort* armedPort = nullptr;         // the port of a pending comm wait, if any
-    std::uint32_t* armedWord = nullptr;     // that wait's event word
+    std::mutex lock;                     // guards every field below
+    bool set = false;                    // the event's state
+    int readFd = -1;                     // readable while set
+    int writeFd = -1;                    // gets one byte when the event is set
+    PosixPort* armedPort = nullptr;      // the port of a pending comm wait, if any
+    std::uint32_t* armedWord = nullptr;  // that wait's event word
 };
 
 // An open port.
 struct PosixPort {
-    int fd = -1;                      // the open device
-    std::uint32_t eventMask = 0;      // the comm-event mask (SERIAL_EV_*)
-    char eventChar = 0;               // the event character of the line state
+    int fd = -1;                                          // the open device
+    std::uint32_t eventMask = 0;                          // the comm-event mask (SERIAL_EV_*)
+    char eventChar = 0;                                   // the event character of the line state
     std::uint8_t rtsControl = SERIAL_RTS_CONTROL_ENABLE;  // RTS use of the line state
     std::uint8_t dtrControl = SERIAL_DTR_CONTROL_ENABLE;  // DTR use of the line state
-    CommTimeouts timeouts;            // the write timeout is applied by WritePort
-    bool hungUp = false;              // poll reported a hang-up: reads must fail
-    std::uint32_t* eventWord = nullptr;  // the word of the last comm wait (monitor thread)
-    PosixEvent* armedEvent = nullptr;    // the event of a pending comm wait, if any
+    CommTimeouts timeouts;                                // the write timeout is applied by WritePort
+    bool hungUp = false;                                  // poll reported a hang-up: reads must fail
+    std::uint32_t* eventWord = nullptr;                   // the word of the last comm wait (monitor thread)
+    PosixEvent* armedEvent = nullptr;                     // the event of a pending comm wait, if any
 };
 
-PosixPort* AsPort(PortHandle handle) {
+PosixPort* AsPort(PortHandle handle)
+{
     if (handle == nullptr || handle == SerialInvalidHandle())
         return nullptr;
     return static_cast<PosixPort*>(handle);
 }
 
-PosixEvent* AsEvent(EventHandle handle) { return static_cast<PosixEvent*>(handle); }
+PosixEvent* AsEvent(EventHandle handle)
+{
+    return static_cast<PosixEvent*>(handle);
+}
 
-bool SetNonBlocking(int fd) {
+bool SetNonBlocking(int fd)
+{
     int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 // The device that a port name opens: "COMn" through the overrides, SUITE_COM<n> and
 // /dev/ttyS<n-1>; any other name is taken as a device path.
-std::string ResolveDevice(const char* name) {
+std::string ResolveDevice(const char* name)
+{
     const unsigned n = ParseComName(name);
     if (n == 0)
         return name;
@@ -105,10 +112,9 @@ struct BaudEntry {
     speed_t speed;
 };
 constexpr BaudEntry BAUD_RATES[] = {
-    {50, B50},       {75, B75},       {110, B110},     {134, B134},       {150, B150},
-    {200, B200},     {300, B300},     {600, B600},     {1200, B1200},     {1800, B1800},
-    {2400, B2400},   {4800, B4800},   {9600, B9600},   {19200, B19200},   {38400, B38400},
-    {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {50, B50},         {75, B75},       {110, B110},     {134, B134},     {150, B150},       {200, B200},
+    {300, B300},       {600, B600},     {1200, B1200},   {1800, B1800},   {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
 #ifdef B460800
     {460800, B460800},
 #endif
@@ -117,7 +123,8 @@ constexpr BaudEntry BAUD_RATES[] = {
 #endif
 };
 
-bool SpeedOf(std::uint32_t baud, speed_t& speed) {
+bool SpeedOf(std::uint32_t baud, speed_t& speed)
+{
     for (const BaudEntry& entry : BAUD_RATES) {
         if (entry.baud == baud) {
             speed = entry.speed;
@@ -127,7 +134,8 @@ bool SpeedOf(std::uint32_t baud, speed_t& speed) {
     return false;
 }
 
-std::uint32_t BaudOf(speed_t speed) {
+std::uint32_t BaudOf(speed_t speed)
+{
     for (const BaudEntry& entry : BAUD_RATES) {
         if (entry.speed == speed)
             return entry.baud;
@@ -137,7 +145,8 @@ std::uint32_t BaudOf(speed_t speed) {
 
 // Raises or lowers one modem line. Pseudo-terminals refuse modem-line ioctls; that
 // refusal is ignored, as is any other (the line works without RTS/DTR).
-void SetModemLine(int fd, int line, bool raise) {
+void SetModemLine(int fd, int line, bool raise)
+{
     (void)ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &line);  // ignore ENOTTY/EINVAL (ptys)
 }
 
@@ -146,19 +155,22 @@ void SetModemLine(int fd, int line, bool raise) {
 constexpr int STALLED_WRITE_PAUSE_MS = 10;
 
 // Whether `event` is set now.
-bool IsSet(PosixEvent* event) {
+bool IsSet(PosixEvent* event)
+{
     std::lock_guard<std::mutex> lock(event->lock);
     return event->set;
 }
 
-void Disarm(PosixEvent* event) {
+void Disarm(PosixEvent* event)
+{
     if (event->armedPort)
         event->armedPort->armedEvent = nullptr;
     event->armedPort = nullptr;
     event->armedWord = nullptr;
 }
 
-void SetLocked(PosixEvent* event) {
+void SetLocked(PosixEvent* event)
+{
     if (!event->set) {
         event->set = true;
         const char one = 1;
@@ -168,7 +180,8 @@ void SetLocked(PosixEvent* event) {
 
 class PosixSerialBackend final : public SerialBackend {
 public:
-    EventHandle NewEvent() override {
+    EventHandle NewEvent() override
+    {
         int fds[2];
         if (pipe(fds) != 0) {
             Fail(errno);
@@ -186,13 +199,15 @@ public:
         return event;
     }
 
-    void SignalEvent(EventHandle handle) override {
+    void SignalEvent(EventHandle handle) override
+    {
         PosixEvent* event = AsEvent(handle);
         std::lock_guard<std::mutex> lock(event->lock);
         SetLocked(event);
     }
 
-    void ClearEvent(EventHandle handle) override {
+    void ClearEvent(EventHandle handle) override
+    {
         PosixEvent* event = AsEvent(handle);
         std::lock_guard<std::mutex> lock(event->lock);
         if (event->set) {
@@ -203,7 +218,8 @@ public:
         }
     }
 
-    void DeleteEvent(EventHandle handle) override {
+    void DeleteEvent(EventHandle handle) override
+    {
         PosixEvent* event = AsEvent(handle);
         {
             std::lock_guard<std::mutex> lock(event->lock);
@@ -214,7 +230,8 @@ public:
         delete event;
     }
 
-    PortHandle OpenPort(const char* name) override {
+    PortHandle OpenPort(const char* name) override
+    {
         const std::string device = ResolveDevice(name);
         const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
@@ -240,7 +257,8 @@ public:
         return port;
     }
 
-    bool SetTimeouts(PortHandle handle, const CommTimeouts& timeouts) override {
+    bool SetTimeouts(PortHandle handle, const CommTimeouts& timeouts) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return Fail(EBADF);
@@ -248,7 +266,8 @@ public:
         return true;
     }
 
-    bool SetEventMask(PortHandle handle, std::uint32_t mask) override {
+    bool SetEventMask(PortHandle handle, std::uint32_t mask) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return Fail(EBADF);
@@ -256,7 +275,8 @@ public:
         return true;
     }
 
-    bool GetLineState(PortHandle handle, LineState& state) override {
+    bool GetLineState(PortHandle handle, LineState& state) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return Fail(EBADF);
@@ -266,10 +286,18 @@ public:
         state = LineState();
         state.BaudRate = BaudOf(cfgetospeed(&tio));
         switch (tio.c_cflag & CSIZE) {
-        case CS5: state.ByteSize = 5; break;
-        case CS6: state.ByteSize = 6; break;
-        case CS7: state.ByteSize = 7; break;
-        default: state.ByteSize = 8; break;
+        case CS5:
+            state.ByteSize = 5;
+            break;
+        case CS6:
+            state.ByteSize = 6;
+            break;
+        case CS7:
+            state.ByteSize = 7;
+            break;
+        default:
+            state.ByteSize = 8;
+            break;
         }
         if (!(tio.c_cflag & PARENB))
             state.Parity = SERIAL_NOPARITY;
@@ -294,7 +322,8 @@ public:
         return true;
     }
 
-    bool BuildLineState(const char* settings, LineState& state) override {
+    bool BuildLineState(const char* settings, LineState& state) override
+    {
         LineState result = state;
         const char* p = settings;
         while (*p) {
@@ -324,12 +353,28 @@ public:
                 if (text.size() != 1)
                     return Fail(EINVAL);
                 switch (text[0]) {
-                case 'n': case 'N': result.Parity = SERIAL_NOPARITY; break;
-                case 'o': case 'O': result.Parity = SERIAL_ODDPARITY; break;
-                case 'e': case 'E': result.Parity = SERIAL_EVENPARITY; break;
-                case 'm': case 'M': result.Parity = SERIAL_MARKPARITY; break;
-                case 's': case 'S': result.Parity = SERIAL_SPACEPARITY; break;
-                default: return Fail(EINVAL);
+                case 'n':
+                case 'N':
+                    result.Parity = SERIAL_NOPARITY;
+                    break;
+                case 'o':
+                case 'O':
+                    result.Parity = SERIAL_ODDPARITY;
+                    break;
+                case 'e':
+                case 'E':
+                    result.Parity = SERIAL_EVENPARITY;
+                    break;
+                case 'm':
+                case 'M':
+                    result.Parity = SERIAL_MARKPARITY;
+                    break;
+                case 's':
+                case 'S':
+                    result.Parity = SERIAL_SPACEPARITY;
+                    break;
+                default:
+                    return Fail(EINVAL);
                 }
                 result.fParity = result.Parity != SERIAL_NOPARITY;
             } else if (name == "data") {
@@ -363,7 +408,8 @@ public:
         return true;
     }
 
-    bool SetLineState(PortHandle handle, const LineState& state) override {
+    bool SetLineState(PortHandle handle, const LineState& state) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return Fail(EBADF);
@@ -378,30 +424,49 @@ public:
         // restart on any byte, no case or character mapping, no bell on a full buffer.
         tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | IMAXBEL
 #ifdef IUCLC
-                                               | IUCLC
+                                              | IUCLC
 #endif
-                                               );
+        );
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
 #ifdef CMSPAR
         tio.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
 #endif
         switch (state.ByteSize) {
-        case 5: tio.c_cflag |= CS5; break;
-        case 6: tio.c_cflag |= CS6; break;
-        case 7: tio.c_cflag |= CS7; break;
-        case 8: tio.c_cflag |= CS8; break;
-        default: return Fail(EINVAL);
+        case 5:
+            tio.c_cflag |= CS5;
+            break;
+        case 6:
+            tio.c_cflag |= CS6;
+            break;
+        case 7:
+            tio.c_cflag |= CS7;
+            break;
+        case 8:
+            tio.c_cflag |= CS8;
+            break;
+        default:
+            return Fail(EINVAL);
         }
         switch (state.Parity) {
-        case SERIAL_NOPARITY: break;
-        case SERIAL_ODDPARITY: tio.c_cflag |= PARENB | PARODD; break;
-        case SERIAL_EVENPARITY: tio.c_cflag |= PARENB; break;
+        case SERIAL_NOPARITY:
+            break;
+        case SERIAL_ODDPARITY:
+            tio.c_cflag |= PARENB | PARODD;
+            break;
+        case SERIAL_EVENPARITY:
+            tio.c_cflag |= PARENB;
+            break;
 #ifdef CMSPAR
-        case SERIAL_MARKPARITY: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-        case SERIAL_SPACEPARITY: tio.c_cflag |= PARENB | CMSPAR; break;
+        case SERIAL_MARKPARITY:
+            tio.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case SERIAL_SPACEPARITY:
+            tio.c_cflag |= PARENB | CMSPAR;
+            break;
 #endif
-        default: return Fail(EINVAL);
+        default:
+            return Fail(EINVAL);
         }
         if (state.StopBits == SERIAL_TWOSTOPBITS)
             tio.c_cflag |= CSTOPB;
@@ -437,7 +502,8 @@ public:
         return true;
     }
 
-    bool Purge(PortHandle handle, std::uint32_t flags) override {
+    bool Purge(PortHandle handle, std::uint32_t flags) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return Fail(EBADF);
@@ -453,7 +519,8 @@ public:
         return true;
     }
 
-    CommWaitStart StartCommWait(PortHandle handle, std::uint32_t* eventWord, PortOverlapped& overlapped) override {
+    CommWaitStart StartCommWait(PortHandle handle, std::uint32_t* eventWord, PortOverlapped& overlapped) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port || !overlapped.hEvent) {
             Fail(EBADF);
@@ -479,7 +546,8 @@ public:
         return CommWaitStart::Pending;
     }
 
-    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
+    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override
+    {
         if (count == 0 || count > 3)
             return Fail(EINVAL), SERIAL_WAIT_FAILED;
         using Clock = std::chrono::steady_clock;
@@ -549,7 +617,8 @@ public:
         }
     }
 
-    bool GetBytesWaiting(PortHandle handle, std::uint32_t& waiting) override {
+    bool GetBytesWaiting(PortHandle handle, std::uint32_t& waiting) override
+    {
         PosixPort* port = AsPort(handle);
         waiting = 0;
         if (!port)
@@ -567,7 +636,8 @@ public:
         return true;
     }
 
-    PortIo ReadPort(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override {
+    PortIo ReadPort(PortHandle handle, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override
+    {
         PosixPort* port = AsPort(handle);
         got = 0;
         if (!port)
@@ -596,16 +666,17 @@ public:
     }
 
     PortIo WritePort(PortHandle handle, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                     EventHandle abortHandle) override {
+                     EventHandle abortHandle) override
+    {
         PosixPort* port = AsPort(handle);
         sent = 0;
         if (!port)
             return Fail(EBADF), PortIo::FailedStart;
         PosixEvent* abort = abortHandle ? AsEvent(abortHandle) : nullptr;
         using Clock = std::chrono::steady_clock;
-        const auto limit = std::chrono::milliseconds(
-            static_cast<std::uint64_t>(port->timeouts.WriteTotalTimeoutMultiplier) * count +
-            port->timeouts.WriteTotalTimeoutConstant);
+        const auto limit =
+            std::chrono::milliseconds(static_cast<std::uint64_t>(port->timeouts.WriteTotalTimeoutMultiplier) * count +
+                                      port->timeouts.WriteTotalTimeoutConstant);
         const bool timed = port->timeouts.WriteTotalTimeoutMultiplier || port->timeouts.WriteTotalTimeoutConstant;
         const auto deadline = Clock::now() + limit;
         // True when the last poll said the port takes bytes: if the write then takes
@@ -649,7 +720,8 @@ public:
         return PortIo::Done;
     }
 
-    void ClosePort(PortHandle handle) override {
+    void ClosePort(PortHandle handle) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port)
             return;
@@ -662,7 +734,8 @@ public:
         delete port;
     }
 
-    PortFailure LastFailureKind(PortHandle handle) override {
+    PortFailure LastFailureKind(PortHandle handle) override
+    {
         PosixPort* port = AsPort(handle);
         if (!port || (port->hungUp))
             return PortFailure::Gone;
@@ -678,16 +751,21 @@ public:
         }
     }
 
-    std::uint32_t LastErrorCode() override { return static_cast<std::uint32_t>(t_lastError); }
+    std::uint32_t LastErrorCode() override
+    {
+        return static_cast<std::uint32_t>(t_lastError);
+    }
 
-    std::string LastErrorText() override {
+    std::string LastErrorText() override
+    {
         return std::error_code(t_lastError, std::generic_category()).message();
     }
 };
 
 }  // namespace
 
-SerialBackend& PlatformSerialBackend() {
+SerialBackend& PlatformSerialBackend()
+{
     static PosixSerialBackend backend;
     return backend;
 }

@@ -2,14 +2,18 @@
 
 namespace {
 
-std::uint32_t ReadTickCount() { return GetTickCount(); }
+std::uint32_t ReadTickCount()
+{
+    return GetTickCount();
+}
 
 constinit TickCountExtender g_extendedTickCount;
 
 // The slot's first value: finds the function the slot is to hold, stores it there for
 // every later call, and runs it for this one. Threads that race here store the same
 // value.
-ULONGLONG WINAPI ResolveTickCount64() {
+ULONGLONG WINAPI ResolveTickCount64()
+{
     auto system = reinterpret_cast<TickCount64Function>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount64")));
     const TickCount64Function chosen = system ? system : &ExtendedTickCount64;
@@ -19,7 +23,8 @@ ULONGLONG WINAPI ResolveTickCount64() {
 
 }  // namespace
 
-std::uint64_t TickCountExtender::Next(Reader read) {
+std::uint64_t TickCountExtender::Next(Reader read)
+{
     // Held for one GetTickCount and two additions: spin, and let the holder run when
     // it was preempted.
     for (unsigned tries = 1; m_lock.test_and_set(std::memory_order_acquire); ++tries)
@@ -32,7 +37,10 @@ std::uint64_t TickCountExtender::Next(Reader read) {
     return count;
 }
 
-ULONGLONG WINAPI ExtendedTickCount64() { return g_extendedTickCount.Next(&ReadTickCount); }
+ULONGLONG WINAPI ExtendedTickCount64()
+{
+    return g_extendedTickCount.Next(&ReadTickCount);
+}
 
 // Defined here, with the import's own symbol name; [[gnu::used]] keeps it in the
 // object even though nothing in this file reads it.

@@ -40,7 +40,7 @@ public:
     std::uint64_t Next(Reader read);
 
 private:
-    std::atomic_flag m_lock;       // held while reading and counting
+    std::atomic_flag m_lock;  // held while reading and counting
     std::uint32_t m_nLastReading = 0;
     std::uint64_t m_nCount = 0;
 };

@@ -8,11 +8,11 @@
 // A batch of received bytes on its way to the owner's thread; lives on the sender's
 // stack for the duration of the synchronous exchange.
 struct ByteBatch {
-    unsigned message;          // the message each byte is handed over with
-    const std::uint8_t* bytes; // the bytes, in order
-    std::size_t count;         // how many
-    std::intptr_t lParam;      // lParam of each message
-    std::thread::id sender;    // the thread waiting for the exchange to end
+    unsigned message;           // the message each byte is handed over with
+    const std::uint8_t* bytes;  // the bytes, in order
+    std::size_t count;          // how many
+    std::intptr_t lParam;       // lParam of each message
+    std::thread::id sender;     // the thread waiting for the exchange to end
 };
 
 namespace {
@@ -21,19 +21,22 @@ const char* const HELPER_CLASS = "SerialSuiteOwnerWindow";
 
 // The helper's message for a batch: registered, so that it can't collide with any
 // message number of a tool.
-UINT BatchMessage() {
+UINT BatchMessage()
+{
     static const UINT message = RegisterWindowMessageA("SerialSuiteOwnerBytes");
     return message;
 }
 
 // The helper's message for a fast timer's tick: wParam the id, lParam the timer's
 // serial number.
-UINT FastTickMessage() {
+UINT FastTickMessage()
+{
     static const UINT message = RegisterWindowMessageA("SerialSuiteOwnerFastTick");
     return message;
 }
 
-bool RegisterHelperClass(WNDPROC procedure) {
+bool RegisterHelperClass(WNDPROC procedure)
+{
     static const bool registered = [procedure] {
         WNDCLASSA windowClass{};
         windowClass.lpfnWndProc = procedure;
@@ -46,32 +49,41 @@ bool RegisterHelperClass(WNDPROC procedure) {
 
 }  // namespace
 
-Win32OwnerWindow::Win32OwnerWindow(HWND window) : m_ownerThreadId(GetCurrentThreadId()) {
+Win32OwnerWindow::Win32OwnerWindow(HWND window)
+    : m_ownerThreadId(GetCurrentThreadId())
+{
     assert(window && "Win32OwnerWindow needs a window");
     m_hTarget = window;
     m_hHelper = CreateHiddenWindow();
 }
 
 Win32OwnerWindow::Win32OwnerWindow(Handler handler)
-    : m_handler(std::move(handler)), m_ownerThreadId(GetCurrentThreadId()) {
+    : m_handler(std::move(handler)),
+      m_ownerThreadId(GetCurrentThreadId())
+{
     assert(m_handler && "Win32OwnerWindow needs a handler");
     m_hHelper = CreateHiddenWindow();
     m_hTarget = m_hHelper.load();
 }
 
-Win32OwnerWindow::~Win32OwnerWindow() { Destroy(); }
+Win32OwnerWindow::~Win32OwnerWindow()
+{
+    Destroy();
+}
 
-HWND Win32OwnerWindow::CreateHiddenWindow() {
+HWND Win32OwnerWindow::CreateHiddenWindow()
+{
     if (!RegisterHelperClass(&Win32OwnerWindow::WindowProc))
         return nullptr;
-    HWND window = CreateWindowExA(0, HELPER_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
+    HWND window =
+        CreateWindowExA(0, HELPER_CLASS, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (window)
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return window;
 }
 
-void Win32OwnerWindow::Destroy() {
+void Win32OwnerWindow::Destroy()
+{
     assert(GetCurrentThreadId() == m_ownerThreadId && "Destroy belongs to the owner's thread");
     StopFastTimers();
     m_hTarget = nullptr;
@@ -81,7 +93,8 @@ void Win32OwnerWindow::Destroy() {
     }
 }
 
-LRESULT CALLBACK Win32OwnerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Win32OwnerWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     auto* self = reinterpret_cast<Win32OwnerWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!self)
         return DefWindowProcA(window, message, wParam, lParam);
@@ -98,7 +111,8 @@ LRESULT CALLBACK Win32OwnerWindow::WindowProc(HWND window, UINT message, WPARAM 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void Win32OwnerWindow::DeliverBatch(const ByteBatch& batch) {
+void Win32OwnerWindow::DeliverBatch(const ByteBatch& batch)
+{
     HandOverMark mark(batch.sender);
     for (std::size_t i = 0; i < batch.count; ++i) {
         HWND target = m_hTarget.load();
@@ -108,7 +122,8 @@ void Win32OwnerWindow::DeliverBatch(const ByteBatch& batch) {
     }
 }
 
-std::intptr_t Win32OwnerWindow::SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+std::intptr_t Win32OwnerWindow::SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
     HWND target = m_hTarget.load();
     if (!target)
         return 0;
@@ -116,7 +131,8 @@ std::intptr_t Win32OwnerWindow::SendOwnerMessage(unsigned message, std::uintptr_
 }
 
 void Win32OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                                      std::intptr_t lParam) {
+                                      std::intptr_t lParam)
+{
     if (count == 0 || !m_hTarget.load())
         return;
     HWND helper = m_hHelper.load();
@@ -129,7 +145,8 @@ void Win32OwnerWindow::SendOwnerBytes(unsigned message, const std::uint8_t* byte
     SendMessageA(helper, BatchMessage(), 0, reinterpret_cast<LPARAM>(&batch));
 }
 
-bool Win32OwnerWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
+bool Win32OwnerWindow::PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam)
+{
     HWND target = m_hTarget.load();
     return target && PostMessageA(target, message, wParam, lParam) != 0;
 }
@@ -175,7 +192,8 @@ std::atomic<std::uintptr_t> g_nextFastTimerSerial{1};
 std::atomic<bool> g_bPreferMultimedia{false};
 }  // namespace
 
-HANDLE FastTimer::CreateHighResolutionTimer() {
+HANDLE FastTimer::CreateHighResolutionTimer()
+{
     // CreateWaitableTimerExW with CREATE_WAITABLE_TIMER_HIGH_RESOLUTION exists from
     // Windows 10 version 1803 on; looked up at run time so that older systems start.
     using CreateFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD);
@@ -188,7 +206,10 @@ HANDLE FastTimer::CreateHighResolutionTimer() {
 }
 
 FastTimer::FastTimer(HWND helper, unsigned id, unsigned periodMs)
-    : m_hHelper(helper), m_nId(id), m_nSerial(g_nextFastTimerSerial++) {
+    : m_hHelper(helper),
+      m_nId(id),
+      m_nSerial(g_nextFastTimerSerial++)
+{
     if (periodMs == 0)
         periodMs = 1;
     m_hTimer = g_bPreferMultimedia.load() ? nullptr : CreateHighResolutionTimer();
@@ -214,7 +235,8 @@ FastTimer::FastTimer(HWND helper, unsigned id, unsigned periodMs)
                                    TIME_PERIODIC | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
 }
 
-FastTimer::~FastTimer() {
+FastTimer::~FastTimer()
+{
     if (m_thread.joinable()) {
         SetEvent(m_hStopEvent);
         m_thread.join();
@@ -231,17 +253,20 @@ FastTimer::~FastTimer() {
         timeEndPeriod(m_nPeriodMs);
 }
 
-void FastTimer::Tick() {
+void FastTimer::Tick()
+{
     if (!m_bTickQueued.exchange(true))
         if (!PostMessageA(m_hHelper, FastTickMessage(), m_nId, static_cast<LPARAM>(m_nSerial)))
             m_bTickQueued.store(false);  // queue full: try again next time
 }
 
-void CALLBACK FastTimer::MultimediaTick(UINT, UINT, DWORD_PTR self, DWORD_PTR, DWORD_PTR) {
+void CALLBACK FastTimer::MultimediaTick(UINT, UINT, DWORD_PTR self, DWORD_PTR, DWORD_PTR)
+{
     reinterpret_cast<FastTimer*>(self)->Tick();
 }
 
-const char* Win32OwnerWindow::FastTimerSource() {
+const char* Win32OwnerWindow::FastTimerSource()
+{
     static const bool waitable = [] {
         HANDLE timer = FastTimer::CreateHighResolutionTimer();
         if (timer)
@@ -251,9 +276,13 @@ const char* Win32OwnerWindow::FastTimerSource() {
     return waitable && !g_bPreferMultimedia.load() ? "waitable" : "multimedia";
 }
 
-void Win32OwnerWindow::PreferMultimediaTimers(bool prefer) { g_bPreferMultimedia.store(prefer); }
+void Win32OwnerWindow::PreferMultimediaTimers(bool prefer)
+{
+    g_bPreferMultimedia.store(prefer);
+}
 
-bool Win32OwnerWindow::SetOwnerTimer(unsigned id, unsigned periodMs) {
+bool Win32OwnerWindow::SetOwnerTimer(unsigned id, unsigned periodMs)
+{
     HWND target = m_hTarget.load();
     HWND helper = m_hHelper;
     if (!target)
@@ -271,15 +300,20 @@ bool Win32OwnerWindow::SetOwnerTimer(unsigned id, unsigned periodMs) {
     return true;
 }
 
-void Win32OwnerWindow::KillOwnerTimer(unsigned id) {
+void Win32OwnerWindow::KillOwnerTimer(unsigned id)
+{
     m_fastTimers.erase(id);
     if (HWND target = m_hTarget.load())
         KillTimer(target, id);
 }
 
-void Win32OwnerWindow::StopFastTimers() { m_fastTimers.clear(); }
+void Win32OwnerWindow::StopFastTimers()
+{
+    m_fastTimers.clear();
+}
 
-void Win32OwnerWindow::DeliverFastTick(unsigned id, std::uintptr_t serial) {
+void Win32OwnerWindow::DeliverFastTick(unsigned id, std::uintptr_t serial)
+{
     auto found = m_fastTimers.find(id);
     if (found == m_fastTimers.end() || found->second->Serial() != serial)
         return;  // the timer was stopped or replaced after this tick was posted
@@ -288,7 +322,8 @@ void Win32OwnerWindow::DeliverFastTick(unsigned id, std::uintptr_t serial) {
         SendMessageA(target, WM_TIMER, id, 0);  // same thread: a direct call
 }
 
-void Win32OwnerWindow::DeliverSentMessages(unsigned maxWaitMs) {
+void Win32OwnerWindow::DeliverSentMessages(unsigned maxWaitMs)
+{
     // PeekMessage runs the handlers of messages that other threads are sending to this
     // thread; with PM_QS_SENDMESSAGE and PM_NOREMOVE it takes nothing from the queue,
     // so posted messages and timer ticks stay for the message loop.

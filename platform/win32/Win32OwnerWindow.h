@@ -58,8 +58,7 @@ public:
     HWND Handle() const { return m_hTarget.load(); }
 
     std::intptr_t SendOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
-    void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count,
-                        std::intptr_t lParam) override;
+    void SendOwnerBytes(unsigned message, const std::uint8_t* bytes, std::size_t count, std::intptr_t lParam) override;
     bool PostOwnerMessage(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override;
     // Periods below FAST_TIMER_LIMIT_MS run on a fast timer (see above).
     bool SetOwnerTimer(unsigned id, unsigned periodMs) override;

@@ -38,8 +38,10 @@ static_assert(sizeof(LineState) == sizeof(DCB), "LineState must have the layout 
 static_assert(offsetof(LineState, EvtChar) == offsetof(DCB, EvtChar), "LineState must have the layout of DCB");
 static_assert(offsetof(LineState, XonLim) == offsetof(DCB, XonLim), "LineState must have the layout of DCB");
 static_assert(sizeof(PortOverlapped) == sizeof(OVERLAPPED), "PortOverlapped must have the layout of OVERLAPPED");
-static_assert(offsetof(PortOverlapped, Offset) == offsetof(OVERLAPPED, Offset), "PortOverlapped must have the layout of OVERLAPPED");
-static_assert(offsetof(PortOverlapped, hEvent) == offsetof(OVERLAPPED, hEvent), "PortOverlapped must have the layout of OVERLAPPED");
+static_assert(offsetof(PortOverlapped, Offset) == offsetof(OVERLAPPED, Offset),
+              "PortOverlapped must have the layout of OVERLAPPED");
+static_assert(offsetof(PortOverlapped, hEvent) == offsetof(OVERLAPPED, hEvent),
+              "PortOverlapped must have the layout of OVERLAPPED");
 static_assert(sizeof(CommTimeouts) == sizeof(COMMTIMEOUTS), "CommTimeouts must have the layout of COMMTIMEOUTS");
 static_assert(sizeof(DWORD) == sizeof(std::uint32_t), "the comm-event word is a DWORD");
 
@@ -50,7 +52,10 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 
 // Records the calling thread's current error as the last failure.
-void RecordError() { t_lastError = GetLastError(); }
+void RecordError()
+{
+    t_lastError = GetLastError();
+}
 
 // How long closing a port waits for its comm-event wait or its data wake to end after
 // it was told to. Drivers end them at once; the bound only keeps a broken driver from
@@ -70,34 +75,45 @@ constexpr int EMPTY_WAKES_IN_A_ROW = 16;
 
 // Milliseconds of a clock that wraps after 49.7 days; differences of two readings are
 // right across the wrap.
-DWORD NowMs() { return GetTickCount(); }
+DWORD NowMs()
+{
+    return GetTickCount();
+}
 
 // Whether an error that ended a read or a write means only that its timeouts ran out.
 // Windows completes such an operation with STATUS_TIMEOUT, which GetOverlappedResult
 // reports as success with the bytes that moved; Wine reports it as a failure with
 // ERROR_TIMEOUT. Both mean the same: done, with whatever moved.
-bool IsTimeout(DWORD error) { return error == ERROR_TIMEOUT; }
+bool IsTimeout(DWORD error)
+{
+    return error == ERROR_TIMEOUT;
+}
 
 // The bytes an overlapped operation moved, as its record holds them (also after it
 // ended by its timeouts, when GetOverlappedResult may have reported a failure).
-DWORD MovedBy(const OVERLAPPED& overlapped) { return static_cast<DWORD>(overlapped.InternalHigh); }
+DWORD MovedBy(const OVERLAPPED& overlapped)
+{
+    return static_cast<DWORD>(overlapped.InternalHigh);
+}
 
 // CancelIoEx (Vista and later) cancels one operation of any thread; where it is missing,
 // CancelIo cancels every operation that the calling thread issued on the handle.
 using CancelIoExFn = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
-CancelIoExFn CancelIoExFunction() {
+CancelIoExFn CancelIoExFunction()
+{
     static const CancelIoExFn function = [] {
         HMODULE kernel = GetModuleHandleA("kernel32.dll");
-        return kernel ? reinterpret_cast<CancelIoExFn>(
-                            reinterpret_cast<void (*)()>(GetProcAddress(kernel, "CancelIoEx")))
-                      : nullptr;
+        return kernel
+                   ? reinterpret_cast<CancelIoExFn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "CancelIoEx")))
+                   : nullptr;
     }();
     return function;
 }
 
 // Cancels `overlapped`'s operation on `file`, issued by thread `issuer`. False when it
 // can't be done from this thread (no CancelIoEx, and another thread issued it).
-bool CancelOperation(HANDLE file, OVERLAPPED& overlapped, DWORD issuer) {
+bool CancelOperation(HANDLE file, OVERLAPPED& overlapped, DWORD issuer)
+{
     if (CancelIoExFn cancelEx = CancelIoExFunction())
         return cancelEx(file, &overlapped) || GetLastError() == ERROR_NOT_FOUND;
     if (issuer != GetCurrentThreadId())
@@ -142,13 +158,13 @@ struct Win32Port {
     // The data wake: its record (event: the engine's), the byte it reads, its state.
     OVERLAPPED wakeOverlapped{};
     std::uint8_t wakeByte = 0;
-    bool wakePending = false;   // issued and not taken in yet
-    bool haveWakeByte = false;  // taken in with a byte that no read has returned yet
+    bool wakePending = false;         // issued and not taken in yet
+    bool haveWakeByte = false;        // taken in with a byte that no read has returned yet
     DWORD wakeError = ERROR_SUCCESS;  // it failed so; the next ReadPort reports it
-    DWORD wakeIssuedMs = 0;     // when it was issued (NowMs)
-    DWORD wakeIssuer = 0;       // the thread that issued it
-    int emptyWakes = 0;         // wakes in a row that ended empty soon after they were issued
-    DWORD commIssuer = 0;       // the thread that started the comm-event wait
+    DWORD wakeIssuedMs = 0;           // when it was issued (NowMs)
+    DWORD wakeIssuer = 0;             // the thread that issued it
+    int emptyWakes = 0;               // wakes in a row that ended empty soon after they were issued
+    DWORD commIssuer = 0;             // the thread that started the comm-event wait
 
     // The device is gone: a wait ended aborted and the port answers nothing any more.
     bool gone = false;
@@ -158,7 +174,10 @@ struct Win32Port {
 
     bool WakeActive() const { return (eventMask & EV_RXCHAR) && wakeTimeoutsOk && !wakeUnheld; }
     // The mask the driver's comm-event wait serves: what the data wake doesn't give.
-    DWORD DriverMask() const { return WakeActive() ? eventMask & ~static_cast<DWORD>(EV_RXCHAR | EV_RXFLAG) : eventMask; }
+    DWORD DriverMask() const
+    {
+        return WakeActive() ? eventMask & ~static_cast<DWORD>(EV_RXCHAR | EV_RXFLAG) : eventMask;
+    }
     // Something waits to be written into the engine's event word.
     bool Ready() const { return collected || haveWakeByte || wakeError != ERROR_SUCCESS; }
 };
@@ -170,7 +189,8 @@ thread_local Win32Port* t_armedPort = nullptr;
 std::mutex g_openPortsLock;
 std::vector<Win32Port*> g_openPorts;
 
-bool IsOpen(Win32Port* p) {
+bool IsOpen(Win32Port* p)
+{
     std::lock_guard<std::mutex> lock(g_openPortsLock);
     return std::find(g_openPorts.begin(), g_openPorts.end(), p) != g_openPorts.end();
 }
@@ -181,21 +201,32 @@ constexpr DWORD MIN_WAKE_READ_TIMEOUT_MS = 100;
 // How long a data wake may take to take in a byte that is already waiting.
 constexpr DWORD WAKE_SETTLE_MS = 100;
 
-Win32Port* AsPort(PortHandle port) { return static_cast<Win32Port*>(port); }
-OVERLAPPED* AsOverlapped(PortOverlapped& overlapped) { return reinterpret_cast<OVERLAPPED*>(&overlapped); }
+Win32Port* AsPort(PortHandle port)
+{
+    return static_cast<Win32Port*>(port);
+}
+OVERLAPPED* AsOverlapped(PortOverlapped& overlapped)
+{
+    return reinterpret_cast<OVERLAPPED*>(&overlapped);
+}
 
-DCB ToDcb(const LineState& state) {
+DCB ToDcb(const LineState& state)
+{
     DCB dcb;
     std::memcpy(&dcb, &state, sizeof dcb);
     return dcb;
 }
 
-void FromDcb(const DCB& dcb, LineState& state) { std::memcpy(static_cast<void*>(&state), &dcb, sizeof dcb); }
+void FromDcb(const DCB& dcb, LineState& state)
+{
+    std::memcpy(static_cast<void*>(&state), &dcb, sizeof dcb);
+}
 
 // Waits for an overlapped read or write that is pending to end; `moved` gets the
 // count. One that ended by its timeouts is done, with the bytes that moved before they
 // ran out (a short write is still seen as short).
-PortIo AwaitIo(HANDLE file, OVERLAPPED& overlapped, DWORD& moved) {
+PortIo AwaitIo(HANDLE file, OVERLAPPED& overlapped, DWORD& moved)
+{
     if (GetOverlappedResult(file, &overlapped, &moved, TRUE))
         return PortIo::Done;
     if (IsTimeout(GetLastError())) {
@@ -208,7 +239,8 @@ PortIo AwaitIo(HANDLE file, OVERLAPPED& overlapped, DWORD& moved) {
 
 // Finishes an overlapped read or write whose call returned `ok`: waits for it when it
 // is pending (AwaitIo). `moved` gets the count.
-PortIo FinishIo(HANDLE file, OVERLAPPED& overlapped, BOOL ok, DWORD& moved) {
+PortIo FinishIo(HANDLE file, OVERLAPPED& overlapped, BOOL ok, DWORD& moved)
+{
     if (ok)
         return PortIo::Done;
     const DWORD error = GetLastError();
@@ -222,7 +254,8 @@ PortIo FinishIo(HANDLE file, OVERLAPPED& overlapped, BOOL ok, DWORD& moved) {
 
 // Clears the line's error state and reads how many bytes the driver holds
 // (ClearCommError); false when the port doesn't answer.
-bool QueryInput(HANDLE file, DWORD& queued) {
+bool QueryInput(HANDLE file, DWORD& queued)
+{
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(file, &errors, &status))
@@ -233,13 +266,17 @@ bool QueryInput(HANDLE file, DWORD& queued) {
 
 // Whether an overlapped operation has ended (the record, not its event, which the
 // port's two waits share).
-bool Ended(const OVERLAPPED& overlapped) { return HasOverlappedIoCompleted(&overlapped); }
+bool Ended(const OVERLAPPED& overlapped)
+{
+    return HasOverlappedIoCompleted(&overlapped);
+}
 
 // A data wake ended without a byte: normally it is simply issued again. When that keeps
 // happening at once, the driver doesn't hold the read: a run of aborts is reported as a
 // failure of the read; a run of empty completions turns the wake off, and the comm-event
 // wait serves received bytes instead.
-void WakeEndedEmpty(Win32Port* p, bool aborted) {
+void WakeEndedEmpty(Win32Port* p, bool aborted)
+{
     if (NowMs() - p->wakeIssuedMs >= EMPTY_WAKE_SOON_MS) {
         p->emptyWakes = 0;
         return;
@@ -258,7 +295,8 @@ void WakeEndedEmpty(Win32Port* p, bool aborted) {
 // Takes in the port's waits that have ended, without waiting: the events of a comm-
 // event wait, the byte or the failure of the data wake. A comm-event wait that ended
 // with an error is left as it is, for StartCommWait to report.
-void Collect(Win32Port* p) {
+void Collect(Win32Port* p)
+{
     DWORD moved = 0;
     if (p->commWaitPending && Ended(p->commOverlapped) &&
         GetOverlappedResult(p->hFile, &p->commOverlapped, &moved, FALSE)) {
@@ -299,7 +337,8 @@ void Collect(Win32Port* p) {
 }
 
 // Issues the data wake when the port wants one and none runs or waits to be read.
-void ArmWake(Win32Port* p) {
+void ArmWake(Win32Port* p)
+{
     if (!p->WakeActive() || p->wakePending || p->haveWakeByte || p->wakeError != ERROR_SUCCESS || !p->engineEvent)
         return;
     p->wakeOverlapped = OVERLAPPED{};
@@ -321,7 +360,8 @@ void ArmWake(Win32Port* p) {
 // Waits, for a bounded time, until an operation that was told to end has ended: its
 // record and buffer must not go away while the system may still write into them.
 // Polls: the record's event may be shared with another operation of the port.
-bool AwaitEnd(const OVERLAPPED& overlapped, DWORD boundMs = CLOSE_WAIT_MS) {
+bool AwaitEnd(const OVERLAPPED& overlapped, DWORD boundMs = CLOSE_WAIT_MS)
+{
     const DWORD start = NowMs();
     while (!Ended(overlapped)) {
         if (NowMs() - start >= boundMs)
@@ -333,7 +373,8 @@ bool AwaitEnd(const OVERLAPPED& overlapped, DWORD boundMs = CLOSE_WAIT_MS) {
 
 // Ends the port's waits that still run (close, or the engine's event changed). False
 // when one of them could not be ended: the system may still write into its record.
-bool EndWaits(Win32Port* p) {
+bool EndWaits(Win32Port* p)
+{
     bool ended = true;
     if (p->commWaitPending && !Ended(p->commOverlapped)) {
         SetCommMask(p->hFile, 0);  // ends a running comm-event wait
@@ -356,7 +397,8 @@ bool EndWaits(Win32Port* p) {
 }
 
 // A write record with its event; null when the event can't be made.
-WriteOperation* NewWriteOperation() {
+WriteOperation* NewWriteOperation()
+{
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!event)
         return nullptr;
@@ -368,13 +410,15 @@ WriteOperation* NewWriteOperation() {
 // Leaves a write that won't end to the system: its record, event and data are never
 // freed (the system may still write the record and read the data when the driver
 // finally completes it, or never), and the port gets a new record for its next write.
-void AbandonWrite(Win32Port* p) {
+void AbandonWrite(Win32Port* p)
+{
     p->write = NewWriteOperation();
 }
 
 class Win32SerialBackend final : public SerialBackend {
 public:
-    EventHandle NewEvent() override {
+    EventHandle NewEvent() override
+    {
         HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         if (!event)
             RecordError();
@@ -385,7 +429,8 @@ public:
     void ClearEvent(EventHandle event) override { ResetEvent(event); }
     void DeleteEvent(EventHandle event) override { CloseHandle(event); }
 
-    PortHandle OpenPort(const char* name) override {
+    PortHandle OpenPort(const char* name) override
+    {
         std::string device = DeviceName(name);
         HANDLE file = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED, nullptr);
@@ -417,7 +462,8 @@ public:
         return port;
     }
 
-    bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override {
+    bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override
+    {
         Win32Port* p = AsPort(port);
         COMMTIMEOUTS native{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                             timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
@@ -429,14 +475,14 @@ public:
         const unsigned long long total =
             static_cast<unsigned long long>(native.ReadTotalTimeoutMultiplier) + native.ReadTotalTimeoutConstant;
         const DWORD before = p->DriverMask();
-        p->wakeTimeoutsOk =
-            total == 0 ? native.ReadIntervalTimeout != MAXDWORD : total >= MIN_WAKE_READ_TIMEOUT_MS;
+        p->wakeTimeoutsOk = total == 0 ? native.ReadIntervalTimeout != MAXDWORD : total >= MIN_WAKE_READ_TIMEOUT_MS;
         if (p->DriverMask() != before && p->eventMask != 0)
             return Check(SetCommMask(p->hFile, p->DriverMask()));
         return true;
     }
 
-    bool SetEventMask(PortHandle port, std::uint32_t mask) override {
+    bool SetEventMask(PortHandle port, std::uint32_t mask) override
+    {
         Win32Port* p = AsPort(port);
         const DWORD before = p->eventMask;
         p->eventMask = mask;
@@ -447,7 +493,8 @@ public:
         return true;
     }
 
-    bool GetLineState(PortHandle port, LineState& state) override {
+    bool GetLineState(PortHandle port, LineState& state) override
+    {
         DCB dcb = ToDcb(state);
         dcb.DCBlength = sizeof dcb;
         if (!Check(GetCommState(AsPort(port)->hFile, &dcb)))
@@ -456,7 +503,8 @@ public:
         return true;
     }
 
-    bool BuildLineState(const char* settings, LineState& state) override {
+    bool BuildLineState(const char* settings, LineState& state) override
+    {
         DCB dcb = ToDcb(state);
         dcb.DCBlength = sizeof dcb;
         if (!Check(BuildCommDCBA(settings, &dcb)))
@@ -482,7 +530,8 @@ public:
         return true;
     }
 
-    bool SetLineState(PortHandle port, const LineState& state) override {
+    bool SetLineState(PortHandle port, const LineState& state) override
+    {
         DCB dcb = ToDcb(state);
         dcb.DCBlength = sizeof dcb;
         if (!Check(SetCommState(AsPort(port)->hFile, &dcb)))
@@ -491,7 +540,8 @@ public:
         return true;
     }
 
-    bool Purge(PortHandle port, std::uint32_t flags) override {
+    bool Purge(PortHandle port, std::uint32_t flags) override
+    {
         Win32Port* p = AsPort(port);
         if (flags & PURGE_RXCLEAR) {
             // The data wake's byte is input like any other: discarded with it.
@@ -505,7 +555,8 @@ public:
         return flags == 0 || Check(PurgeComm(p->hFile, flags));
     }
 
-    CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) override {
+    CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) override
+    {
         Win32Port* p = AsPort(port);
         HANDLE event = AsOverlapped(overlapped)->hEvent;
         t_armedPort = p;
@@ -579,7 +630,8 @@ public:
         return CommWaitStart::Pending;
     }
 
-    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
+    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override
+    {
         static_assert(SERIAL_WAIT_INFINITE == INFINITE, "no timeout means INFINITE");
         HANDLE native[3];
         if (count == 0 || count > 3)
@@ -611,7 +663,8 @@ public:
         return SERIAL_WAIT_FAILED;
     }
 
-    bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
+    bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override
+    {
         Win32Port* p = AsPort(port);
         Collect(p);
         DWORD queued = 0;
@@ -627,7 +680,8 @@ public:
         return true;
     }
 
-    PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override {
+    PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override
+    {
         Win32Port* p = AsPort(port);
         got = 0;
         if (capacity == 0)
@@ -662,7 +716,8 @@ public:
     }
 
     PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                     EventHandle abortEvent) override {
+                     EventHandle abortEvent) override
+    {
         Win32Port* p = AsPort(port);
         sent = 0;
         WriteOperation* write = p->write;
@@ -707,7 +762,8 @@ public:
         return result;
     }
 
-    void ClosePort(PortHandle port) override {
+    void ClosePort(PortHandle port) override
+    {
         Win32Port* p = AsPort(port);
         if (t_armedPort == p)
             t_armedPort = nullptr;
@@ -735,17 +791,18 @@ public:
             delete p;
     }
 
-    PortFailure LastFailureKind(PortHandle port) override {
+    PortFailure LastFailureKind(PortHandle port) override
+    {
         if (port && port != SerialInvalidHandle() && AsPort(port)->gone)
             return PortFailure::Gone;
         switch (t_lastError) {
-        case ERROR_ACCESS_DENIED:         // the driver's answer once the device was unplugged
-        case ERROR_BAD_COMMAND:           // "the device does not recognize the command"
+        case ERROR_ACCESS_DENIED:  // the driver's answer once the device was unplugged
+        case ERROR_BAD_COMMAND:    // "the device does not recognize the command"
         case ERROR_DEVICE_REMOVED:
         case ERROR_DEVICE_NOT_CONNECTED:
         case ERROR_INVALID_HANDLE:
             return PortFailure::Gone;
-        case ERROR_GEN_FAILURE:           // a device not functioning: a glitch or the end
+        case ERROR_GEN_FAILURE:  // a device not functioning: a glitch or the end
         case ERROR_NOT_READY:
             return PortFailure::Suspect;
         default:
@@ -755,11 +812,12 @@ public:
 
     std::uint32_t LastErrorCode() override { return t_lastError; }
 
-    std::string LastErrorText() override {
+    std::string LastErrorText() override
+    {
         char* text = nullptr;
-        DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                                      t_lastError, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                      reinterpret_cast<char*>(&text), 0, nullptr);
+        DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, t_lastError,
+                           MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
         std::string result;
         if (length && text) {
             result.assign(text, length);
@@ -778,7 +836,8 @@ public:
 private:
     // Reads up to `capacity` bytes from the driver; a read that gets nothing
     // although bytes showed as waiting is a failed read.
-    static PortIo ReadDriver(Win32Port* p, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) {
+    static PortIo ReadDriver(Win32Port* p, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got)
+    {
         p->readOverlapped.Offset = p->readOverlapped.OffsetHigh = 0;
         DWORD moved = 0;
         BOOL ok = ReadFile(p->hFile, buffer, capacity, &moved, &p->readOverlapped);
@@ -794,7 +853,8 @@ private:
     }
 
     // Whether a settings text names any flow-control key ("xon=", "octs=", "rts=", ...).
-    static bool NamesFlowControl(const char* settings) {
+    static bool NamesFlowControl(const char* settings)
+    {
         for (const char* key : {"xon=", "odsr=", "octs=", "idsr=", "dtr=", "rts="}) {
             for (const char* at = std::strstr(settings, key); at; at = std::strstr(at + 1, key)) {
                 if (at == settings || at[-1] == ' ')
@@ -805,7 +865,8 @@ private:
     }
 
     // Passes a call's result through, recording the error when it failed.
-    static bool Check(BOOL ok) {
+    static bool Check(BOOL ok)
+    {
         if (!ok)
             RecordError();
         return ok != 0;
@@ -813,7 +874,8 @@ private:
 
     // The device a "COMn" name opens: the override if one is set, else "\\.\COMn"
     // (the form that also reaches COM10 and above). Other names are used as given.
-    static std::string DeviceName(const char* name) {
+    static std::string DeviceName(const char* name)
+    {
         unsigned portnr = ParseComName(name);
         if (portnr == 0)
             return name;
@@ -825,8 +887,8 @@ private:
 
 }  // namespace
 
-SerialBackend& PlatformSerialBackend() {
+SerialBackend& PlatformSerialBackend()
+{
     static Win32SerialBackend backend;
     return backend;
 }
-

@@ -24,9 +24,9 @@ struct Rgb {
 
 // The 16-colour palette of the small icons (the standard VGA colours).
 const Rgb PALETTE16[16] = {
-    {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},   {0, 0, 128},   {128, 0, 128},
-    {0, 128, 128},   {192, 192, 192}, {128, 128, 128}, {255, 0, 0},  {0, 255, 0},   {255, 255, 0},
-    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+    {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128}, {128, 0, 128},
+    {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0}, {255, 255, 0},
+    {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255},
 };
 
 const Rgb BLACK{0, 0, 0}, DARK_GREY{128, 128, 128}, SILVER{192, 192, 192}, WHITE{255, 255, 255};
@@ -35,8 +35,9 @@ const Rgb NAVY{0, 0, 128}, RED{255, 0, 0}, GREEN{0, 160, 0}, ORANGE{255, 140, 0}
 enum class Sign { Cross, Bar, ArrowGreen, ArrowOrange };
 
 // One pixel of the drawing at (x, y) of a size x size image; false: transparent.
-bool Pixel(Sign sign, int size, int x, int y, Rgb& colour) {
-    const int unit = size / 16;  // 1 for 16 x 16, 2 for 32 x 32
+bool Pixel(Sign sign, int size, int x, int y, Rgb& colour)
+{
+    const int unit = size / 16;              // 1 for 16 x 16, 2 for 32 x 32
     const int ux = x / unit, uy = y / unit;  // position in a 16 x 16 grid
     // Pins: on the left and right edges, every other row of the chip's height.
     const bool pinRow = uy >= 3 && uy <= 12 && (uy % 2) == 1;
@@ -76,7 +77,8 @@ bool Pixel(Sign sign, int size, int x, int y, Rgb& colour) {
     return true;
 }
 
-int NearestPaletteIndex(Rgb colour) {
+int NearestPaletteIndex(Rgb colour)
+{
     int best = 0;
     long bestDistance = -1;
     for (int i = 0; i < 16; ++i) {
@@ -90,17 +92,20 @@ int NearestPaletteIndex(Rgb colour) {
     return best;
 }
 
-void Put16(std::vector<std::uint8_t>& out, unsigned value) {
+void Put16(std::vector<std::uint8_t>& out, unsigned value)
+{
     out.push_back(static_cast<std::uint8_t>(value));
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
-void Put32(std::vector<std::uint8_t>& out, unsigned value) {
+void Put32(std::vector<std::uint8_t>& out, unsigned value)
+{
     Put16(out, value & 0xFFFF);
     Put16(out, value >> 16);
 }
 
 // One icon image: BITMAPINFOHEADER, palette, colour bits, mask bits (rows bottom-up).
-std::vector<std::uint8_t> IconImage(Sign sign, int size, int bitCount) {
+std::vector<std::uint8_t> IconImage(Sign sign, int size, int bitCount)
+{
     std::vector<std::uint8_t> image;
     const int colourRow = ((size * bitCount + 31) / 32) * 4;
     const int maskRow = ((size + 31) / 32) * 4;
@@ -157,7 +162,8 @@ struct Entry {
     int bitCount;
 };
 
-std::vector<std::uint8_t> IconFile(Sign sign, const std::vector<Entry>& entries) {
+std::vector<std::uint8_t> IconFile(Sign sign, const std::vector<Entry>& entries)
+{
     std::vector<std::vector<std::uint8_t>> images;
     for (const Entry& e : entries)
         images.push_back(IconImage(sign, e.size, e.bitCount));
@@ -182,7 +188,8 @@ std::vector<std::uint8_t> IconFile(Sign sign, const std::vector<Entry>& entries)
     return file;
 }
 
-bool Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+bool Write(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
@@ -190,7 +197,8 @@ bool Write(const std::string& path, const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
         return 2;

@@ -56,7 +56,7 @@ protected:
 TEST_F(FileReaderTest, ReadsTheHeadOfAFileAndSaysWhetherMoreFollows)
 {
     std::vector<std::uint8_t> bytes = Pattern(150000);
-    bytes[5] = 0x00; // NUL, ^Z and CR LF are data like any other byte
+    bytes[5] = 0x00;  // NUL, ^Z and CR LF are data like any other byte
     bytes[6] = 0x1A;
     bytes[7] = 0x0D;
     bytes[8] = 0x0A;
@@ -142,4 +142,4 @@ TEST_F(FileReaderTest, OpensAPathWithCharactersOutsideTheCodePage)
     EXPECT_EQ(missing.result, FILE_NOT_FOUND);
 }
 
-} // namespace
+}  // namespace

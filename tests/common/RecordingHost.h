@@ -14,11 +14,11 @@ class RecordingHost : public ToolHost {
 public:
     // Frames in the order sent; text frames are stored as their characters.
     std::vector<std::string> frames;
-    std::vector<std::string> messages;      // ShowMessage texts
-    std::vector<std::string> statusTexts;   // SetStatusText calls
-    std::vector<std::string> progressTexts; // SetProgressText calls
-    std::vector<int> progressPositions;     // SetProgressPos calls
-    std::vector<unsigned> posted;           // PostToSelf messages not yet taken
+    std::vector<std::string> messages;       // ShowMessage texts
+    std::vector<std::string> statusTexts;    // SetStatusText calls
+    std::vector<std::string> progressTexts;  // SetProgressText calls
+    std::vector<int> progressPositions;      // SetProgressPos calls
+    std::vector<unsigned> posted;            // PostToSelf messages not yet taken
     // The logic's events, each with how many frames, boxes and status texts had been
     // handed over before it (so that tests see its place among them).
     struct Event {
@@ -28,8 +28,8 @@ public:
         std::size_t statusBefore;
     };
     std::vector<Event> events;
-    std::size_t framesTaken = 0;            // frames removed by TakeFrames
-    std::map<unsigned, unsigned> timers;    // running timers: id -> period
+    std::size_t framesTaken = 0;          // frames removed by TakeFrames
+    std::map<unsigned, unsigned> timers;  // running timers: id -> period
     int rangeLower = 0;
     int rangeUpper = 100;
     // Runs while a message is "open", before ShowMessage returns (for example to
@@ -83,14 +83,13 @@ inline ToolEvent MakeEvent(ToolEventKind kind, ToolUnit unit, long number, long 
 
 inline bool operator==(const ToolEvent& a, const ToolEvent& b)
 {
-    return a.kind == b.kind && a.unit == b.unit && a.number == b.number && a.total == b.total &&
-           a.refusal == b.refusal;
+    return a.kind == b.kind && a.unit == b.unit && a.number == b.number && a.total == b.total && a.refusal == b.refusal;
 }
 
 inline std::ostream& operator<<(std::ostream& out, const ToolEvent& e)
 {
-    static const char* const kinds[] = {"STARTED", "STAGE", "ACKNOWLEDGED", "DATA_ERROR",
-                                        "REJECTED", "WAIT", "COMPLETED", "REFUSED"};
+    static const char* const kinds[] = {"STARTED",  "STAGE", "ACKNOWLEDGED", "DATA_ERROR",
+                                        "REJECTED", "WAIT",  "COMPLETED",    "REFUSED"};
     return out << kinds[e.kind] << "(unit " << e.unit << ", " << e.number << " of " << e.total << ", refusal "
                << e.refusal << ")";
 }

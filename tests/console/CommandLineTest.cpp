@@ -4,8 +4,14 @@
 
 namespace {
 
-const ToolTraits IMAGE_TOOL{"quarrow", "Writes a whole-flash image.", true, "any file, raw bytes",
-                            "Without IMAGE a built-in image is used.", "Updata success!", "pages", true};
+const ToolTraits IMAGE_TOOL{"quarrow",
+                            "Writes a whole-flash image.",
+                            true,
+                            "any file, raw bytes",
+                            "Without IMAGE a built-in image is used.",
+                            "Updata success!",
+                            "pages",
+                            true};
 const ToolTraits ERASE_TOOL{"dunmere", "Erases the flash.", false, "", "", "Finish", "frames", false};
 
 std::string Parse(const ToolTraits& traits, std::vector<std::string> args, CommandLine& out)
@@ -56,12 +62,12 @@ TEST(CommandLine, SimulateNeedsNoPortNoImageAndBoundsTheWait)
 TEST(CommandLine, RejectsIncompleteOrContradictoryLines)
 {
     CommandLine cl;
-    EXPECT_NE("", Parse(IMAGE_TOOL, {"fw.bin"}, cl));                        // no device
-    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1"}, cl));                // no image
-    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port"}, cl));                        // no value
-    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port=", "fw.bin"}, cl));             // empty value
-    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1", "a", "b"}, cl));      // two images
-    EXPECT_NE("", Parse(ERASE_TOOL, {"--port", "COM1", "fw.bin"}, cl));      // no image taken
+    EXPECT_NE("", Parse(IMAGE_TOOL, {"fw.bin"}, cl));                    // no device
+    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1"}, cl));            // no image
+    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port"}, cl));                    // no value
+    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port=", "fw.bin"}, cl));         // empty value
+    EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1", "a", "b"}, cl));  // two images
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--port", "COM1", "fw.bin"}, cl));  // no image taken
     EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1", "--simulate", "x"}, cl));
     EXPECT_NE("", Parse(IMAGE_TOOL, {"--port", "COM1", "--frobnicate", "x"}, cl));
     EXPECT_NE("", Parse(IMAGE_TOOL, {"--trace=yes", "--simulate"}, cl));
@@ -76,8 +82,8 @@ TEST(CommandLine, RunLimitsImageCutJsonAndPortListing)
     EXPECT_FALSE(cl.cut);
     EXPECT_FALSE(cl.json);
 
-    EXPECT_EQ("", Parse(IMAGE_TOOL, {"--port", "COM1", "--stall=2.5", "--max-rejects", "0", "--cut", "--json", "img"},
-                        cl));
+    EXPECT_EQ("",
+              Parse(IMAGE_TOOL, {"--port", "COM1", "--stall=2.5", "--max-rejects", "0", "--cut", "--json", "img"}, cl));
     EXPECT_DOUBLE_EQ(2.5, cl.stallSeconds);
     EXPECT_EQ(0, cl.maxRejects);
     EXPECT_TRUE(cl.cut);
@@ -152,4 +158,4 @@ TEST(CommandLine, HelpPageDescribesTheTool)
     EXPECT_EQ('\n', version.back());
 }
 
-} // namespace
+}  // namespace

@@ -54,14 +54,19 @@ public:
             ::close(m_master);
     }
     bool Ok() const { return !m_slavePath.empty(); }
-    void Write(const std::string& bytes) { ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::write(m_master, bytes.data(), bytes.size())); }
+    void Write(const std::string& bytes)
+    {
+        ASSERT_EQ(static_cast<ssize_t>(bytes.size()), ::write(m_master, bytes.data(), bytes.size()));
+    }
     // Reads until `count` bytes came or `timeout` passed.
     std::string Read(std::size_t count, std::chrono::milliseconds timeout)
     {
         std::string got;
         auto end = std::chrono::steady_clock::now() + timeout;
         while (got.size() < count && std::chrono::steady_clock::now() < end) {
-            struct pollfd p {m_master, POLLIN, 0};
+            struct pollfd p {
+                m_master, POLLIN, 0
+            };
             if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
                 char buf[256];
                 ssize_t n = ::read(m_master, buf, std::min(sizeof buf, count - got.size()));
@@ -80,7 +85,11 @@ private:
 
 // Captures the reporter's two streams.
 struct Streams {
-    Streams() : out(open_memstream(&outText, &outSize)), err(open_memstream(&errText, &errSize)) {}
+    Streams()
+        : out(open_memstream(&outText, &outSize)),
+          err(open_memstream(&errText, &errSize))
+    {
+    }
     ~Streams()
     {
         std::fclose(out);
@@ -88,8 +97,16 @@ struct Streams {
         std::free(outText);
         std::free(errText);
     }
-    std::string Out() { std::fflush(out); return {outText, outSize}; }
-    std::string Err() { std::fflush(err); return {errText, errSize}; }
+    std::string Out()
+    {
+        std::fflush(out);
+        return {outText, outSize};
+    }
+    std::string Err()
+    {
+        std::fflush(err);
+        return {errText, errSize};
+    }
     char* outText = nullptr;
     char* errText = nullptr;
     std::size_t outSize = 0;
@@ -102,7 +119,10 @@ struct Streams {
 // (A stand-in for the logic: it may look at the bytes, which no real front end does.)
 class PingTool : public ConsoleTool {
 public:
-    explicit PingTool(ConsoleHost& host) : m_host(host) {}
+    explicit PingTool(ConsoleHost& host)
+        : m_host(host)
+    {
+    }
     void Begin() { m_host.SendText("PING"); }
     void OnByte(std::uint8_t byte) override
     {
@@ -161,9 +181,9 @@ TEST(ConsoleHost, RunsAnExchangeToTheSuccessText)
     tool.Begin();
     {
         ConsoleHost::FailureScope scope(host);
-        host.ShowMessage("refused!"); // a text shown as a failure
+        host.ShowMessage("refused!");  // a text shown as a failure
     }
-    host.ShowMessage("Port ready!"); // an informational text
+    host.ShowMessage("Port ready!");  // an informational text
     int status = host.Run();
     device.join();
 
@@ -223,7 +243,7 @@ TEST(ConsoleHost, ADeviceThatTalksWithoutProgressEndsTheRunAtTheStallLimit)
     ASSERT_TRUE(pty.Ok());
     Streams streams;
     ConsoleReporter reporter(streams.out, streams.err, false, 80);
-    ConsoleHost host("test", reporter, false, 0.3); // the device never stays silent that long
+    ConsoleHost host("test", reporter, false, 0.3);  // the device never stays silent that long
     host.SetStallLimit(0.6);
     host.SetPortName("/dev/test");
     PingTool tool(host);
@@ -263,4 +283,4 @@ TEST(ConsoleHost, OpeningAMissingDeviceFails)
     ClearPortDevice(TEST_PORT);
 }
 
-} // namespace
+}  // namespace

@@ -20,7 +20,7 @@ std::vector<std::uint8_t> Bytes(const std::string& text)
 TEST(ImageCheck, TextRecordsAreRecognisedAndBinaryIsNot)
 {
     EXPECT_EQ(IMAGE_INTEL_HEX, DetectImageText(Bytes(":10000000000102030405060708090A0B0C0D0E0F78\r\n")));
-    EXPECT_EQ(IMAGE_INTEL_HEX, DetectImageText(Bytes("\r\n  :00000001FF")));   // leading blanks, end record
+    EXPECT_EQ(IMAGE_INTEL_HEX, DetectImageText(Bytes("\r\n  :00000001FF")));  // leading blanks, end record
     EXPECT_EQ(IMAGE_INTEL_HEX, DetectImageText(Bytes(":020000040800F2\n:1000")));
     EXPECT_EQ(IMAGE_SRECORD, DetectImageText(Bytes("S00F000068656C6C6F202020202000003C\n")));
     EXPECT_EQ(IMAGE_SRECORD, DetectImageText(Bytes("S9030000FC")));
@@ -54,7 +54,7 @@ TEST(JsonText, StringsAreEscapedSoThatEveryLineParses)
     EXPECT_EQ("\"a\\\"b\\\\c\"", JsonString("a\"b\\c"));
     EXPECT_EQ("\"line\\u000aend\\u0009\"", JsonString("line\nend\t"));
     EXPECT_EQ("\"\\u007f\"", JsonString("\x7F"));
-    EXPECT_EQ("\"选择\"", JsonString("选择")); // UTF-8 passes through
+    EXPECT_EQ("\"选择\"", JsonString("选择"));  // UTF-8 passes through
 }
 
 // A copy of the parts of sysfs that the listing reads, in a folder of its own.
@@ -110,7 +110,7 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
         Tty(name, std::string("platform/serial8250/tty/") + name, "serial8250");
         Write(m_root / "sys/class/tty" / name / "type", std::string(name) == "ttyS2" ? "0" : "4");
     }
-    fs::create_directories(m_root / "sys/class/tty/tty0"); // a virtual console: no device
+    fs::create_directories(m_root / "sys/class/tty/tty0");  // a virtual console: no device
 
     const std::vector<SerialPortInfo> ports = ListSerialPorts(m_root.string());
     std::vector<std::string> paths;
@@ -141,4 +141,4 @@ TEST_F(PortListTest, WithoutSysfsTheCallOutDevicesAreListed)
     EXPECT_TRUE(ListSerialPorts((m_root / "nothing").string()).empty());
 }
 
-} // namespace
+}  // namespace

@@ -71,7 +71,7 @@ TEST(Progress, PlainLinesComeOncePerTenthOfEachPhase)
     double t = 0;
     for (long done = 0; done <= 1008; ++done)
         lines += meter.Update(Sample("erasing", done, 1008), t += 0.001) ? 1 : 0;
-    EXPECT_EQ(11, lines); // 0 %, 10 %, ..., 100 %
+    EXPECT_EQ(11, lines);  // 0 %, 10 %, ..., 100 %
     EXPECT_FALSE(meter.Update(Sample("erasing", 1008, 1008), t + 1));
 
     // Few units: a line per unit, never more.
@@ -120,7 +120,7 @@ TEST(IdleTimeout, ExpiresOnlyAfterTheLimitWithoutAByte)
     limit.Restart(10.0);
     EXPECT_FALSE(limit.Expired(11.999));
     EXPECT_TRUE(limit.Expired(12.0));
-    limit.Restart(11.5); // a byte arrived
+    limit.Restart(11.5);  // a byte arrived
     EXPECT_FALSE(limit.Expired(13.0));
     EXPECT_TRUE(limit.Expired(13.5));
 
@@ -138,4 +138,4 @@ TEST(DemoImage, IsRepeatableAndKeepsItsLastPage)
     EXPECT_TRUE(MakeDemoImage(0, 1).empty());
 }
 
-} // namespace
+}  // namespace

@@ -25,8 +25,16 @@ public:
     }
     std::FILE* Out() { return m_out; }
     std::FILE* Err() { return m_err; }
-    std::string OutText() { std::fflush(m_out); return std::string(m_outText, m_outSize); }
-    std::string ErrText() { std::fflush(m_err); return std::string(m_errText, m_errSize); }
+    std::string OutText()
+    {
+        std::fflush(m_out);
+        return std::string(m_outText, m_outSize);
+    }
+    std::string ErrText()
+    {
+        std::fflush(m_err);
+        return std::string(m_errText, m_errSize);
+    }
 
 private:
     std::FILE* m_out;
@@ -61,7 +69,7 @@ TEST(Reporter, PlainOutputKeepsTheSuccessTextAloneOnStandardOutput)
     Capture cap;
     ConsoleReporter reporter(cap.Out(), cap.Err(), false, 80);
     reporter.Status("Open serial success!");
-    reporter.Status("Open serial success!"); // unchanged: not repeated
+    reporter.Status("Open serial success!");  // unchanged: not repeated
     for (long done = 0; done <= 112; ++done)
         reporter.Progress(Sample("sending", done, 112), done * 0.15);
     EXPECT_TRUE(reporter.Output("Update Complete!"));
@@ -74,7 +82,7 @@ TEST(Reporter, PlainOutputKeepsTheSuccessTextAloneOnStandardOutput)
     EXPECT_EQ(11u, Count(err, "sending: "));
     EXPECT_NE(std::string::npos, err.find("sending: 100% (112/112 blocks, 0.9 kB/s, done)\n"));
     EXPECT_NE(std::string::npos, err.find("Please open update file first!\n"));
-    EXPECT_EQ(std::string::npos, err.find('\r')); // no terminal control in plain output
+    EXPECT_EQ(std::string::npos, err.find('\r'));  // no terminal control in plain output
 }
 
 TEST(Reporter, BarIsRedrawnInPlaceAndClearedAroundWholeLines)
@@ -85,7 +93,7 @@ TEST(Reporter, BarIsRedrawnInPlaceAndClearedAroundWholeLines)
     // Readings closer than the redraw interval do not redraw the bar.
     for (long done = 1; done < 17; ++done)
         reporter.Progress(Sample("erasing", done, 17), 0.001 * done);
-    reporter.Progress(Sample("erasing", 17, 17), 0.02); // the end of a phase always shows
+    reporter.Progress(Sample("erasing", 17, 17), 0.02);  // the end of a phase always shows
     reporter.Progress(Sample("writing", 0, 4), 0.03);
     reporter.Status("Updata will take several minute!Please wait!");
     reporter.Output("Updata success!");
@@ -157,4 +165,4 @@ TEST(Reporter, AFailedWriteToStandardOutputIsRemembered)
     std::fclose(full);
 }
 
-} // namespace
+}  // namespace

@@ -11,7 +11,7 @@ ToolEvent Event(ToolEventKind kind, ToolUnit unit = UNIT_NONE, long number = 0, 
     return {kind, unit, number, total, refusal};
 }
 
-} // namespace
+}  // namespace
 
 TEST(RunTally, FollowsStagesAcknowledgementsAndTheEndOfAQuarrowRun)
 {

@@ -4,7 +4,10 @@
 
 namespace {
 
-std::vector<std::uint8_t> B(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> B(const std::string& s)
+{
+    return {s.begin(), s.end()};
+}
 
 TEST(Trace, LineShowsTimeDirectionLengthHexAndText)
 {
@@ -30,7 +33,7 @@ TEST(Trace, RepliesAreGatheredAndKeptInOrderWithFrames)
         log.OnReceived(static_cast<std::uint8_t>(c), t);
         t += 0.0001;
     }
-    log.FlushIfQuiet(t); // ...which is not cut while bytes may still come,
+    log.FlushIfQuiet(t);  // ...which is not cut while bytes may still come,
     EXPECT_EQ(1u, lines.size());
     // ...and is written before the next frame, stamped with its first byte.
     auto next = B("+E0440-");
@@ -48,7 +51,7 @@ TEST(Trace, APauseOnTheLineEndsAReply)
 
     log.OnReceived('+', 0.0);
     log.OnReceived('I', 0.001);
-    log.OnReceived('+', 0.5); // the device repeats its start reply later
+    log.OnReceived('+', 0.5);  // the device repeats its start reply later
     ASSERT_EQ(1u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find("|+I|"));
 
@@ -58,8 +61,8 @@ TEST(Trace, APauseOnTheLineEndsAReply)
     ASSERT_EQ(2u, lines.size());
     EXPECT_NE(std::string::npos, lines[1].find("|+|"));
 
-    log.Flush(); // nothing pending: nothing written
+    log.Flush();  // nothing pending: nothing written
     EXPECT_EQ(2u, lines.size());
 }
 
-} // namespace
+}  // namespace

@@ -30,8 +30,8 @@ TEST(ButtonRules, CaptionIgnoresFocusAndNeverUsesTheFocusTextSlot)
 
 TEST(ButtonRules, CaptionBlockIsCentredWithIntegerHalves)
 {
-    const Box caption{10, 20, 85, 43};                 // 75 x 23
-    const Box measured{10, 20, 50, 33};                // 40 x 13, at the caption's corner
+    const Box caption{10, 20, 85, 43};   // 75 x 23
+    const Box measured{10, 20, 50, 33};  // 40 x 13, at the caption's corner
     EXPECT_EQ(CentreIn(measured, caption), (Box{27, 25, 67, 38}));
     // A block wider than the rectangle moves left by half the excess.
     EXPECT_EQ(CentreIn(Box{0, 0, 81, 10}, Box{0, 0, 75, 10}), (Box{-3, 0, 78, 10}));
@@ -104,11 +104,11 @@ TEST(ButtonRules, HotEntryShownWhenHotOrPressedRestEntryOtherwise)
 
 TEST(ButtonRules, SetStyleFollowsTheDialogManagerAndKeepsOwnerDraw)
 {
-    EXPECT_TRUE(DefaultAfterSetStyle(false, 0x1));   // BS_DEFPUSHBUTTON
-    EXPECT_FALSE(DefaultAfterSetStyle(true, 0x0));   // BS_PUSHBUTTON
-    EXPECT_TRUE(DefaultAfterSetStyle(true, 0xB));    // other types leave it
+    EXPECT_TRUE(DefaultAfterSetStyle(false, 0x1));  // BS_DEFPUSHBUTTON
+    EXPECT_FALSE(DefaultAfterSetStyle(true, 0x0));  // BS_PUSHBUTTON
+    EXPECT_TRUE(DefaultAfterSetStyle(true, 0xB));   // other types leave it
     EXPECT_FALSE(DefaultAfterSetStyle(false, 0xB));
-    EXPECT_TRUE(DefaultAfterSetStyle(false, 0x2001)); // only the low five bits count
+    EXPECT_TRUE(DefaultAfterSetStyle(false, 0x2001));  // only the low five bits count
     EXPECT_EQ(OwnerDrawStyle(0x50010001u), 0x5001000Bu);
     EXPECT_EQ(OwnerDrawStyle(0x5001001Fu), 0x5001000Bu);
     EXPECT_EQ(OwnerDrawStyle(0x00000020u), 0x0000002Bu);
@@ -126,9 +126,11 @@ TEST(ButtonRules, LinkTargetAlwaysLeavesRoomForTheTerminator)
     // A double-byte character that would straddle the terminator is left out whole.
     const auto lead = [](unsigned char c) { return c >= 0x81 && c <= 0xFE; };
     std::string text(258, 'a');
-    text += "\xB0\xA1" "bbb"; // bytes 258 and 259 form one character
+    text += "\xB0\xA1"
+            "bbb";  // bytes 258 and 259 form one character
     EXPECT_EQ(LinkTargetLength(text.c_str(), lead), 258u);
     std::string fits(257, 'a');
-    fits += "\xB0\xA1" "bbb"; // bytes 257 and 258: it fits
+    fits += "\xB0\xA1"
+            "bbb";  // bytes 257 and 258: it fits
     EXPECT_EQ(LinkTargetLength(fits.c_str(), lead), 259u);
 }

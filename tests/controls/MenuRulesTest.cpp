@@ -6,12 +6,12 @@ using namespace skin;
 
 TEST(MenuRules, LightenColorMovesEachChannelTowardWhite)
 {
-    EXPECT_EQ(LightenColor(0x000000, 0.0), 0x000000u);   // outside (0, 1]: unchanged
+    EXPECT_EQ(LightenColor(0x000000, 0.0), 0x000000u);  // outside (0, 1]: unchanged
     EXPECT_EQ(LightenColor(0x123456, 1.5), 0x123456u);
     EXPECT_EQ(LightenColor(0x123456, -0.2), 0x123456u);
     EXPECT_EQ(LightenColor(0x000000, 1.0), 0xFFFFFFu);
     EXPECT_EQ(LightenColor(0x123456, 1.0), 0xFFFFFFu);
-    EXPECT_EQ(LightenColor(0x000000, 0.5), 0x7F7F7Fu);   // 127.5 truncated
+    EXPECT_EQ(LightenColor(0x000000, 0.5), 0x7F7F7Fu);  // 127.5 truncated
     // Channels apart: red 0 -> 63, green 100 -> 138, blue 200 -> 213.
     EXPECT_EQ(LightenColor(0xC86400, 0.25), 0xD58A3Fu);
     EXPECT_EQ(LightenColor(0xFFFFFF, 0.85), 0xFFFFFFu);
@@ -48,7 +48,7 @@ TEST(MenuRules, ClassicThemeIsRecognisedByItsFileNameInAnyCase)
 {
     EXPECT_TRUE(IsClassicThemeName("C:\\WINDOWS\\Resources\\Themes\\Windows Classic.theme"));
     EXPECT_TRUE(IsClassicThemeName("c:\\windows\\resources\\themes\\WINDOWS CLASSIC.THEME"));
-    EXPECT_TRUE(IsClassicThemeName("wINDOWS cLASSIC.tHEME")); // exactly 21 characters
+    EXPECT_TRUE(IsClassicThemeName("wINDOWS cLASSIC.tHEME"));  // exactly 21 characters
     EXPECT_FALSE(IsClassicThemeName("Classic.theme"));         // shorter than 21
     EXPECT_FALSE(IsClassicThemeName(""));
     EXPECT_FALSE(IsClassicThemeName("C:\\WINDOWS\\Resources\\Themes\\Luna.theme"));
@@ -58,12 +58,12 @@ TEST(MenuRules, ClassicThemeIsRecognisedByItsFileNameInAnyCase)
 TEST(MenuRules, AppendedItemsAreOwnerDrawnAndIdentifierZeroIsASeparator)
 {
     EXPECT_EQ(AppendedItemFlags(0x000, 0), 0x900u);
-    EXPECT_EQ(AppendedItemFlags(0x400, 0), 0xD00u);  // MF_MENUBREAK kept
-    EXPECT_EQ(AppendedItemFlags(0x401, 0), 0xD00u);  // other flags of a separator dropped
-    EXPECT_EQ(AppendedItemFlags(0x040, 0), 0x940u);  // the platform's own MF_MENUBREAK breaks too
-    EXPECT_EQ(AppendedItemFlags(0x020, 0), 0x920u);  // and its MF_MENUBARBREAK
-    EXPECT_EQ(AppendedItemFlags(0x001, 5), 0x101u);  // grayed command
-    EXPECT_EQ(AppendedItemFlags(0x010, 0x1234), 0x110u); // popup
+    EXPECT_EQ(AppendedItemFlags(0x400, 0), 0xD00u);       // MF_MENUBREAK kept
+    EXPECT_EQ(AppendedItemFlags(0x401, 0), 0xD00u);       // other flags of a separator dropped
+    EXPECT_EQ(AppendedItemFlags(0x040, 0), 0x940u);       // the platform's own MF_MENUBREAK breaks too
+    EXPECT_EQ(AppendedItemFlags(0x020, 0), 0x920u);       // and its MF_MENUBARBREAK
+    EXPECT_EQ(AppendedItemFlags(0x001, 5), 0x101u);       // grayed command
+    EXPECT_EQ(AppendedItemFlags(0x010, 0x1234), 0x110u);  // popup
     EXPECT_EQ(AppendedItemFlags(0x908, 7), 0x908u);
 }
 
@@ -83,10 +83,10 @@ TEST(MenuRules, ShortcutNeedsTheAmpersandRightBeforeTheLetter)
     EXPECT_EQ(FindShortcutPosition(items, u'F'), 1);
     EXPECT_EQ(FindShortcutPosition(items, u'f'), 1);
     EXPECT_EQ(FindShortcutPosition(items, u'o'), 0);
-    EXPECT_EQ(FindShortcutPosition(items, u'l'), -1); // "Last" has no ampersand
+    EXPECT_EQ(FindShortcutPosition(items, u'l'), -1);  // "Last" has no ampersand
     EXPECT_EQ(FindShortcutPosition(items, u'x'), -1);
     EXPECT_EQ(FindShortcutPosition({u"F&x", u"a&f"}, u'F'), 1);
-    EXPECT_EQ(FindShortcutPosition({u"&Fetch", u"&Find"}, u'f'), 0); // first match wins
+    EXPECT_EQ(FindShortcutPosition({u"&Fetch", u"&Find"}, u'f'), 0);  // first match wins
     EXPECT_EQ(FindShortcutPosition({}, u'f'), -1);
     // A lower-casing function of the caller's (here: a capital A-with-ring to its small letter).
     const auto lower = [](char16_t c) -> char16_t { return c == u'\u00C5' ? u'\u00E5' : c; };
@@ -101,7 +101,7 @@ TEST(MenuRules, AcceleratorsLineUpBehindTheWidestLabel)
     // Widest: "Refresh" + one space = 80 pixels.
     EXPECT_EQ(texts[0], u"&Open   \tCtrl+O");
     EXPECT_EQ(texts[1], u"Refresh \tF5");
-    EXPECT_EQ(texts[2], u"Exit"); // no accelerator: untouched
+    EXPECT_EQ(texts[2], u"Exit");  // no accelerator: untouched
 
     // A label without accelerator can set the width too.
     std::vector<std::u16string> wide{u"A\tX", u"Much longer label"};
@@ -141,5 +141,5 @@ TEST(MenuRules, SeparatorAndItemSizes)
     EXPECT_EQ(ItemSizeFor(50, true, 16, 15, 7, 30).height, 30);
 
     EXPECT_EQ(LegacyTextWidth(37, 10), 40 + 12);
-    EXPECT_EQ(LegacyTextWidth(0, 0), 3); // an empty text divides by nothing
+    EXPECT_EQ(LegacyTextWidth(0, 0), 3);  // an empty text divides by nothing
 }

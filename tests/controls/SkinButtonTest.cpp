@@ -21,7 +21,10 @@ constexpr COLORREF REST_TEXT = RGB(0, 255, 0);
 constexpr COLORREF FOCUS_FACE = RGB(0, 150, 0);
 constexpr COLORREF FOCUS_TEXT = RGB(255, 0, 255);
 
-COLORREF Sys(int index) { return GetSysColor(index); }
+COLORREF Sys(int index)
+{
+    return GetSysColor(index);
+}
 
 // Records the messages a window receives, before the skinned button sees them.
 class MessageRecorder {
@@ -30,7 +33,8 @@ public:
         UINT message;
         WPARAM wParam;
     };
-    explicit MessageRecorder(HWND hWnd) : m_hWnd(hWnd)
+    explicit MessageRecorder(HWND hWnd)
+        : m_hWnd(hWnd)
     {
         SetWindowSubclass(hWnd, Proc, 1, reinterpret_cast<DWORD_PTR>(this));
     }
@@ -71,7 +75,10 @@ LPARAM ClientCentre(HWND hWnd)
 
 class SkinButtonTest : public ::testing::Test {
 protected:
-    explicit SkinButtonTest(int defaultId = 101) : dialog(defaultId) {}
+    explicit SkinButtonTest(int defaultId = 101)
+        : dialog(defaultId)
+    {
+    }
 
     void SetUp() override
     {
@@ -130,10 +137,13 @@ protected:
 
 class DefaultSkinButtonTest : public SkinButtonTest {
 protected:
-    DefaultSkinButtonTest() : SkinButtonTest(100) {}
+    DefaultSkinButtonTest()
+        : SkinButtonTest(100)
+    {
+    }
 };
 
-} // namespace
+}  // namespace
 
 // ---- colour slots --------------------------------------------------------------
 
@@ -147,7 +157,7 @@ TEST(SkinButtonColours, StartAtTheSystemColoursAndRefuseBadSlots)
 
     EXPECT_EQ(button.SetStateColor(6, RGB(1, 2, 3)), SkinButton::ButtonBadIndex);
     EXPECT_EQ(button.SetStateColor(-1, RGB(1, 2, 3)), SkinButton::ButtonBadIndex);
-    EXPECT_EQ(button.SetStateColor(5, RGB(1, 2, 3)), SkinButton::ButtonOk); // no window: nothing to repaint
+    EXPECT_EQ(button.SetStateColor(5, RGB(1, 2, 3)), SkinButton::ButtonOk);  // no window: nothing to repaint
     EXPECT_EQ(button.GetStateColor(5), RGB(1, 2, 3));
     for (int slot = 0; slot < 5; ++slot)
         EXPECT_NE(button.GetStateColor(slot), RGB(1, 2, 3));
@@ -298,7 +308,7 @@ TEST_F(SkinButtonTest, MultiLineCaptionIsCentredAsABlock)
     SetWindowTextW(hwnd, L"Open the file now please");
     auto at = Paint(0);
     const RECT text = at->Bounds(REST_TEXT);
-    EXPECT_GT(text.bottom - text.top, 20); // wrapped to two lines at least
+    EXPECT_GT(text.bottom - text.top, 20);  // wrapped to two lines at least
     EXPECT_LE(std::abs(text.top - (at->Height() - text.bottom)), 4);
     EXPECT_LE(std::abs(text.left - (at->Width() - text.right)), 3);
 }
@@ -327,7 +337,7 @@ TEST_F(SkinButtonTest, MaskedBitmapShowsOnlyItsOpaquePixelsBesideTheCaption)
     EXPECT_EQ(at->Count(RGB(255, 0, 255)), 0);
     EXPECT_EQ(at->Count(RGB(255, 0, 0)), 64);
     EXPECT_EQ(at->At(3 + 4, top + 4), RGB(255, 0, 0));
-    EXPECT_EQ(at->At(3, top), REST_FACE); // a transparent corner shows the face
+    EXPECT_EQ(at->At(3, top), REST_FACE);  // a transparent corner shows the face
     // The caption is centred in what is left right of the image.
     const RECT text = at->Bounds(REST_TEXT);
     EXPECT_GT(text.left, captionAlone.left);
@@ -350,12 +360,12 @@ HICON SolidIcon(DWORD rgb)
     return icon;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(SkinButtonTest, IconWithoutCaptionIsCentredAndTheHotOneShowsWhenHot)
 {
     SetWindowTextW(hwnd, L"");
-    HICON hot = SolidIcon(0x0000FF), rest = SolidIcon(0xFF0000); // blue, red
+    HICON hot = SolidIcon(0x0000FF), rest = SolidIcon(0xFF0000);  // blue, red
     ASSERT_NE(hot, nullptr);
     ASSERT_NE(rest, nullptr);
     button.SetIcons(hot, rest);
@@ -440,12 +450,12 @@ TEST_F(SkinButtonTest, PointerLeavingDropsTheHotLook)
     MakeHot();
     ASSERT_TRUE(button.IsHot());
     RECT dirty{};
-    EXPECT_TRUE(GetUpdateRect(hwnd, &dirty, FALSE)); // repainted on entering
+    EXPECT_TRUE(GetUpdateRect(hwnd, &dirty, FALSE));  // repainted on entering
     UpdateWindow(hwnd);
     SetCursorPos(790, 590);
     EXPECT_TRUE(Pump([&] { return !button.IsHot(); }, 3000));
     EXPECT_EQ(record.CountOf(WM_MOUSELEAVE), 1);
-    EXPECT_TRUE(record.Contains({{WM_MOUSELEAVE, 0}, {WM_PAINT, 0}})); // and repainted on leaving
+    EXPECT_TRUE(record.Contains({{WM_MOUSELEAVE, 0}, {WM_PAINT, 0}}));  // and repainted on leaving
 }
 
 TEST_F(SkinButtonTest, MovingOverAnotherWindowDropsTheHotLook)
@@ -534,7 +544,7 @@ TEST_F(SkinButtonTest, DoubleClickIsASecondPress)
     EXPECT_EQ(Clicks(), 2);
     for (const auto& [id, code] : dialog.notifications)
         EXPECT_NE(code, BN_DOUBLECLICKED);
-    EXPECT_EQ(GetFocus(), hwnd); // a click takes the focus
+    EXPECT_EQ(GetFocus(), hwnd);  // a click takes the focus
 }
 
 TEST_F(SkinButtonTest, CheckModeClicksToggleAndTheCheckMessagesAgree)
@@ -545,7 +555,7 @@ TEST_F(SkinButtonTest, CheckModeClicksToggleAndTheCheckMessagesAgree)
     EXPECT_EQ(SendMessageW(hwnd, BM_GETCHECK, 0, 0), 1);
     Click(WM_LBUTTONDBLCLK);
     EXPECT_EQ(button.GetCheckedState(), 0);
-    EXPECT_EQ(Clicks(), 2); // the dialog hears every click as well
+    EXPECT_EQ(Clicks(), 2);  // the dialog hears every click as well
     SendMessageW(hwnd, BM_SETCHECK, BST_INDETERMINATE, 0);
     EXPECT_EQ(button.GetCheckedState(), 1);
     SendMessageW(hwnd, BM_SETCHECK, BST_UNCHECKED, 0);
@@ -562,7 +572,7 @@ TEST(SkinButtonStyle, TemplateCheckBitTurnsOnCheckMode)
     ASSERT_TRUE(button.SubclassDlgItem(102, dialog.Hwnd()));
     EXPECT_TRUE(button.IsCheckMode());
     EXPECT_EQ(GetWindowLongW(dialog.Item(102), GWL_STYLE) & 0x1F, BS_OWNERDRAW);
-    EXPECT_FALSE(button.SubclassDlgItem(102, dialog.Hwnd())); // attached once only
+    EXPECT_FALSE(button.SubclassDlgItem(102, dialog.Hwnd()));  // attached once only
     SkinButton none;
     EXPECT_FALSE(none.SubclassDlgItem(999, dialog.Hwnd()));
 
@@ -575,7 +585,7 @@ TEST(SkinButtonStyle, TemplateCheckBitTurnsOnCheckMode)
 
 TEST_F(SkinButtonTest, DisablingMovesTheFocusToTheNextTabStop)
 {
-    SetFocus(dialog.Item(102)); // whether or not the button had the focus
+    SetFocus(dialog.Item(102));  // whether or not the button had the focus
     MakeHot();
     EnableWindow(hwnd, FALSE);
     EXPECT_EQ(GetFocus(), dialog.Item(101));
@@ -615,9 +625,9 @@ TEST_F(SkinButtonTest, ReflectedColourRequestAnswersTheHollowBrush)
     ReleaseDC(hwnd, dc);
     EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), GetStockObject(NULL_BRUSH));
     // A reflected notification other than a click changes nothing and answers 0.
-    EXPECT_EQ(SendMessageW(hwnd, ReflectedMessage(WM_COMMAND), MAKEWPARAM(100, BN_SETFOCUS),
-                           reinterpret_cast<LPARAM>(hwnd)),
-              0);
+    EXPECT_EQ(
+        SendMessageW(hwnd, ReflectedMessage(WM_COMMAND), MAKEWPARAM(100, BN_SETFOCUS), reinterpret_cast<LPARAM>(hwnd)),
+        0);
 }
 
 TEST_F(SkinButtonTest, TooltipIsCreatedInactiveOnTheFirstMouseMessage)
@@ -633,7 +643,7 @@ TEST_F(SkinButtonTest, TooltipIsCreatedInactiveOnTheFirstMouseMessage)
     EXPECT_EQ(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 0);
     button.SetTooltipText(L"Pick an image");
     EXPECT_EQ(SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
-    EXPECT_EQ(button.GetToolTip(), tip); // made once
+    EXPECT_EQ(button.GetToolTip(), tip);  // made once
 }
 
 TEST_F(SkinButtonTest, HoverCursorIsShownOverTheButton)
@@ -652,7 +662,7 @@ TEST(SkinButtonLifetime, WindowDestroyedBeforeTheObjectDetachesCleanly)
     auto dialog = std::make_unique<TestDialog>();
     SkinButton button;
     ASSERT_TRUE(button.SubclassDlgItem(100, dialog->Hwnd()));
-    SendMessageW(button.GetSafeHwnd(), WM_MOUSEMOVE, 0, 0); // brings the tooltip into being
+    SendMessageW(button.GetSafeHwnd(), WM_MOUSEMOVE, 0, 0);  // brings the tooltip into being
     dialog.reset();
     EXPECT_EQ(button.GetSafeHwnd(), nullptr);
     EXPECT_EQ(button.GetToolTip(), nullptr);

@@ -15,8 +15,14 @@ namespace {
 
 constexpr UINT MENU_ID = 300;
 
-COLORREF Sys(int index) { return GetSysColor(index); }
-COLORREF Lighten(COLORREF c, double f) { return skin::LightenColor(c, f); }
+COLORREF Sys(int index)
+{
+    return GetSysColor(index);
+}
+COLORREF Lighten(COLORREF c, double f)
+{
+    return skin::LightenColor(c, f);
+}
 
 // Wine's default scheme paints the menu, the window, the highlighted text and the
 // button highlight all white, and gray text like the button shadow: the drawing
@@ -71,7 +77,10 @@ bool OwnerDrawn(HMENU menu, UINT position)
 // Restores the process-wide look settings after a test changed them.
 class StyleGuard {
 public:
-    StyleGuard() : m_saved(SkinMenu::Settings()) {}
+    StyleGuard()
+        : m_saved(SkinMenu::Settings())
+    {
+    }
     ~StyleGuard() { SkinMenu::Settings() = m_saved; }
 
 private:
@@ -107,9 +116,9 @@ protected:
     void Draw(Canvas& canvas, std::size_t position, UINT state) const
     {
         // Text without anti-aliasing, so that text pixels have exactly the text colour.
-        static const HFONT font = CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                              OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
-                                              DEFAULT_PITCH, L"Tahoma");
+        static const HFONT font =
+            CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                        CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, DEFAULT_PITCH, L"Tahoma");
         SelectObject(canvas.Dc(), font);
         canvas.Fill(RGB(1, 2, 3));
         DRAWITEMSTRUCT item{};
@@ -130,7 +139,7 @@ protected:
     SkinMenu* tools = nullptr;
 };
 
-} // namespace
+}  // namespace
 
 // ---- building ------------------------------------------------------------------
 
@@ -154,7 +163,7 @@ TEST_F(SkinMenuTest, ResourceBuildsOwnerDrawnPopupsUnderAPlainBar)
         EXPECT_TRUE(info.fType & MFT_OWNERDRAW) << position;
         EXPECT_EQ(info.dwItemData, reinterpret_cast<ULONG_PTR>(Record(position))) << position;
     }
-    EXPECT_EQ(Record(2)->nFlags, 0x900u); // separator
+    EXPECT_EQ(Record(2)->nFlags, 0x900u);  // separator
     EXPECT_EQ(Record(0)->nId, 301u);
     EXPECT_TRUE(Record(3)->nFlags & MF_GRAYED);
     EXPECT_TRUE(GetMenuState(popup, 3, MF_BYPOSITION) & MF_GRAYED);
@@ -172,7 +181,7 @@ TEST_F(SkinMenuTest, ResourceBuildsOwnerDrawnPopupsUnderAPlainBar)
         EXPECT_GE(width, widest);
         EXPECT_LT(width, widest + MenuTextWidth(L" "));
     }
-    EXPECT_EQ(Record(6)->text, L"Last f item"); // no TAB: untouched
+    EXPECT_EQ(Record(6)->text, L"Last f item");  // no TAB: untouched
 }
 
 TEST_F(SkinMenuTest, ItemTextByPositionAndByCommandAnywhereInTheTree)
@@ -219,8 +228,8 @@ TEST_F(SkinMenuTest, DestroyingTheMenuEmptiesTheRegistryOfItsPopups)
     EXPECT_EQ(SkinMenu::RegistryCount(), registryBefore);
     EXPECT_EQ(SkinMenu::FromHandle(popup), nullptr);
     EXPECT_EQ(menu.GetSafeHmenu(), nullptr);
-    EXPECT_FALSE(IsMenu(popup)); // the popups went with the bar
-    EXPECT_FALSE(menu.DestroyMenu()); // nothing left to destroy
+    EXPECT_FALSE(IsMenu(popup));       // the popups went with the bar
+    EXPECT_FALSE(menu.DestroyMenu());  // nothing left to destroy
 }
 
 TEST_F(SkinMenuTest, AppendingKeepsTheBarPlainAndSyncPicksUpForeignItems)
@@ -251,7 +260,7 @@ TEST_F(SkinMenuTest, AppendingKeepsTheBarPlainAndSyncPicksUpForeignItems)
     AppendMenuW(extraPopup, MF_STRING | MF_GRAYED, 502, L"&Zoom");
     EXPECT_EQ(SkinMenu::FindShortcut('z', MF_POPUP, extraPopup), MAKELRESULT(3, MNC_EXECUTE));
     ASSERT_EQ(extra->Items().size(), 4u);
-    EXPECT_EQ(extra->Items()[0]->text, L"&Late"); // the others keep their records
+    EXPECT_EQ(extra->Items()[0]->text, L"&Late");  // the others keep their records
     EXPECT_EQ(extra->Items()[3]->text, L"&Zoom");
     EXPECT_EQ(extra->Items()[3]->nId, 502u);
     EXPECT_TRUE(extra->Items()[3]->nFlags & MF_GRAYED);
@@ -273,7 +282,7 @@ TEST_F(SkinMenuTest, MeasuredSizesInBothLooks)
 {
     StyleGuard guard;
     const int menuBar = GetSystemMetrics(SM_CYMENU);
-    ASSERT_EQ(SkinMenu::OsClass(), 1); // Wine reports a current NT: classic look by default
+    ASSERT_EQ(SkinMenu::OsClass(), 1);  // Wine reports a current NT: classic look by default
 
     const MEASUREITEMSTRUCT separator = Measure(2);
     EXPECT_EQ(separator.itemWidth, 0u);
@@ -281,12 +290,12 @@ TEST_F(SkinMenuTest, MeasuredSizesInBothLooks)
     const MEASUREITEMSTRUCT open = Measure(0), last = Measure(6);
     EXPECT_EQ(static_cast<int>(open.itemHeight), std::max(menuBar, 15 + 4));
     EXPECT_GT(open.itemWidth, 33u);
-    EXPECT_GT(last.itemWidth, Measure(5).itemWidth); // "Last f item" is wider than "&More"
+    EXPECT_GT(last.itemWidth, Measure(5).itemWidth);  // "Last f item" is wider than "&More"
 
-    SkinMenu::Settings().classicDrawMode = 1; // the XP look off a themed XP desktop
+    SkinMenu::Settings().classicDrawMode = 1;  // the XP look off a themed XP desktop
     EXPECT_EQ(static_cast<int>(Measure(2).itemHeight), std::max(menuBar / 2, 11));
     EXPECT_EQ(static_cast<int>(Measure(0).itemHeight), std::max(menuBar, 22));
-    EXPECT_EQ(Measure(0).itemWidth + 2, open.itemWidth); // 16 + 7 + 8 against 2 * 16 + 1
+    EXPECT_EQ(Measure(0).itemWidth + 2, open.itemWidth);  // 16 + 7 + 8 against 2 * 16 + 1
     SkinMenu::Settings().xp3dImages = false;
     EXPECT_EQ(static_cast<int>(Measure(2).itemHeight), std::max(menuBar / 2, 9));
     EXPECT_EQ(Measure(0).itemWidth + 5, open.itemWidth);
@@ -302,7 +311,7 @@ TEST_F(SkinMenuTest, ClassicLookAtRestSelectedAndGrayed)
     EXPECT_EQ(at.At(0, 10), bg);
     EXPECT_EQ(at.At(158, 10), bg);
     EXPECT_GT(at.Count(Sys(COLOR_MENUTEXT)), 20);
-    EXPECT_EQ(at.Count(RGB(1, 2, 3)), 0); // the whole item is painted
+    EXPECT_EQ(at.Count(RGB(1, 2, 3)), 0);  // the whole item is painted
     const RECT text = at.Bounds(Sys(COLOR_MENUTEXT));
     EXPECT_GE(text.left, 16 + 9);
 
@@ -336,8 +345,8 @@ TEST_F(SkinMenuTest, ClassicLookMarksAndSeparator)
     // Checked, no image: a light box with a tick; selected highlighting starts after it.
     Draw(at, 4, ODS_CHECKED);
     EXPECT_EQ(at.At(3, 3), Lighten(bg, 0.6));
-    EXPECT_EQ(at.At(1 + 4 + 2, 2 + 4 + 4), Sys(COLOR_MENUTEXT)); // the tick's lowest stroke
-    EXPECT_EQ(at.At(1 + 4 + 6, 2 + 4 + 4), Lighten(bg, 0.6));    // its last stroke is higher
+    EXPECT_EQ(at.At(1 + 4 + 2, 2 + 4 + 4), Sys(COLOR_MENUTEXT));  // the tick's lowest stroke
+    EXPECT_EQ(at.At(1 + 4 + 6, 2 + 4 + 4), Lighten(bg, 0.6));     // its last stroke is higher
     Draw(at, 4, ODS_CHECKED | ODS_SELECTED);
     EXPECT_EQ(at.At(16 + 5, 10), Sys(COLOR_HIGHLIGHT));
     EXPECT_EQ(at.At(16 + 3, 10), bg);
@@ -358,8 +367,8 @@ TEST_F(SkinMenuTest, XpLookAtRestSelectedAndGrayed)
     Canvas at(160, 22);
 
     Draw(at, 0, 0);
-    EXPECT_EQ(at.At(3, 11), face);                // the image column
-    EXPECT_EQ(at.At(158, 11), Sys(COLOR_WINDOW)); // the rest of the item
+    EXPECT_EQ(at.At(3, 11), face);                 // the image column
+    EXPECT_EQ(at.At(158, 11), Sys(COLOR_WINDOW));  // the rest of the item
     EXPECT_GT(at.Count(Sys(COLOR_MENUTEXT)), 20);
     EXPECT_GE(at.Bounds(Sys(COLOR_MENUTEXT)).left, 23 + 8);
 
@@ -380,7 +389,7 @@ TEST_F(SkinMenuTest, XpLookAtRestSelectedAndGrayed)
 
     // Checked without image: a 16 x 16 highlighted box in the column.
     Draw(at, 4, ODS_CHECKED);
-    EXPECT_EQ(at.At(4, 3), Sys(COLOR_HIGHLIGHT)); // its frame: (23 - 16 + 1) / 2 = 4
+    EXPECT_EQ(at.At(4, 3), Sys(COLOR_HIGHLIGHT));  // its frame: (23 - 16 + 1) / 2 = 4
     EXPECT_EQ(at.At(6, 5), Lighten(Sys(COLOR_HIGHLIGHT), 0.85));
 
     // Separator: column, then an etched line from column + gap.
@@ -398,10 +407,7 @@ namespace {
 // A popup menu of its own with image items, drawn item by item.
 class ImageMenu {
 public:
-    ImageMenu()
-    {
-        m_menu.Attach(CreatePopupMenu());
-    }
+    ImageMenu() { m_menu.Attach(CreatePopupMenu()); }
     SkinMenu& Menu() { return m_menu; }
     void Draw(Canvas& canvas, std::size_t position, UINT state)
     {
@@ -434,7 +440,7 @@ int ImagesOwnedBy(UINT command)
 constexpr COLORREF RED = RGB(255, 0, 0);
 constexpr COLORREF BLUE = RGB(0, 0, 255);
 
-} // namespace
+}  // namespace
 
 TEST(SkinMenuImages, ClassicLookImageAtRestSelectedAndEmbossedWhenGrayed)
 {
@@ -443,7 +449,7 @@ TEST(SkinMenuImages, ClassicLookImageAtRestSelectedAndEmbossedWhenGrayed)
     const int index = images.Menu().Items()[0]->nSharedImageIndex;
     ASSERT_GE(index, 0);
     EXPECT_EQ(SkinMenu::SharedImageOwners()[static_cast<std::size_t>(index)], 401u);
-    EXPECT_EQ(ImagesOwnedBy(401), 1); // the classic look needs no faded or shadow copy
+    EXPECT_EQ(ImagesOwnedBy(401), 1);  // the classic look needs no faded or shadow copy
     // A second item of the same command finds the image without loading it.
     images.Menu().AppendOwnerDrawnItem(L"Red again", 0, 401);
     EXPECT_EQ(images.Menu().Items()[1]->nSharedImageIndex, index);
@@ -452,10 +458,10 @@ TEST(SkinMenuImages, ClassicLookImageAtRestSelectedAndEmbossedWhenGrayed)
     EXPECT_EQ(images.Menu().Items()[2]->nSharedImageIndex, -1);
 
     const COLORREF bg = Sys(COLOR_MENU);
-    Canvas at(160, 20); // image at (2, 2); its block from (6, 6) to (13, 12)
+    Canvas at(160, 20);  // image at (2, 2); its block from (6, 6) to (13, 12)
     images.Draw(at, 0, 0);
     EXPECT_EQ(at.At(8, 8), RED);
-    EXPECT_EQ(at.At(3, 3), bg); // the grey around the block is transparent
+    EXPECT_EQ(at.At(3, 3), bg);  // the grey around the block is transparent
     EXPECT_EQ(at.Count(RED), 8 * 7);
 
     // Selected: the highlight starts right of the image box.
@@ -469,8 +475,8 @@ TEST(SkinMenuImages, ClassicLookImageAtRestSelectedAndEmbossedWhenGrayed)
     images.Draw(at, 0, ODS_GRAYED);
     EXPECT_EQ(at.Count(RED), 0);
     EXPECT_EQ(at.At(8, 8), Sys(COLOR_BTNSHADOW));
-    EXPECT_EQ(at.At(6 + 8, 6 + 7), Sys(COLOR_BTNHIGHLIGHT)); // the highlight copy's corner
-    EXPECT_EQ(at.At(6 + 8, 6 + 3), Sys(COLOR_BTNHIGHLIGHT)); // and its right edge
+    EXPECT_EQ(at.At(6 + 8, 6 + 7), Sys(COLOR_BTNHIGHLIGHT));  // the highlight copy's corner
+    EXPECT_EQ(at.At(6 + 8, 6 + 3), Sys(COLOR_BTNHIGHLIGHT));  // and its right edge
     EXPECT_EQ(at.Count(Sys(COLOR_BTNHIGHLIGHT), {6, 6, 15, 14}), 8 + 7 - 1);
 }
 
@@ -480,12 +486,12 @@ TEST(SkinMenuImages, XpLookKeepsFadedAndShadowCopiesAndRaisesTheSelectedImage)
     SkinMenu::Settings().classicDrawMode = 1;
     ImageMenu images;
     ASSERT_TRUE(images.Menu().AppendOwnerDrawnItem(L"Blue", 0, 402, 400));
-    EXPECT_EQ(ImagesOwnedBy(402), 3); // the image, its faded copy and its shadow copy
+    EXPECT_EQ(ImagesOwnedBy(402), 3);  // the image, its faded copy and its shadow copy
 
     // Image position: ((16 + 7) - 16 + 1) / 2 = 4 across, (22 - 15 + 1) / 2 = 4 down.
     Canvas at(160, 22);
     images.Draw(at, 0, 0);
-    EXPECT_EQ(at.At(4 + 6, 4 + 6), Lighten(BLUE, 0.3)); // at rest: the faded copy
+    EXPECT_EQ(at.At(4 + 6, 4 + 6), Lighten(BLUE, 0.3));  // at rest: the faded copy
     EXPECT_EQ(at.Count(BLUE), 0);
 
     images.Draw(at, 0, ODS_SELECTED);
@@ -494,7 +500,7 @@ TEST(SkinMenuImages, XpLookKeepsFadedAndShadowCopiesAndRaisesTheSelectedImage)
     EXPECT_EQ(at.Count(BLUE), 8 * 7);
 
     images.Draw(at, 0, ODS_CHECKED);
-    EXPECT_EQ(at.At(1, 1), Sys(COLOR_HIGHLIGHT)); // the checked box's frame
+    EXPECT_EQ(at.At(1, 1), Sys(COLOR_HIGHLIGHT));  // the checked box's frame
     EXPECT_EQ(at.At(3 + 4, 3 + 4), BLUE);
 
     // Loading the same command's image again replaces it, copies and all, in place.
@@ -516,7 +522,7 @@ TEST(SkinMenuImages, CheckImagesStandInForTheTickOfAnItemWithoutImage)
     EXPECT_EQ(at.At(8, 8), RED);
     images.Draw(at, 0, ODS_CHECKED | ODS_SELECTED);
     EXPECT_EQ(at.At(8, 8), BLUE);
-    images.Draw(at, 0, 0); // not checked: no mark at all
+    images.Draw(at, 0, 0);  // not checked: no mark at all
     EXPECT_EQ(at.Count(RED) + at.Count(BLUE) + at.Count(Sys(COLOR_MENUTEXT), {0, 0, 20, 20}), 0);
 }
 
@@ -527,8 +533,8 @@ TEST_F(SkinMenuTest, ShortcutSearchAnswersPositionAndExecute)
     EXPECT_EQ(SkinMenu::FindShortcut('F', MF_POPUP, popup), MAKELRESULT(1, MNC_EXECUTE));
     EXPECT_EQ(SkinMenu::FindShortcut('f', MF_POPUP, popup), MAKELRESULT(1, MNC_EXECUTE));
     EXPECT_EQ(SkinMenu::FindShortcut('m', MF_POPUP, popup), MAKELRESULT(5, MNC_EXECUTE));
-    EXPECT_EQ(SkinMenu::FindShortcut('l', MF_POPUP, popup), 0); // "Last" has no ampersand
-    EXPECT_EQ(SkinMenu::FindShortcut('f', 0, popup), 0);        // not a popup
+    EXPECT_EQ(SkinMenu::FindShortcut('l', MF_POPUP, popup), 0);  // "Last" has no ampersand
+    EXPECT_EQ(SkinMenu::FindShortcut('f', 0, popup), 0);         // not a popup
     EXPECT_EQ(SkinMenu::FindShortcut('f', MF_POPUP, nullptr), 0);
 }
 
@@ -567,7 +573,7 @@ void CALLBACK ProbeTick(HWND, UINT, UINT_PTR, DWORD)
         else
             PostMessageW(hwnd, WM_CHAR, key, 0);
     } else if (probe->ticks > 50) {
-        EndMenu(); // never hang the test
+        EndMenu();  // never hang the test
     }
 }
 
@@ -590,7 +596,7 @@ MenuProbe OpenAndType(SkinButton& button, std::vector<WPARAM> keys)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SkinButtonMenu, ClickOpensTheMenuAndTheChosenCommandGoesToTheOwner)
 {
@@ -612,7 +618,7 @@ TEST(SkinButtonMenu, ClickOpensTheMenuAndTheChosenCommandGoesToTheOwner)
     int clicks = 0;
     for (const auto& [id, code] : dialog.notifications)
         clicks += id == 100 && code == BN_CLICKED;
-    EXPECT_EQ(clicks, 1); // the dialog hears the click as well
+    EXPECT_EQ(clicks, 1);  // the dialog hears the click as well
 
     // A letter without a shortcut keeps the menu open; Escape closes it with no command.
     const MenuProbe cancelled = OpenAndType(button, {'l', VK_ESCAPE});
@@ -636,8 +642,8 @@ TEST(SkinButtonMenu, MenuMessagesAreAnsweredOnlyForRegisteredMenus)
     // Measuring through the button: a popup item by the button's menu, a command
     // item by the menu that holds it.
     SkinMenu* tools = SkinMenu::FromHandle(popup);
-    MEASUREITEMSTRUCT more{ODT_MENU, 0, static_cast<UINT>(tools->Items()[5]->nId), 0, 0,
-                           reinterpret_cast<ULONG_PTR>(tools->Items()[5])};
+    MEASUREITEMSTRUCT more{ODT_MENU, 0, static_cast<UINT>(tools->Items()[5]->nId),
+                           0,        0, reinterpret_cast<ULONG_PTR>(tools->Items()[5])};
     EXPECT_EQ(SendMessageW(hwnd, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&more)), TRUE);
     EXPECT_GT(more.itemWidth, 0u);
     MEASUREITEMSTRUCT find{ODT_MENU, 0, 302, 0, 0, reinterpret_cast<ULONG_PTR>(tools->Items()[1])};

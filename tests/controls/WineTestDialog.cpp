@@ -38,9 +38,9 @@ public:
         Word(static_cast<WORD>(cy));
         Word(id);
         Word(0xFFFF);
-        Word(0x0080); // button class
+        Word(0x0080);  // button class
         Text(text);
-        Word(0);      // no creation data
+        Word(0);  // no creation data
     }
     const DLGTEMPLATE* Data() const { return reinterpret_cast<const DLGTEMPLATE*>(m_data.data()); }
 
@@ -54,8 +54,8 @@ private:
 HWND HostWindow()
 {
     static HWND host = [] {
-        HWND hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"SkinTestHost", WS_POPUP | WS_VISIBLE, 20, 20, 500,
-                                    200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        HWND hWnd = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"SkinTestHost", WS_POPUP | WS_VISIBLE, 20, 20, 500, 200,
+                                    nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
         SetForegroundWindow(hWnd);
         Pump();
         return hWnd;
@@ -63,20 +63,20 @@ HWND HostWindow()
     return host;
 }
 
-} // namespace
+}  // namespace
 
 TestDialog::TestDialog(int defaultId)
 {
     TemplateBuilder t;
     t.DWord(DS_SETFONT | DS_CONTROL | WS_CHILD | WS_VISIBLE);
     t.DWord(0);
-    t.Word(3); // items
+    t.Word(3);  // items
     t.Word(0);
     t.Word(0);
     t.Word(220);
     t.Word(60);
-    t.Word(0); // no menu
-    t.Word(0); // default class
+    t.Word(0);  // no menu
+    t.Word(0);  // default class
     t.Text(L"SkinTest");
     t.Word(8);
     t.Text(L"MS Shell Dlg");
@@ -84,8 +84,7 @@ TestDialog::TestDialog(int defaultId)
     for (int i = 0; i < 3; ++i) {
         const WORD id = static_cast<WORD>(100 + i);
         const DWORD type = (id == defaultId) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
-        t.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | type, static_cast<short>(10 + 70 * i), 10, 60, 24, id,
-               captions[i]);
+        t.Item(WS_CHILD | WS_VISIBLE | WS_TABSTOP | type, static_cast<short>(10 + 70 * i), 10, 60, 24, id, captions[i]);
     }
     m_hWnd = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), t.Data(), HostWindow(), DialogProc,
                                         reinterpret_cast<LPARAM>(this));
@@ -157,7 +156,9 @@ bool Pump(const std::function<bool()>& until, DWORD timeoutMs)
     }
 }
 
-Canvas::Canvas(int width, int height) : m_nWidth(width), m_nHeight(height)
+Canvas::Canvas(int width, int height)
+    : m_nWidth(width),
+      m_nHeight(height)
 {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;

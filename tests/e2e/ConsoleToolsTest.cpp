@@ -18,7 +18,10 @@ namespace {
 
 class JsonReader {
 public:
-    explicit JsonReader(const std::string& text) : m_text(text) {}
+    explicit JsonReader(const std::string& text)
+        : m_text(text)
+    {
+    }
 
     // Parses one object that fills the whole text; its top-level members, numbers
     // and literals as written, strings decoded. False if the text is no such object.
@@ -110,7 +113,7 @@ private:
         if (c == '"')
             return String(out);
         if (c == '{' || c == '[')
-            return false; // the tools write no nested values
+            return false;  // the tools write no nested values
         for (const char* literal : {"null", "true", "false"}) {
             if (m_text.compare(m_at, std::strlen(literal), literal) == 0) {
                 out = literal;
@@ -122,8 +125,8 @@ private:
         if (m_text[m_at] == '-')
             ++m_at;
         bool digits = false;
-        while (m_at < m_text.size() && (std::isdigit(static_cast<unsigned char>(m_text[m_at])) ||
-                                        m_text[m_at] == '.' || m_text[m_at] == 'e' || m_text[m_at] == 'E')) {
+        while (m_at < m_text.size() && (std::isdigit(static_cast<unsigned char>(m_text[m_at])) || m_text[m_at] == '.' ||
+                                        m_text[m_at] == 'e' || m_text[m_at] == 'E')) {
             digits = true;
             ++m_at;
         }
@@ -160,7 +163,8 @@ std::size_t CountOf(const std::string& text, const std::string& part)
 // An environment variable set for the life of a scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name)
+    ScopedEnv(const char* name, const std::string& value)
+        : m_name(name)
     {
         if (const char* old = std::getenv(name)) {
             m_hadOld = true;
@@ -188,7 +192,7 @@ using ConsoleTools = EndToEnd;
 
 TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCameLast)
 {
-    const std::string image = WriteImage(Pattern(700, 21)); // 6 blocks
+    const std::string image = WriteImage(Pattern(700, 21));  // 6 blocks
     const std::vector<std::string> stall = {"--stall", "1"};
 
     // The wrong loader: Tirell's loader keeps announcing "+UPDF-", which Solvane does
@@ -235,7 +239,7 @@ TEST_F(ConsoleTools, ARunThatStopsMovingEndsAtTheStallLimitNamingWhereAndWhatCam
 
 TEST_F(ConsoleTools, EndlessWriteRejectionsAreCountedAndEndTheRun)
 {
-    const std::string image = WriteFile("flash.img", Pattern(5000, 23)); // 3 pages
+    const std::string image = WriteFile("flash.img", Pattern(5000, 23));  // 3 pages
     // Frame 20 (page 2, frame 5) is rejected for ever.
     Outcome limited = Run("quarrow", QUARROW, {"--wer", "20x1000"}, image, 5, {"--max-rejects", "6"});
     ExpectFailure(limited, "Updata success!");
@@ -255,7 +259,8 @@ TEST_F(ConsoleTools, EndlessWriteRejectionsAreCountedAndEndTheRun)
     ExpectFailure(stalled, "Updata success!");
     EXPECT_EQ(stalled.tool.exitStatus, 1);
     EXPECT_LT(stalled.toolSeconds, 4.5);
-    EXPECT_TRUE(Contains(stalled.tool.err, "no progress for 1 s (--stall); stopped at page 2 of 3, write frame 5 of 16"))
+    EXPECT_TRUE(
+        Contains(stalled.tool.err, "no progress for 1 s (--stall); stopped at page 2 of 3, write frame 5 of 16"))
         << stalled.tool.err;
     EXPECT_TRUE(Contains(stalled.tool.err, "*WER#")) << stalled.tool.err;
 }
@@ -267,7 +272,7 @@ TEST_F(ConsoleTools, WhatTheConsoleCountsAndShowsIsWhatTheLogicRecognised)
     // erase acknowledgements and 20 write ones): "*W*WER#". The second '*' breaks the
     // reply off and starts nothing, so the logic sees no rejection and sends nothing
     // again; the console counts none and shows none, and the run stalls there.
-    const std::string image = WriteFile("flash.img", Pattern(5000, 23)); // 3 pages
+    const std::string image = WriteFile("flash.img", Pattern(5000, 23));  // 3 pages
     Outcome broken = Run("quarrow", QUARROW, {"--wer", "20x1", "--before-reply", "37:*W"}, image, 5, {"--stall", "1"});
     ExpectFailure(broken, "Updata success!");
     EXPECT_EQ(broken.tool.exitStatus, 1);
@@ -279,7 +284,7 @@ TEST_F(ConsoleTools, WhatTheConsoleCountsAndShowsIsWhatTheLogicRecognised)
 
     // "+DTER-" before "+RECV-": the job waits for the receive reply and ignores it, so
     // no data error is shown and the update runs through once.
-    const std::string iapImage = WriteImage(Pattern(1000, 5)); // 8 blocks
+    const std::string iapImage = WriteImage(Pattern(1000, 5));  // 8 blocks
     Outcome early = Run("solvane", SOLVANE, {"--before-reply", "0:+DTER-"}, iapImage, 2);
     ExpectSuccess(early, "Update Complete!");
     EXPECT_FALSE(Contains(early.tool.err, "data error")) << early.tool.err;
@@ -331,7 +336,8 @@ TEST_F(ConsoleTools, ImagesTooLargeEmptyOrUnreadableAreRefusedBeforeThePortIsOpe
 
     const ProcessResult missing = RunAlone({QUARROW, "--port", port, Path("missing.bin")});
     EXPECT_EQ(missing.exitStatus, 1);
-    EXPECT_TRUE(Contains(missing.err, "quarrow: " + Path("missing.bin") + ": No such file or directory")) << missing.err;
+    EXPECT_TRUE(Contains(missing.err, "quarrow: " + Path("missing.bin") + ": No such file or directory"))
+        << missing.err;
     EXPECT_FALSE(Contains(missing.err, port));
     const ProcessResult folder = RunAlone({SOLVANE, "--port", port, m_dir});
     EXPECT_EQ(folder.exitStatus, 1);
@@ -365,11 +371,13 @@ TEST_F(ConsoleTools, ALargeImageIsCutOnlyWhenAskedAndTextImagesAreSentRawWithAWa
     std::vector<std::uint8_t> sent(hexText.begin(), hexText.end());
     sent.resize(128, 0xFF);
     EXPECT_EQ(raw.flash, sent) << "the characters are the image";
-    EXPECT_TRUE(Contains(raw.tool.err, "tirell: warning: " + hex + " looks like Intel HEX text; it is sent as raw "
-                                                                  "bytes"))
+    EXPECT_TRUE(Contains(raw.tool.err, "tirell: warning: " + hex +
+                                           " looks like Intel HEX text; it is sent as raw "
+                                           "bytes"))
         << raw.tool.err;
 
-    const std::string srecText = "S00F000068656C6C6F202020202000003C\nS11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000026\n";
+    const std::string srecText =
+        "S00F000068656C6C6F202020202000003C\nS11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000026\n";
     std::vector<std::uint8_t> srecBytes(srecText.begin(), srecText.end());
     const std::string srec = WriteFile("image.srec", srecBytes);
     Outcome s = Run("quarrow", QUARROW, {}, srec, 2);
@@ -385,9 +393,10 @@ TEST_F(ConsoleTools, PortFailuresReadTheSameInEveryToolInThePlatformsWords)
     const std::string image = WriteImage(Pattern(300, 4));
     const std::string regular = WriteFile("regular-file", {1, 2, 3});
     const std::string missing = Path("ttyUSB9");
-    const std::vector<std::pair<std::string, std::vector<std::string>>> tools = {
-        {"dunmere", {DUNMERE}}, {"solvane", {SOLVANE, image}}, {"tirell", {TIRELL, image}},
-        {"quarrow", {QUARROW, image}}};
+    const std::vector<std::pair<std::string, std::vector<std::string>>> tools = {{"dunmere", {DUNMERE}},
+                                                                                 {"solvane", {SOLVANE, image}},
+                                                                                 {"tirell", {TIRELL, image}},
+                                                                                 {"quarrow", {QUARROW, image}}};
     for (const auto& [name, argv] : tools) {
         SCOPED_TRACE(name);
         auto run = [&](const std::string& port) {
@@ -399,8 +408,9 @@ TEST_F(ConsoleTools, PortFailuresReadTheSameInEveryToolInThePlatformsWords)
             EXPECT_FALSE(Contains(r.err, "Port: ")) << r.err;
             return r.err;
         };
-        EXPECT_TRUE(Contains(run(missing), name + ": " + missing + ": No such file or directory (is the adapter "
-                                                                   "plugged in?"));
+        EXPECT_TRUE(Contains(run(missing), name + ": " + missing +
+                                               ": No such file or directory (is the adapter "
+                                               "plugged in?"));
         EXPECT_TRUE(Contains(run("/dev/null"), name + ": /dev/null: not a serial port\n"));
         EXPECT_TRUE(Contains(run(regular), name + ": " + regular + ": not a serial port\n"));
         {
@@ -435,7 +445,7 @@ TEST_F(ConsoleTools, ABusyPortSaysItIsInUse)
 
 TEST_F(ConsoleTools, OutputKeepsTheSuccessTextAloneOnStandardOutputWithASummary)
 {
-    const std::string image = WriteImage(Pattern(1000, 5)); // 8 blocks
+    const std::string image = WriteImage(Pattern(1000, 5));  // 8 blocks
     Outcome o = Run("solvane", SOLVANE, {"--dter", "2"}, image, 2);
     ExpectSuccess(o, "Update Complete!");
     EXPECT_EQ(o.tool.out, "Update Complete!\n");
@@ -575,7 +585,7 @@ TEST_F(ConsoleTools, JsonLinesParseAndTheResultMatchesTheDevicesReport)
     EXPECT_EQ(objects.back().at("status"), "failure");
     EXPECT_EQ(objects.back().at("exit"), "1");
     EXPECT_TRUE(Contains(objects.back().at("error"), "Input/output error")) << failed.tool.out;
-    EXPECT_EQ(objects.back().at("blocks"), "1"); // the device vanished after acknowledging block 1
+    EXPECT_EQ(objects.back().at("blocks"), "1");  // the device vanished after acknowledging block 1
 
     const ProcessResult refused = RunAlone({QUARROW, "--json", "--port", Path("none"), Path("none.bin")});
     const auto refusal = JsonLines(refused.out);
@@ -593,9 +603,13 @@ TEST_F(ConsoleTools, ListPortsShowsTheSerialDevicesUnderTheSystemRoot)
     const std::string command = "mkdir -p " + usb + "/1-2:1.0/ttyUSB0 " + root + "/sys/class/tty/ttyUSB0 " + root +
                                 "/sys/class/tty/tty0 " + root + "/dev && " + "printf '0403\\n' > " + usb +
                                 "/idVendor && printf '6001\\n' > " + usb + "/idProduct && printf 'FTDI\\n' > " + usb +
-                                "/manufacturer && printf 'FT232R USB UART\\n' > " + usb + "/product && printf "
-                                "'A50285BI\\n' > " + usb + "/serial && ln -s ../../../devices/pci0000:00/usb1/1-2/"
-                                "1-2:1.0/ttyUSB0 " + root + "/sys/class/tty/ttyUSB0/device";
+                                "/manufacturer && printf 'FT232R USB UART\\n' > " + usb +
+                                "/product && printf "
+                                "'A50285BI\\n' > " +
+                                usb +
+                                "/serial && ln -s ../../../devices/pci0000:00/usb1/1-2/"
+                                "1-2:1.0/ttyUSB0 " +
+                                root + "/sys/class/tty/ttyUSB0/device";
     ASSERT_EQ(std::system(command.c_str()), 0);
     ScopedEnv system("SUITE_SYSTEM_ROOT", root);
     const ProcessResult text = RunAlone({QUARROW, "--list-ports"});
@@ -622,7 +636,7 @@ TEST_F(ConsoleTools, DeviceSimHoldsItsCommandLinesPromises)
     const ProcessResult refused = second.Wait(5000);
     EXPECT_EQ(refused.exitStatus, 3);
     EXPECT_TRUE(Contains(refused.err, "in use by another device-sim")) << refused.err;
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(lstat(link.c_str(), &st), 0) << "the first device-sim's link was taken away";
     first.Terminate();
     first.Wait(3000);
@@ -635,10 +649,9 @@ TEST_F(ConsoleTools, DeviceSimHoldsItsCommandLinesPromises)
     EXPECT_TRUE(Contains(u.err, "cannot write the flash file")) << u.err;
 
     // Bad values and options that do not apply: the documented status 64.
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--loader", "solvane", "--start", "UPDF"},
-          std::vector<std::string>{"--loader", "erase", "--wer", "1"},
-          std::vector<std::string>{"--loader", "quarrow", "--baud", "-5"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--loader", "solvane", "--start", "UPDF"},
+                                                 std::vector<std::string>{"--loader", "erase", "--wer", "1"},
+                                                 std::vector<std::string>{"--loader", "quarrow", "--baud", "-5"}}) {
         std::vector<std::string> argv = {DEVICE_SIM};
         argv.insert(argv.end(), args.begin(), args.end());
         Process bad(argv, Path("bad"));
@@ -669,4 +682,4 @@ TEST_F(ConsoleTools, DeviceSimReportsACompleteRunWithoutBeingToldTheImage)
     EXPECT_EQ(q.report.at("wire bytes in"), std::to_string(17 * 7 + 3 * (141 + 15 * 137)));
 }
 
-} // namespace
+}  // namespace

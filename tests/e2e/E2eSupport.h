@@ -26,7 +26,7 @@ struct Outcome {
     std::map<std::string, std::string> report;  // device-sim's "key: value" lines
     std::vector<std::uint8_t> flash;
     std::string frameLog;
-    double toolSeconds = 0;                     // how long the tool ran
+    double toolSeconds = 0;  // how long the tool ran
 };
 
 inline std::vector<std::uint8_t> Pattern(std::size_t size, unsigned salt)
@@ -78,8 +78,8 @@ protected:
     std::string WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes)
     {
         const std::string path = Path(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -91,7 +91,7 @@ protected:
         EXPECT_TRUE(sim.Started());
         for (int i = 0; i < 500 && sim.OutputSoFar().find("line: ") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        struct stat st{};
+        struct stat st {};
         EXPECT_EQ(lstat(link.c_str(), &st), 0) << "device-sim did not come up";
     }
 
@@ -116,9 +116,9 @@ protected:
     {
         Outcome outcome;
         const std::string link = Path("line");
-        std::vector<std::string> simArgv = {DEVICE_SIM, "--loader", loader, "--baud", "0", "--link", link,
-                                            "--flash", Path("flash.bin"), "--log", Path("frames.log"),
-                                            "--max-time", "60"};
+        std::vector<std::string> simArgv = {DEVICE_SIM,         "--loader",   loader,    "--baud",          "0",
+                                            "--link",           link,         "--flash", Path("flash.bin"), "--log",
+                                            Path("frames.log"), "--max-time", "60"};
         if (loader == "solvane" || loader == "tirell")
             simArgv.insert(simArgv.end(), {"--announce", "100"});
         if (loader != "erase" && !image.empty() && simExpects)

@@ -36,11 +36,9 @@ TEST_F(EndToEnd, DunmereIgnoresNoiseBetweenReplies)
 TEST_F(EndToEnd, DunmereFailsCleanlyOnEveryDeviceFault)
 {
     const std::vector<std::vector<std::string>> faults = {
-        {"--cut-reply", "1007"},   // the last acknowledgement cut short
-        {"--cut-reply", "10"},
-        {"--silent-after", "500"},
-        {"--vanish-after", "20"},
-        {"--delay", "3000"},       // slower than --timeout
+        {"--cut-reply", "1007"},  // the last acknowledgement cut short
+        {"--cut-reply", "10"},    {"--silent-after", "500"},
+        {"--vanish-after", "20"}, {"--delay", "3000"},  // slower than --timeout
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault[0] + " " + fault[1]);
@@ -99,8 +97,8 @@ TEST_F(EndToEnd, SolvaneFailsCleanlyOnEveryDeviceFault)
 TEST_F(EndToEnd, TirellAnswersWaitRequestsAndWritesEveryBlock)
 {
     const auto image = Pattern(1300, 5);  // 11 blocks
-    const Outcome o = Run("tirell", TIRELL, {"--start", "UPDF", "--wait-before", "0,5,10", "--dter", "7"},
-                          WriteImage(image));
+    const Outcome o =
+        Run("tirell", TIRELL, {"--start", "UPDF", "--wait-before", "0,5,10", "--dter", "7"}, WriteImage(image));
     ExpectSuccess(o, "Update complete!");
     EXPECT_EQ(o.flash, Blocks(image));
     EXPECT_NE(o.frameLog.find("*WAIT#"), std::string::npos);
@@ -174,9 +172,7 @@ TEST_F(EndToEnd, QuarrowFailsCleanlyOnEveryDeviceFault)
     const std::vector<std::vector<std::string>> faults = {
         {"--cut-reply", "64"},  // the last acknowledgement cut short
         {"--cut-reply", "5"},   // an erase acknowledgement
-        {"--silent-after", "30"},
-        {"--vanish-after", "30"},
-        {"--delay", "3000"},
+        {"--silent-after", "30"}, {"--vanish-after", "30"}, {"--delay", "3000"},
     };
     for (const auto& fault : faults) {
         SCOPED_TRACE(fault[0] + " " + fault[1]);

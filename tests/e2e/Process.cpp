@@ -30,7 +30,8 @@ std::string ReadText(const std::string& path)
 }
 
 Process::Process(const std::vector<std::string>& argv, const std::string& logBase, const std::string& stdoutPath)
-    : m_outPath(stdoutPath.empty() ? logBase + ".out" : stdoutPath), m_errPath(logBase + ".err")
+    : m_outPath(stdoutPath.empty() ? logBase + ".out" : stdoutPath),
+      m_errPath(logBase + ".err")
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -88,7 +89,9 @@ TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, 
     int status = 0;
     bool exited = false;
     for (;;) {
-        struct pollfd p {master, POLLIN, 0};
+        struct pollfd p {
+            master, POLLIN, 0
+        };
         if (poll(&p, 1, 20) > 0) {
             char buffer[4096];
             const ssize_t n = read(master, buffer, sizeof buffer);
@@ -97,7 +100,7 @@ TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, 
                 continue;
             }
             if (exited)
-                break; // everything read: the terminal reports its end
+                break;  // everything read: the terminal reports its end
         }
         if (!exited && waitpid(pid, &status, WNOHANG) == pid)
             exited = true;

@@ -9,11 +9,11 @@
 namespace e2e {
 
 struct ProcessResult {
-    bool killed = false;      // it outlived its time limit
-    bool signalled = false;   // it ended by a signal (a crash, or our kill)
-    int exitStatus = -1;      // when it exited normally
-    std::string out;          // standard output
-    std::string err;          // standard error
+    bool killed = false;     // it outlived its time limit
+    bool signalled = false;  // it ended by a signal (a crash, or our kill)
+    int exitStatus = -1;     // when it exited normally
+    std::string out;         // standard output
+    std::string err;         // standard error
 };
 
 class Process {
@@ -49,7 +49,7 @@ std::string ReadText(const std::string& path);
 struct TerminalResult {
     bool killed = false;
     int exitStatus = -1;
-    std::string output;   // everything written to the terminal, as the terminal got it
+    std::string output;  // everything written to the terminal, as the terminal got it
 };
 TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns = 100);
 

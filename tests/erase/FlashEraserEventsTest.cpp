@@ -30,9 +30,12 @@ struct Rig {
     }
 };
 
-ToolEvent Frame(ToolEventKind kind, long number) { return MakeEvent(kind, UNIT_ERASE_FRAME, number, 1008); }
+ToolEvent Frame(ToolEventKind kind, long number)
+{
+    return MakeEvent(kind, UNIT_ERASE_FRAME, number, 1008);
+}
 
-} // namespace
+}  // namespace
 
 TEST(FlashEraserEvents, AWholeChainTellsEachFrameOnceAndCompletesBeforeFinish)
 {
@@ -78,9 +81,9 @@ TEST(FlashEraserEvents, AcknowledgementsOutsideAChainRaiseNothingAndERaseRestart
 
     rig.eraser.StartErase();
     rig.Feed("*EOK#");
-    rig.eraser.StartErase(); // ERASE again during the chain
+    rig.eraser.StartErase();  // ERASE again during the chain
     EXPECT_EQ(rig.host.events.back().event, Frame(TOOL_EVENT_STARTED, 0));
-    rig.Deliver(); // the stale post sends nothing
+    rig.Deliver();  // the stale post sends nothing
     rig.Feed("*EOK#");
     EXPECT_EQ(rig.host.events.back().event, Frame(TOOL_EVENT_ACKNOWLEDGED, 1));
 }

@@ -21,7 +21,7 @@ std::string Frame(int address)
 
 struct Rig {
     RecordingHost host;
-    FlashEraser eraser { host };
+    FlashEraser eraser{host};
 
     void Feed(std::string_view bytes)
     {
@@ -40,13 +40,13 @@ struct Rig {
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST(FlashEraser, EraseSendsTheFrameFor1024)
 {
     Rig rig;
     rig.eraser.StartErase();
-    EXPECT_EQ(rig.host.frames, std::vector<std::string> { Bytes({ 0x2B, 0x45, 0x30, 0x34, 0x30, 0x30, 0x2D }) });
+    EXPECT_EQ(rig.host.frames, std::vector<std::string>{Bytes({0x2B, 0x45, 0x30, 0x34, 0x30, 0x30, 0x2D})});
     EXPECT_TRUE(rig.eraser.IsChainRunning());
 }
 
@@ -55,19 +55,19 @@ TEST(FlashEraser, ChainOf1008FramesEndsWithFinish)
     Rig rig;
     rig.eraser.StartErase();
     for (int address = 1024; address < 65536; address += 64) {
-        ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { Frame(address) }) << address;
+        ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string>{Frame(address)}) << address;
         rig.Feed("*EOK#");
         // The next frame never leaves from inside the byte handler.
         ASSERT_TRUE(rig.host.frames.empty());
         if (address < 65472) {
-            ASSERT_EQ(rig.host.posted, std::vector<unsigned> { 0x40B });
+            ASSERT_EQ(rig.host.posted, std::vector<unsigned>{0x40B});
             ASSERT_TRUE(rig.host.messages.empty());
         }
         rig.Deliver();
     }
     EXPECT_TRUE(rig.host.frames.empty());
     EXPECT_TRUE(rig.host.posted.empty());
-    EXPECT_EQ(rig.host.messages, std::vector<std::string> { "Finish" });
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Finish"});
     EXPECT_FALSE(rig.eraser.IsChainRunning());
     EXPECT_EQ(rig.eraser.GetEraseAddress(), 65536);
 }
@@ -79,7 +79,7 @@ TEST(FlashEraser, RecogniserWaitsThroughWrongBytes)
     rig.host.TakeFrames();
     rig.Feed("*ExOK#");
     rig.Deliver();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { "+E0440-" });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{"+E0440-"});
 
     rig.Feed("*EOK-");
     EXPECT_EQ(rig.eraser.GetParseState(), 4);
@@ -88,7 +88,7 @@ TEST(FlashEraser, RecogniserWaitsThroughWrongBytes)
     EXPECT_EQ(rig.eraser.GetParseState(), 4);
     rig.Feed("#");
     rig.Deliver();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { "+E0480-" });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{"+E0480-"});
 
     // Sending a frame resets the recogniser.
     rig.Feed("*EO");
@@ -104,16 +104,16 @@ TEST(FlashEraser, EraseDuringAChainRestartsAt1024)
         rig.Feed("*EOK#");
         rig.Deliver();
     }
-    rig.Feed("*EOK#"); // posted, not yet delivered
+    rig.Feed("*EOK#");  // posted, not yet delivered
     rig.host.TakeFrames();
     rig.eraser.StartErase();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { "+E0400-" });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{"+E0400-"});
     // The post of the replaced chain sends nothing: one frame is outstanding.
     rig.Deliver();
     EXPECT_TRUE(rig.host.frames.empty());
     rig.Feed("*EOK#");
     rig.Deliver();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { "+E0440-" });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{"+E0440-"});
 }
 
 TEST(FlashEraser, AcknowledgementOutsideAChainSendsNothing)
@@ -131,7 +131,7 @@ TEST(FlashEraser, AcknowledgementOutsideAChainSendsNothing)
         rig.Feed("*EOK#");
         rig.Deliver();
     }
-    ASSERT_EQ(rig.host.messages, std::vector<std::string> { "Finish" });
+    ASSERT_EQ(rig.host.messages, std::vector<std::string>{"Finish"});
     rig.host.TakeFrames();
     rig.Feed("*EOK#[*EOK#");
     rig.eraser.OnEraseNext();
@@ -141,5 +141,5 @@ TEST(FlashEraser, AcknowledgementOutsideAChainSendsNothing)
 
     // A new chain after "Finish" starts over.
     rig.eraser.StartErase();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { "+E0400-" });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{"+E0400-"});
 }

@@ -22,7 +22,7 @@ std::string Repeat(const std::string& s, int times)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST(IapFrames, DataFrameOfKnownBlocksCarriesHexDigitsAndWordSum)
 {

@@ -16,7 +16,10 @@ using Events = std::vector<ToolEvent>;
 
 class JobEvents : public JobTest {
 protected:
-    explicit JobEvents(IapVariant variant = VARIANT_SOLVANE) : JobTest(variant) {}
+    explicit JobEvents(IapVariant variant = VARIANT_SOLVANE)
+        : JobTest(variant)
+    {
+    }
 
     Events Kinds() const
     {
@@ -33,14 +36,17 @@ protected:
 
 class TirellEvents : public JobEvents {
 protected:
-    TirellEvents() : JobEvents(VARIANT_TIRELL) {}
+    TirellEvents()
+        : JobEvents(VARIANT_TIRELL)
+    {
+    }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(JobEvents, AWholeUpdateRaisesEachEventOnceBetweenTheRightFrames)
 {
-    Load(PatternImage(300)); // 3 blocks
+    Load(PatternImage(300));  // 3 blocks
     Feed("+IAPC");
     ASSERT_EQ(Kinds(), (Events{Block(TOOL_EVENT_STARTED, 0)})) << "at the fourth letter, before the '-'";
     Feed("-");
@@ -77,7 +83,7 @@ TEST_F(JobEvents, DtnxAcknowledgesAsDtokDoes)
 TEST_F(JobEvents, RepliesTheParserIgnoresRaiseNothing)
 {
     Load(PatternImage(300));
-    Feed("+RECV-+DTOK-+DTER-"); // before any start reply
+    Feed("+RECV-+DTOK-+DTER-");  // before any start reply
     EXPECT_TRUE(host.events.empty());
 
     Feed("+IAPC-");
@@ -128,7 +134,7 @@ TEST_F(JobEvents, AReplySplitAcrossHandOversIsOneEvent)
 
 TEST_F(JobEvents, AcknowledgementsWithNoBlockLeftRaiseNothing)
 {
-    Load(PatternImage(128)); // 1 block
+    Load(PatternImage(128));  // 1 block
     StartTransfer();
     host.events.clear();
     // Two acknowledgements without a '-' between them: only the first counts, and
@@ -148,7 +154,7 @@ TEST_F(JobEvents, StartReplyRestartsTheCountAndWithoutAnImageCompletesAtOnce)
     Load(PatternImage(300));
     StartTransfer();
     Feed("+DTOK-");
-    Feed("+UPDS-"); // Solvane: a start reply with the download command
+    Feed("+UPDS-");  // Solvane: a start reply with the download command
     EXPECT_EQ(host.events.back().event, Block(TOOL_EVENT_STARTED, 0));
 }
 

@@ -11,10 +11,9 @@ namespace {
 
 using Frames = std::vector<std::string>;
 
-class SolvaneJob : public JobTest {
-};
+class SolvaneJob : public JobTest {};
 
-} // namespace
+}  // namespace
 
 TEST_F(SolvaneJob, WholeThreeBlockUpdate)
 {
@@ -143,7 +142,8 @@ TEST_F(SolvaneJob, UpdateBegunWhileTheCompletionMessageIsOpenIsNotDisturbed)
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(job.GetBlocksLeft(), 2);
     SendTick();
-    EXPECT_EQ(host.TakeFrames(), (Frames{"*IAPK#", "*0000#", ExpectedDataFrame(image, 0), ExpectedDataFrame(image, 1)}));
+    EXPECT_EQ(host.TakeFrames(),
+              (Frames{"*IAPK#", "*0000#", ExpectedDataFrame(image, 0), ExpectedDataFrame(image, 1)}));
 }
 
 TEST_F(SolvaneJob, RepliesOutsideTheirPhaseAreIgnored)
@@ -363,7 +363,11 @@ TEST_F(SolvaneJob, HexFileIsSentAsItsCharacters)
     StartTransfer();
     const Frames frames = host.TakeFrames();
     ASSERT_EQ(frames.size(), 3u);
-    EXPECT_EQ(frames[2].substr(0, 33), "*3A31" "30303030303030" "31324142" "0D0A" "FF");
+    EXPECT_EQ(frames[2].substr(0, 33), "*3A31"
+                                       "30303030303030"
+                                       "31324142"
+                                       "0D0A"
+                                       "FF");
 }
 
 TEST_F(SolvaneJob, FailedLoadsKeepThePreviousImageAndSayWhy)

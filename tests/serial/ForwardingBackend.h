@@ -14,33 +14,37 @@ public:
     void ClearEvent(EventHandle event) override { Real().ClearEvent(event); }
     void DeleteEvent(EventHandle event) override { Real().DeleteEvent(event); }
     PortHandle OpenPort(const char* name) override { return Real().OpenPort(name); }
-    bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override {
+    bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override
+    {
         return Real().SetTimeouts(port, timeouts);
     }
     bool SetEventMask(PortHandle port, std::uint32_t mask) override { return Real().SetEventMask(port, mask); }
     bool GetLineState(PortHandle port, LineState& state) override { return Real().GetLineState(port, state); }
-    bool BuildLineState(const char* settings, LineState& state) override {
+    bool BuildLineState(const char* settings, LineState& state) override
+    {
         return Real().BuildLineState(settings, state);
     }
-    bool SetLineState(PortHandle port, const LineState& state) override {
-        return Real().SetLineState(port, state);
-    }
+    bool SetLineState(PortHandle port, const LineState& state) override { return Real().SetLineState(port, state); }
     bool Purge(PortHandle port, std::uint32_t flags) override { return Real().Purge(port, flags); }
-    CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) override {
+    CommWaitStart StartCommWait(PortHandle port, std::uint32_t* eventWord, PortOverlapped& overlapped) override
+    {
         ++calls;
         if (TakeInjected(failCommWaits))
             return CommWaitStart::Failed;
         return Real().StartCommWait(port, eventWord, overlapped);
     }
-    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override {
+    int WaitForEvents(const EventHandle* handles, unsigned count, unsigned timeoutMs) override
+    {
         ++calls;
         return Real().WaitForEvents(handles, count, timeoutMs);
     }
-    bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
+    bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override
+    {
         ++calls;
         return Real().GetBytesWaiting(port, waiting);
     }
-    PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override {
+    PortIo ReadPort(PortHandle port, std::uint8_t* buffer, std::uint32_t capacity, std::uint32_t& got) override
+    {
         ++calls;
         if (TakeInjected(failReads)) {
             got = 0;
@@ -52,16 +56,19 @@ public:
         return result;
     }
     PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                     EventHandle abortEvent) override {
+                     EventHandle abortEvent) override
+    {
         ++writesStarted;
         return Real().WritePort(port, data, count, sent, abortEvent);
     }
     void ClosePort(PortHandle port) override { Real().ClosePort(port); }
-    PortFailure LastFailureKind(PortHandle port) override {
+    PortFailure LastFailureKind(PortHandle port) override
+    {
         return t_injected ? injectedKind.load() : m_real.LastFailureKind(port);
     }
     std::uint32_t LastErrorCode() override { return t_injected ? INJECTED_CODE : m_real.LastErrorCode(); }
-    std::string LastErrorText() override {
+    std::string LastErrorText() override
+    {
         return t_injected ? std::string("injected failure") : m_real.LastErrorText();
     }
 
@@ -86,13 +93,15 @@ public:
 protected:
     // The platform's back end, for a call that may fail: from now on the thread's last
     // error is the platform's again.
-    SerialBackend& Real() {
+    SerialBackend& Real()
+    {
         t_injected = false;
         return m_real;
     }
     // True (and the thread's last error is the injected one) when `counter` asks for a
     // failure now.
-    static bool TakeInjected(std::atomic<int>& counter) {
+    static bool TakeInjected(std::atomic<int>& counter)
+    {
         int left = counter.load();
         while (left != 0) {
             if (left < 0 || counter.compare_exchange_weak(left, left - 1)) {

@@ -3,12 +3,14 @@
 
 #include "platform/Diagnostics.h"
 
-std::vector<OwnerMessage> TestOwner::Messages() const {
+std::vector<OwnerMessage> TestOwner::Messages() const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     return m_messages;
 }
 
-std::string TestOwner::BytesOf(unsigned message) const {
+std::string TestOwner::BytesOf(unsigned message) const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     std::string bytes;
     for (const OwnerMessage& m : m_messages) {
@@ -18,7 +20,8 @@ std::string TestOwner::BytesOf(unsigned message) const {
     return bytes;
 }
 
-std::size_t TestOwner::CountOf(unsigned message) const {
+std::size_t TestOwner::CountOf(unsigned message) const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     std::size_t count = 0;
     for (const OwnerMessage& m : m_messages)
@@ -26,12 +29,14 @@ std::size_t TestOwner::CountOf(unsigned message) const {
     return count;
 }
 
-void TestOwner::SetHook(std::function<void(const OwnerMessage&)> hook) {
+void TestOwner::SetHook(std::function<void(const OwnerMessage&)> hook)
+{
     std::lock_guard<std::mutex> lock(m_lock);
     m_hook = std::move(hook);
 }
 
-void TestOwner::Record(const OwnerMessage& message) {
+void TestOwner::Record(const OwnerMessage& message)
+{
     std::function<void(const OwnerMessage&)> hook;
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -42,7 +47,8 @@ void TestOwner::Record(const OwnerMessage& message) {
         hook(message);  // without the lock: the hook may read the records
 }
 
-ErrorBoxRecorder::ErrorBoxRecorder() {
+ErrorBoxRecorder::ErrorBoxRecorder()
+{
     SetErrorBoxHook([this](const char* text, const char* caption) {
         std::lock_guard<std::mutex> lock(m_lock);
         m_texts.emplace_back(text);
@@ -50,19 +56,25 @@ ErrorBoxRecorder::ErrorBoxRecorder() {
     });
 }
 
-ErrorBoxRecorder::~ErrorBoxRecorder() { SetErrorBoxHook(nullptr); }
+ErrorBoxRecorder::~ErrorBoxRecorder()
+{
+    SetErrorBoxHook(nullptr);
+}
 
-std::size_t ErrorBoxRecorder::Count() const {
+std::size_t ErrorBoxRecorder::Count() const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     return m_texts.size();
 }
 
-std::vector<std::string> ErrorBoxRecorder::Texts() const {
+std::vector<std::string> ErrorBoxRecorder::Texts() const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     return m_texts;
 }
 
-std::vector<std::string> ErrorBoxRecorder::Captions() const {
+std::vector<std::string> ErrorBoxRecorder::Captions() const
+{
     std::lock_guard<std::mutex> lock(m_lock);
     return m_captions;
 }

@@ -31,16 +31,23 @@ using Clock = std::chrono::steady_clock;
 
 class PtyLine final : public TestLine {
 public:
-    PtyLine(unsigned portnr, int master, int slave) : m_portnr(portnr), m_master(master), m_slave(slave) {}
+    PtyLine(unsigned portnr, int master, int slave)
+        : m_portnr(portnr),
+          m_master(master),
+          m_slave(slave)
+    {
+    }
 
-    ~PtyLine() override {
+    ~PtyLine() override
+    {
         ClearPortDevice(m_portnr);
         if (m_master >= 0)
             close(m_master);
         close(m_slave);
     }
 
-    bool PeerWrite(const std::string& data) override {
+    bool PeerWrite(const std::string& data) override
+    {
         std::size_t done = 0;
         while (done < data.size()) {
             const ssize_t n = write(m_master, data.data() + done, data.size() - done);
@@ -57,7 +64,8 @@ public:
         return true;
     }
 
-    std::string PeerRead(std::size_t count, std::chrono::milliseconds timeout) override {
+    std::string PeerRead(std::size_t count, std::chrono::milliseconds timeout) override
+    {
         std::string got;
         const auto deadline = Clock::now() + timeout;
         while (got.size() < count) {
@@ -77,7 +85,8 @@ public:
         return got;
     }
 
-    std::string PeerReadAvailable() override {
+    std::string PeerReadAvailable() override
+    {
         std::string got;
         char buffer[512];
         ssize_t n;
@@ -86,7 +95,8 @@ public:
         return got;
     }
 
-    bool WaitUntilDelivered(std::chrono::milliseconds timeout) override {
+    bool WaitUntilDelivered(std::chrono::milliseconds timeout) override
+    {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             int waiting = 0;
@@ -98,12 +108,14 @@ public:
         }
     }
 
-    void PeerHangUp() override {
+    void PeerHangUp() override
+    {
         close(m_master);
         m_master = -1;
     }
 
-    std::string FlowControlOnLine() override {
+    std::string FlowControlOnLine() override
+    {
         termios tio{};
         if (tcgetattr(m_slave, &tio) != 0)
             return "tcgetattr failed";
@@ -126,7 +138,10 @@ public:
         return on;
     }
 
-    unsigned PortNumber() const override { return m_portnr; }
+    unsigned PortNumber() const override
+    {
+        return m_portnr;
+    }
 
 private:
     unsigned m_portnr;  // COM<m_portnr> opens the slave
@@ -140,11 +155,14 @@ public:
         : m_window(m_loop, [this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
               Record({message, wParam, lParam});
               return std::intptr_t{0};
-          }) {}
+          })
+    {
+    }
 
     OwnerWindow* Window() override { return &m_window; }
 
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override {
+    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override
+    {
         return m_loop.RunUntil(done, timeout);
     }
 
@@ -157,8 +175,13 @@ private:
 
 class ForkedHolder final : public PortHolder {
 public:
-    ForkedHolder(pid_t child, int release) : m_child(child), m_release(release) {}
-    ~ForkedHolder() override {
+    ForkedHolder(pid_t child, int release)
+        : m_child(child),
+          m_release(release)
+    {
+    }
+    ~ForkedHolder() override
+    {
         close(m_release);  // the child sees end of input and exits
         int status = 0;
         waitpid(m_child, &status, 0);
@@ -171,7 +194,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
+std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start)
+{
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -208,11 +232,18 @@ std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
     return std::make_unique<PtyLine>(portnr, master, slave);
 }
 
-void TestLine::MapMissing(unsigned portnr) { SetPortDevice(portnr, "/nonexistent/suite-missing-port"); }
+void TestLine::MapMissing(unsigned portnr)
+{
+    SetPortDevice(portnr, "/nonexistent/suite-missing-port");
+}
 
-std::unique_ptr<TestOwner> TestOwner::Create() { return std::make_unique<LoopOwner>(); }
+std::unique_ptr<TestOwner> TestOwner::Create()
+{
+    return std::make_unique<LoopOwner>();
+}
 
-std::unique_ptr<PortHolder> PortHolder::Hold(unsigned portnr) {
+std::unique_ptr<PortHolder> PortHolder::Hold(unsigned portnr)
+{
     const auto device = PortDeviceOverride(portnr);
     if (!device) {
         ADD_FAILURE() << "COM" << portnr << " is not mapped";

@@ -28,7 +28,8 @@ struct Layout {
     std::string portDir;  // as a Windows path (Z:\...)
 };
 
-const Layout& HarnessLayout() {
+const Layout& HarnessLayout()
+{
     static const Layout layout = [] {
         Layout result;
         const char* offset = std::getenv("SUITE_WINE_PEER_OFFSET");
@@ -46,25 +47,31 @@ const Layout& HarnessLayout() {
     return layout;
 }
 
-std::string DeviceName(unsigned portnr) { return "\\\\.\\COM" + std::to_string(portnr); }
+std::string DeviceName(unsigned portnr)
+{
+    return "\\\\.\\COM" + std::to_string(portnr);
+}
 
-bool RunningOnWine() {
+bool RunningOnWine()
+{
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 // Milliseconds left until `deadline`, at least 0.
-DWORD MsUntil(Clock::time_point deadline) {
+DWORD MsUntil(Clock::time_point deadline)
+{
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
 // Reads one of the relay's counters (20 decimal digits) from file `name` of the port
 // directory; -1 when the file can't be read.
-long long ReadRelayCount(const std::string& name) {
+long long ReadRelayCount(const std::string& name)
+{
     std::string path = HarnessLayout().portDir + "\\" + name;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     char digits[21] = {};
@@ -77,17 +84,21 @@ long long ReadRelayCount(const std::string& name) {
 }
 
 // The relay's count of bytes written to end `name` that have reached the other end.
-long long ReadRelayed(const std::string& name) { return ReadRelayCount(name + ".relayed"); }
+long long ReadRelayed(const std::string& name)
+{
+    return ReadRelayCount(name + ".relayed");
+}
 
 // Sends one command line to the relay's control FIFO and waits until the relay has
 // served it.
-bool SendRelayCommand(const std::string& command) {
+bool SendRelayCommand(const std::string& command)
+{
     const long long served = ReadRelayCount("control.done");
     if (served < 0)
         return false;
     std::string path = HarnessLayout().portDir + "\\control";
-    HANDLE fifo = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE fifo = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     if (fifo == INVALID_HANDLE_VALUE)
         return false;
     std::string line = command + "\n";
@@ -108,17 +119,23 @@ bool SendRelayCommand(const std::string& command) {
 class Win32TestLine final : public TestLine {
 public:
     Win32TestLine(unsigned portnr, HANDLE peer, long long relayedAtStart)
-        : m_portnr(portnr), m_peer(peer), m_relayedAtStart(relayedAtStart) {}
+        : m_portnr(portnr),
+          m_peer(peer),
+          m_relayedAtStart(relayedAtStart)
+    {
+    }
     ~Win32TestLine() override { CloseHandle(m_peer); }
 
-    bool PeerWrite(const std::string& data) override {
+    bool PeerWrite(const std::string& data) override
+    {
         DWORD written = 0;
         BOOL ok = WriteFile(m_peer, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
         m_written += written;
         return ok && written == data.size();
     }
 
-    std::string PeerRead(std::size_t count, std::chrono::milliseconds timeout) override {
+    std::string PeerRead(std::size_t count, std::chrono::milliseconds timeout) override
+    {
         const auto deadline = Clock::now() + timeout;
         std::string result;
         while (result.size() < count) {
@@ -138,7 +155,8 @@ public:
         return result;
     }
 
-    std::string PeerReadAvailable() override {
+    std::string PeerReadAvailable() override
+    {
         std::string result;
         // Interval MAXDWORD with no totals: return at once with what is buffered.
         if (!SetReadTimeouts(MAXDWORD, 0, 0))
@@ -153,7 +171,8 @@ public:
         return result;
     }
 
-    bool WaitUntilDelivered(std::chrono::milliseconds timeout) override {
+    bool WaitUntilDelivered(std::chrono::milliseconds timeout) override
+    {
         const auto deadline = Clock::now() + timeout;
         const long long target = m_relayedAtStart + static_cast<long long>(m_written);
         const std::string peerEnd = "peer" + std::to_string(m_portnr);
@@ -166,16 +185,18 @@ public:
         }
     }
 
-    void PeerHangUp() override {
+    void PeerHangUp() override
+    {
         // The relay closes the pty under the engine's COMn and gives COMn a fresh one
         // for the next open; the engine's open handle is left on a dead line.
         EXPECT_TRUE(SendRelayCommand("hangup com" + std::to_string(m_portnr))) << "relay control FIFO";
     }
 
-    std::string FlowControlOnLine() override {
+    std::string FlowControlOnLine() override
+    {
         // A second handle on the engine's end (Wine lets a held port be opened again).
-        HANDLE port = CreateFileA(DeviceName(m_portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+        HANDLE port = CreateFileA(DeviceName(m_portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  0, nullptr);
         if (port == INVALID_HANDLE_VALUE)
             return "can't open the engine's end";
         DCB state{};
@@ -204,7 +225,8 @@ public:
 
     unsigned PortNumber() const override { return m_portnr; }
 
-    bool Supports(LineFeature feature) const override {
+    bool Supports(LineFeature feature) const override
+    {
         if (!RunningOnWine())
             return true;
         switch (feature) {
@@ -219,7 +241,8 @@ public:
     }
 
 private:
-    bool SetReadTimeouts(DWORD interval, DWORD multiplier, DWORD constant) {
+    bool SetReadTimeouts(DWORD interval, DWORD multiplier, DWORD constant)
+    {
         COMMTIMEOUTS timeouts{interval, multiplier, constant, 0, 5000};
         return SetCommTimeouts(m_peer, &timeouts) != 0;
     }
@@ -240,11 +263,14 @@ public:
         : m_window([this](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) -> std::intptr_t {
               Record(OwnerMessage{message, wParam, lParam});
               return 0;
-          }) {}
+          })
+    {
+    }
 
     OwnerWindow* Window() override { return &m_window; }
 
-    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override {
+    bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) override
+    {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             MSG message;
@@ -265,7 +291,8 @@ public:
         }
     }
 
-    void PumpFor(std::chrono::milliseconds duration) override {
+    void PumpFor(std::chrono::milliseconds duration) override
+    {
         PumpUntil([] { return false; }, duration);
     }
 
@@ -276,7 +303,10 @@ private:
 
 class Win32PortHolder final : public PortHolder {
 public:
-    explicit Win32PortHolder(HANDLE port) : m_port(port) {}
+    explicit Win32PortHolder(HANDLE port)
+        : m_port(port)
+    {
+    }
     ~Win32PortHolder() override { CloseHandle(m_port); }
 
 private:
@@ -287,9 +317,10 @@ private:
 // another program may have left the port) or off (as an earlier test's engine should
 // have left it). The relay keeps the terminal open, so the settings stay until the
 // engine opens it.
-bool SetFlowControl(unsigned portnr, bool on) {
-    HANDLE port = CreateFileA(DeviceName(portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+bool SetFlowControl(unsigned portnr, bool on)
+{
+    HANDLE port =
+        CreateFileA(DeviceName(portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE)
         return false;
     DCB state{};
@@ -308,7 +339,8 @@ bool SetFlowControl(unsigned portnr, bool on) {
 
 }  // namespace
 
-std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
+std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start)
+{
     const Layout& layout = HarnessLayout();
     if (!layout.ok) {
         ADD_FAILURE() << "no serial ports mapped: run the Windows tests with tests/wine/run.sh";
@@ -324,8 +356,8 @@ std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
         return nullptr;
     }
     const unsigned peerPort = portnr + layout.peerOffset;
-    HANDLE peer = CreateFileA(DeviceName(peerPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE peer =
+        CreateFileA(DeviceName(peerPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (peer == INVALID_HANDLE_VALUE) {
         ADD_FAILURE() << "can't open the device end COM" << peerPort << " (error " << GetLastError() << ")";
         return nullptr;
@@ -349,7 +381,8 @@ std::unique_ptr<TestLine> TestLine::Create(unsigned portnr, LineStart start) {
     return std::make_unique<Win32TestLine>(portnr, peer, relayed);
 }
 
-void TestLine::MapMissing(unsigned portnr) {
+void TestLine::MapMissing(unsigned portnr)
+{
     const Layout& layout = HarnessLayout();
     if (!layout.ok) {
         ADD_FAILURE() << "no serial ports mapped: run the Windows tests with tests/wine/run.sh";
@@ -358,9 +391,13 @@ void TestLine::MapMissing(unsigned portnr) {
     SetPortDevice(portnr, DeviceName(layout.missingPort));
 }
 
-std::unique_ptr<TestOwner> TestOwner::Create() { return std::make_unique<Win32TestOwner>(); }
+std::unique_ptr<TestOwner> TestOwner::Create()
+{
+    return std::make_unique<Win32TestOwner>();
+}
 
-std::unique_ptr<PortHolder> PortHolder::Hold(unsigned portnr) {
+std::unique_ptr<PortHolder> PortHolder::Hold(unsigned portnr)
+{
     // On Windows a second open of a port fails also within one program, so holding it
     // here stands for another program holding it.
     HANDLE port = CreateFileA(DeviceName(portnr).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -20,31 +20,36 @@ namespace {
 class SerialPortTest : public ::testing::Test {
 protected:
     // Opens `port` on COM<portnr> as Dunmere does (115200 8N1, mask 3).
-    BOOL Open(SerialPort& port, unsigned portnr, int txBufferSize = 2048) {
+    BOOL Open(SerialPort& port, unsigned portnr, int txBufferSize = 2048)
+    {
         return port.OpenPort(owner->Window(), portnr, 115200, 'N', 8, 1, 3, txBufferSize);
     }
 
     // Opens `port` as above and starts its monitor.
-    bool OpenMonitored(SerialPort& port, unsigned portnr, int txBufferSize = 2048) {
+    bool OpenMonitored(SerialPort& port, unsigned portnr, int txBufferSize = 2048)
+    {
         return Open(port, portnr, txBufferSize) && port.StartMonitor();
     }
 
     // Waits, without serving the owner, until the monitor has read something: it is
     // then handing the bytes over and blocks until the owner's thread takes them.
-    static bool WaitUntilRead(const ForwardingBackend& backend) {
+    static bool WaitUntilRead(const ForwardingBackend& backend)
+    {
         for (int i = 0; i < 5000 && backend.reads == 0; ++i)
             std::this_thread::sleep_for(1ms);
         return backend.reads > 0;
     }
 
     // Pumps until `count` bytes have arrived in all.
-    bool WaitForBytes(std::size_t count) {
+    bool WaitForBytes(std::size_t count)
+    {
         return owner->PumpUntil([&] { return owner->CountOf(MSG_SERIAL_RX_CHAR) >= count; }, 5s);
     }
 
     // What the engine sent, until `count` bytes came (at most 5 s), serving the owner
     // meanwhile: the monitor may first have to hand over a notification.
-    std::string PeerReadServing(TestLine& line, std::size_t count) {
+    std::string PeerReadServing(TestLine& line, std::size_t count)
+    {
         std::string got;
         owner->PumpUntil(
             [&] {
@@ -56,7 +61,8 @@ protected:
     }
 
     // Sends `data` from the device and checks that it arrives (the monitor serves the line).
-    void ExpectExchange(TestLine& line, const std::string& data) {
+    void ExpectExchange(TestLine& line, const std::string& data)
+    {
         const std::size_t before = owner->CountOf(MSG_SERIAL_RX_CHAR);
         ASSERT_TRUE(line.PeerWrite(data));
         ASSERT_TRUE(WaitForBytes(before + data.size()));
@@ -67,7 +73,8 @@ protected:
     ErrorBoxRecorder boxes;
 };
 
-TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber) {
+TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber)
+{
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -86,7 +93,8 @@ TEST_F(SerialPortTest, DeliversEveryByteInOrderWithThePortNumber) {
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
-TEST_F(SerialPortTest, PortLeftWithFlowControlOnCarriesEveryByteAndKeepsSending) {
+TEST_F(SerialPortTest, PortLeftWithFlowControlOnCarriesEveryByteAndKeepsSending)
+{
     auto line = TestLine::Create(3, LineStart::FreshTerminal);
     ASSERT_TRUE(line);
     ASSERT_NE(line->FlowControlOnLine(), "") << "the fixture left no flow control on";
@@ -111,7 +119,8 @@ TEST_F(SerialPortTest, PortLeftWithFlowControlOnCarriesEveryByteAndKeepsSending)
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
-TEST_F(SerialPortTest, EventCharacterIsNotifiedOnceAfterTheBytesOfItsWake) {
+TEST_F(SerialPortTest, EventCharacterIsNotifiedOnceAfterTheBytesOfItsWake)
+{
     auto line = TestLine::Create(2);
     ASSERT_TRUE(line);
     if (!line->Supports(LineFeature::EventCharacter))
@@ -139,7 +148,8 @@ TEST_F(SerialPortTest, EventCharacterIsNotifiedOnceAfterTheBytesOfItsWake) {
     EXPECT_EQ(owner->CountOf(MSG_SERIAL_EVENT_CHAR), 1u);
 }
 
-TEST_F(SerialPortTest, TextFormSendsNoTerminatorAndByteFormSendsZeros) {
+TEST_F(SerialPortTest, TextFormSendsNoTerminatorAndByteFormSendsZeros)
+{
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -153,7 +163,8 @@ TEST_F(SerialPortTest, TextFormSendsNoTerminatorAndByteFormSendsZeros) {
     EXPECT_EQ(line->PeerRead(1, 100ms), "");  // no terminator, nothing extra
 }
 
-TEST_F(SerialPortTest, OversizeTransmissionIsRefusedAndNothingIsSent) {
+TEST_F(SerialPortTest, OversizeTransmissionIsRefusedAndNothingIsSent)
+{
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -174,7 +185,8 @@ TEST_F(SerialPortTest, OversizeTransmissionIsRefusedAndNothingIsSent) {
     EXPECT_EQ(line->PeerRead(16, 5s).size(), 16u);
 }
 
-TEST_F(SerialPortTest, SecondQueuedTransmissionReplacesTheFirst) {
+TEST_F(SerialPortTest, SecondQueuedTransmissionReplacesTheFirst)
+{
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -198,7 +210,8 @@ TEST_F(SerialPortTest, SecondQueuedTransmissionReplacesTheFirst) {
 // after the transmission was queued: a byte waiting unread when a transmission starts.
 class ReplyAtPurge : public ForwardingBackend {
 public:
-    bool Purge(PortHandle port, std::uint32_t flags) override {
+    bool Purge(PortHandle port, std::uint32_t flags) override
+    {
         if (armed.exchange(false)) {
             delivered = line->PeerWrite("Z") && line->WaitUntilDelivered(5s);
         }
@@ -209,7 +222,8 @@ public:
     TestLine* line = nullptr;
 };
 
-TEST_F(SerialPortTest, ReplyLeftUnreadWhenATransmissionStartsIsPurged) {
+TEST_F(SerialPortTest, ReplyLeftUnreadWhenATransmissionStartsIsPurged)
+{
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     ReplyAtPurge backend;
@@ -230,10 +244,11 @@ TEST_F(SerialPortTest, ReplyLeftUnreadWhenATransmissionStartsIsPurged) {
     EXPECT_TRUE(backend.delivered);
     owner->PumpFor(100ms);
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "A");  // never the purged Z
-    ExpectExchange(*line, "B");                           // and the line still works
+    ExpectExchange(*line, "B");                          // and the line still works
 }
 
-TEST_F(SerialPortTest, ClosePortEndsTheMonitorClosesThePortAndNullsTheHandle) {
+TEST_F(SerialPortTest, ClosePortEndsTheMonitorClosesThePortAndNullsTheHandle)
+{
     auto line = TestLine::Create(4);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -247,7 +262,8 @@ TEST_F(SerialPortTest, ClosePortEndsTheMonitorClosesThePortAndNullsTheHandle) {
     EXPECT_TRUE(Open(other, 4));
 }
 
-TEST_F(SerialPortTest, ClosePortWithoutMonitorLeavesThePortOpenUntilTheNextOpen) {
+TEST_F(SerialPortTest, ClosePortWithoutMonitorLeavesThePortOpenUntilTheNextOpen)
+{
     auto line = TestLine::Create(4);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -265,7 +281,8 @@ TEST_F(SerialPortTest, ClosePortWithoutMonitorLeavesThePortOpenUntilTheNextOpen)
     ExpectExchange(*line, "ok");
 }
 
-TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother) {
+TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother)
+{
     auto line1 = TestLine::Create(1);
     auto line2 = TestLine::Create(2);
     ASSERT_TRUE(line1 && line2);
@@ -292,14 +309,15 @@ TEST_F(SerialPortTest, ReopensWhileMonitoringOnTheSameNumberAndOnAnother) {
     EXPECT_EQ(boxes.Count(), 0u);
 }
 
-TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
+TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds)
+{
     TestLine::MapMissing(6);
     SerialPort port;
     EXPECT_FALSE(Open(port, 6));
     EXPECT_EQ(port.m_hComm, SerialInvalidHandle());
-    EXPECT_FALSE(port.StartMonitor());  // nothing to monitor
+    EXPECT_FALSE(port.StartMonitor());            // nothing to monitor
     EXPECT_FALSE(port.QueueTransmit("nowhere"));  // nothing to send it on
-    port.ClosePort();                   // as a dialog does before its next pick
+    port.ClosePort();                             // as a dialog does before its next pick
 
     auto line = TestLine::Create(6);
     ASSERT_TRUE(line);
@@ -308,7 +326,8 @@ TEST_F(SerialPortTest, MissingPortReturnsFalseAndALaterOpenSucceeds) {
     EXPECT_EQ(boxes.Count(), 0u);  // a failed open reports nothing itself
 }
 
-TEST_F(SerialPortTest, PortHeldByAnotherProgramIsRefused) {
+TEST_F(SerialPortTest, PortHeldByAnotherProgramIsRefused)
+{
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
     if (!line->Supports(LineFeature::ExclusiveOpen))
@@ -324,7 +343,8 @@ TEST_F(SerialPortTest, PortHeldByAnotherProgramIsRefused) {
     EXPECT_TRUE(Open(port, 3));  // free again once the other program let go
 }
 
-TEST_F(SerialPortTest, PortsFiveToEightWorkLikeTheOthers) {
+TEST_F(SerialPortTest, PortsFiveToEightWorkLikeTheOthers)
+{
     for (unsigned n = 5; n <= 8; ++n) {
         SCOPED_TRACE(n);
         auto line = TestLine::Create(n);
@@ -342,14 +362,16 @@ TEST_F(SerialPortTest, PortsFiveToEightWorkLikeTheOthers) {
 class FailingEventMask : public ForwardingBackend {
 public:
     bool SetEventMask(PortHandle, std::uint32_t) override { return false; }
-    bool GetLineState(PortHandle port, LineState& state) override {
+    bool GetLineState(PortHandle port, LineState& state) override
+    {
         ++lineStateReads;
         return ForwardingBackend::GetLineState(port, state);
     }
     std::atomic<int> lineStateReads{0};
 };
 
-TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds) {
+TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds)
+{
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
     FailingEventMask backend;
@@ -372,7 +394,8 @@ TEST_F(SerialPortTest, FailingConfigurationStepShowsOneErrorAndTheOpenSucceeds) 
 class FailingFirstWrite : public ForwardingBackend {
 public:
     PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                     EventHandle abortEvent) override {
+                     EventHandle abortEvent) override
+    {
         if (failNext.exchange(false)) {
             sent = 0;
             return PortIo::FailedStart;
@@ -382,7 +405,8 @@ public:
     std::atomic<bool> failNext{true};
 };
 
-TEST_F(SerialPortTest, FailedWriteShowsOneErrorAndTheNextWriteGoesOut) {
+TEST_F(SerialPortTest, FailedWriteShowsOneErrorAndTheNextWriteGoesOut)
+{
     auto line = TestLine::Create(2);
     ASSERT_TRUE(line);
     FailingFirstWrite backend;
@@ -400,7 +424,8 @@ TEST_F(SerialPortTest, FailedWriteShowsOneErrorAndTheNextWriteGoesOut) {
     EXPECT_EQ(boxes.Count(), 1u);
 }
 
-TEST_F(SerialPortTest, ErrorTextIsCutToItsBuffer) {
+TEST_F(SerialPortTest, ErrorTextIsCutToItsBuffer)
+{
     SerialPort port;
     const std::string longName(400, 'X');
     port.ReportPortError(longName.c_str());
@@ -414,7 +439,8 @@ TEST_F(SerialPortTest, ErrorTextIsCutToItsBuffer) {
 // being handed over.
 using CountingBackend = ForwardingBackend;
 
-TEST_F(SerialPortTest, ReopeningWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt) {
+TEST_F(SerialPortTest, ReopeningWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt)
+{
     auto line1 = TestLine::Create(1);
     auto line2 = TestLine::Create(2);
     ASSERT_TRUE(line1 && line2);
@@ -431,7 +457,8 @@ TEST_F(SerialPortTest, ReopeningWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "K");
 }
 
-TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt) {
+TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesIt)
+{
     auto line = TestLine::Create(1);
     ASSERT_TRUE(line);
     CountingBackend backend;
@@ -445,7 +472,8 @@ TEST_F(SerialPortTest, DestroyingWhileAByteIsHandedOverNeitherDeadlocksNorLosesI
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "D");
 }
 
-TEST_F(SerialPortTest, LineQuietForLongerThanItsReadTimeoutsIsNotAFailure) {
+TEST_F(SerialPortTest, LineQuietForLongerThanItsReadTimeoutsIsNotAFailure)
+{
     // The user takes a while to choose the file, or the device a while to answer: the
     // line says nothing for three times its read timeouts (1000 ms interval + 1000 ms
     // total), and then the exchange goes on as if there had been no pause.
@@ -473,7 +501,8 @@ TEST_F(SerialPortTest, LineQuietForLongerThanItsReadTimeoutsIsNotAFailure) {
     EXPECT_EQ(boxes.Count(), 0u) << (boxes.Count() ? boxes.Texts()[0] : "");
 }
 
-TEST_F(SerialPortTest, HungUpLineIsReportedOnceAndGivenUp) {
+TEST_F(SerialPortTest, HungUpLineIsReportedOnceAndGivenUp)
+{
     auto line = TestLine::Create(5);
     ASSERT_TRUE(line);
     if (!line->Supports(LineFeature::HangUp))
@@ -517,7 +546,8 @@ TEST_F(SerialPortTest, HungUpLineIsReportedOnceAndGivenUp) {
     EXPECT_EQ(fresh->PeerRead(5, 5s), "again");
 }
 
-TEST_F(SerialPortTest, SingleFailedWaitOrReadShowsOneBoxAndThePortGoesOn) {
+TEST_F(SerialPortTest, SingleFailedWaitOrReadShowsOneBoxAndThePortGoesOn)
+{
     auto line = TestLine::Create(6);
     ASSERT_TRUE(line);
     ForwardingBackend backend;
@@ -545,8 +575,7 @@ TEST_F(SerialPortTest, SingleFailedWaitOrReadShowsOneBoxAndThePortGoesOn) {
     EXPECT_EQ(backend.failedReads, 1);
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR).substr(before), "kept");
     ASSERT_EQ(boxes.Count(), 2u);
-    EXPECT_EQ(boxes.Texts()[1].rfind("WARNING:  ReadFile() Failed with the following error: \ninjected failure", 0),
-              0u)
+    EXPECT_EQ(boxes.Texts()[1].rfind("WARNING:  ReadFile() Failed with the following error: \ninjected failure", 0), 0u)
         << boxes.Texts()[1];
     ExpectExchange(*line, "after the read");
     ASSERT_TRUE(port.QueueTransmit("frame 2"));
@@ -555,7 +584,8 @@ TEST_F(SerialPortTest, SingleFailedWaitOrReadShowsOneBoxAndThePortGoesOn) {
     EXPECT_EQ(boxes.Count(), 2u);
 }
 
-TEST_F(SerialPortTest, ReadsThatKeepFailingEndInOneMoreReportAndNoSpinning) {
+TEST_F(SerialPortTest, ReadsThatKeepFailingEndInOneMoreReportAndNoSpinning)
+{
     auto line = TestLine::Create(6);
     ASSERT_TRUE(line);
     ForwardingBackend backend;
@@ -595,11 +625,13 @@ TEST_F(SerialPortTest, ReadsThatKeepFailingEndInOneMoreReportAndNoSpinning) {
 // Keeps every failure report it is handed (monitor thread and owner's thread).
 class RecordingReporter : public PortFailureReporter {
 public:
-    void ReportPortFailure(const PortFailureReport& failure) override {
+    void ReportPortFailure(const PortFailureReport& failure) override
+    {
         std::lock_guard<std::mutex> lock(m_lock);
         m_reports.push_back(failure);
     }
-    std::vector<PortFailureReport> Reports() const {
+    std::vector<PortFailureReport> Reports() const
+    {
         std::lock_guard<std::mutex> lock(m_lock);
         return m_reports;
     }
@@ -609,7 +641,8 @@ private:
     std::vector<PortFailureReport> m_reports;
 };
 
-TEST_F(SerialPortTest, ReporterGetsEachFailureAsAValueInsteadOfTheBox) {
+TEST_F(SerialPortTest, ReporterGetsEachFailureAsAValueInsteadOfTheBox)
+{
     auto line = TestLine::Create(6);
     ASSERT_TRUE(line);
     ForwardingBackend backend;
@@ -659,14 +692,16 @@ TEST_F(SerialPortTest, ReporterGetsEachFailureAsAValueInsteadOfTheBox) {
     EXPECT_EQ(boxes.Count(), 1u);
 }
 
-TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
+TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission)
+{
     auto line = TestLine::Create(2);
     ASSERT_TRUE(line);
     // At the end of a drain (the status query that finds nothing waiting), queue a
     // transmission and let a reply byte arrive: when the monitor next waits, both the
     // port and the transmission are due.
     struct InputAndTransmission : ForwardingBackend {
-        bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override {
+        bool GetBytesWaiting(PortHandle port, std::uint32_t& waiting) override
+        {
             const bool ok = ForwardingBackend::GetBytesWaiting(port, waiting);
             if (ok && waiting == 0 && armed.exchange(false)) {
                 queued = serial->QueueTransmit("T");
@@ -675,7 +710,8 @@ TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
             return ok;
         }
         PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                         EventHandle abortEvent) override {
+                         EventHandle abortEvent) override
+        {
             receivedAtWrite = static_cast<int>(owner->CountOf(MSG_SERIAL_RX_CHAR));
             return ForwardingBackend::WritePort(port, data, count, sent, abortEvent);
         }
@@ -707,7 +743,8 @@ TEST_F(SerialPortTest, ReceivedInputIsDeliveredBeforeAWaitingTransmission) {
     EXPECT_EQ(backend.receivedAtWrite, 2) << "the write began before the reply was delivered";
 }
 
-TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor) {
+TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor)
+{
     // The device reads nothing: once the line's buffers are full the write can't go
     // on, and its timeout (1 s a byte) would run for weeks.
     constexpr int BIG_WRITE = 4 << 20;
@@ -736,7 +773,8 @@ TEST_F(SerialPortTest, StalledWriteNeverHoldsUpACloseOrTheDestructor) {
     }
 }
 
-TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUpDestruction) {
+TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUpDestruction)
+{
     auto line = TestLine::Create(7);
     ASSERT_TRUE(line);
     {
@@ -754,14 +792,16 @@ TEST_F(SerialPortTest, SuspendedMonitorServesNothingUntilResumedAndDoesNotHoldUp
     EXPECT_EQ(owner->BytesOf(MSG_SERIAL_RX_CHAR), "s");
 }
 
-TEST_F(SerialPortTest, NeverOpenedPortIsDestroyedAtOnce) {
+TEST_F(SerialPortTest, NeverOpenedPortIsDestroyedAtOnce)
+{
     SerialPort port;
     EXPECT_EQ(port.m_hComm, nullptr);
     EXPECT_FALSE(port.StartMonitor());
     port.ClosePort();
 }
 
-TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndTheEventCharacter) {
+TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndTheEventCharacter)
+{
     auto line = TestLine::Create(4);
     ASSERT_TRUE(line);
     SerialPort port;
@@ -788,7 +828,8 @@ TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndTheEventCharacter) {
 class BackToBackWrites : public ForwardingBackend {
 public:
     PortIo WritePort(PortHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t& sent,
-                     EventHandle abortEvent) override {
+                     EventHandle abortEvent) override
+    {
         const PortIo io = ForwardingBackend::WritePort(port, data, count, sent, abortEvent);
         if (next && left-- > 0)
             next();
@@ -798,7 +839,8 @@ public:
     std::atomic<int> left{0};
 };
 
-TEST_F(SerialPortTest, FrameWrittenJustBeforeTheNextTransmissionStillGoesOutWhole) {
+TEST_F(SerialPortTest, FrameWrittenJustBeforeTheNextTransmissionStillGoesOutWhole)
+{
     auto line = TestLine::Create(3);
     ASSERT_TRUE(line);
     BackToBackWrites backend;

@@ -34,7 +34,10 @@ constexpr UINT MSG_RUN_SCRIPT = WM_APP + 1;
 class ScriptedDialog : public MainDialog {
 public:
     explicit ScriptedDialog(std::function<void(ScriptedDialog&)> script, unsigned aboutTextId = IDS_ABOUTBOX)
-        : MainDialog(IDD_MAIN_DIALOG, aboutTextId), m_script(std::move(script)) {}
+        : MainDialog(IDD_MAIN_DIALOG, aboutTextId),
+          m_script(std::move(script))
+    {
+    }
 
     struct Command {
         UINT code;
@@ -48,15 +51,18 @@ public:
 
 protected:
     void OnInitTool() override { PostMessageW(Handle(), MSG_RUN_SCRIPT, 0, 0); }
-    bool OnCommand(UINT code, int id, HWND control) override {
+    bool OnCommand(UINT code, int id, HWND control) override
+    {
         commands.push_back({code, id});
         return MainDialog::OnCommand(code, id, control);
     }
-    bool OnTimer(UINT_PTR id) override {
+    bool OnTimer(UINT_PTR id) override
+    {
         timers.push_back(id);
         return true;
     }
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override {
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override
+    {
         if (message == MSG_RUN_SCRIPT) {
             m_script(*this);
             EndDialog(IDOK);
@@ -76,7 +82,8 @@ private:
 };
 
 // Runs a script inside a modal main dialog; fails the test if the dialog did not run.
-void RunInDialog(std::function<void(ScriptedDialog&)> script, unsigned aboutTextId = IDS_ABOUTBOX) {
+void RunInDialog(std::function<void(ScriptedDialog&)> script, unsigned aboutTextId = IDS_ABOUTBOX)
+{
     bool ran = false;
     ScriptedDialog dialog(
         [&](ScriptedDialog& d) {
@@ -91,7 +98,8 @@ void RunInDialog(std::function<void(ScriptedDialog&)> script, unsigned aboutText
 // On another thread: waits (up to 5 s) for a visible top-level dialog window of this
 // process with `caption`, lets `inspect` look at it, then presses its OK (or Cancel)
 // button. Join the result after the modal call that shows the window has returned.
-std::thread AnswerWhenShown(std::wstring caption, std::function<void(HWND)> inspect = {}, int button = IDOK) {
+std::thread AnswerWhenShown(std::wstring caption, std::function<void(HWND)> inspect = {}, int button = IDOK)
+{
     return std::thread([caption = std::move(caption), inspect = std::move(inspect), button] {
         for (int i = 0; i < 250; ++i) {
             HWND window = FindWindowW(L"#32770", caption.c_str());
@@ -107,7 +115,8 @@ std::thread AnswerWhenShown(std::wstring caption, std::function<void(HWND)> insp
     });
 }
 
-std::wstring WindowText(HWND window) {
+std::wstring WindowText(HWND window)
+{
     wchar_t text[512] = {};
     GetWindowTextW(window, text, 512);
     return text;
@@ -118,37 +127,45 @@ std::wstring WindowText(HWND window) {
 WNDPROC g_originalProc = nullptr;
 std::vector<UINT> g_reflected;
 LRESULT g_reflectAnswer = 0;
-LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message >= REFLECTED_MESSAGE_BASE && message < REFLECTED_MESSAGE_BASE + WM_USER) {
         g_reflected.push_back(message - REFLECTED_MESSAGE_BASE);
         return g_reflectAnswer;
     }
     return CallWindowProcW(g_originalProc, window, message, wParam, lParam);
 }
-void RecordReflections(HWND control) {
+void RecordReflections(HWND control)
+{
     g_reflected.clear();
     g_reflectAnswer = 0;
-    g_originalProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordingProc)));
+    g_originalProc =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RecordingProc)));
 }
 
 }  // namespace
 
-TEST(ShellText, Utf8AndUtf16RoundTripChineseAndMarkBadBytes) {
+TEST(ShellText, Utf8AndUtf16RoundTripChineseAndMarkBadBytes)
+{
     const std::string chinese = "选择下载的程序 C:\\固件\\a.bin";
     EXPECT_EQ(WideToUtf8(Utf8ToWide(chinese)), chinese);
     EXPECT_EQ(Utf8ToWide("关于"), L"\x5173\x4E8E");
-    EXPECT_EQ(Utf8ToWide(std::string("a\xFF" "b")), L"a\xFFFD" L"b");
+    EXPECT_EQ(Utf8ToWide(std::string("a\xFF"
+                                     "b")),
+              L"a\xFFFD"
+              L"b");
     EXPECT_EQ(Utf8ToWide(""), L"");
     EXPECT_EQ(WideToUtf8(L""), "");
 }
 
-TEST(ShellApp, NameComesFromTheExecutable) {
+TEST(ShellApp, NameComesFromTheExecutable)
+{
     ASSERT_EQ(ShellApp::Current(), &theApp);
     EXPECT_EQ(theApp.Name(), "test_shell");
 }
 
-TEST(DialogBase, CommandsTimersAndOwnMessagesReachTheirHandlersWithTheirResults) {
+TEST(DialogBase, CommandsTimersAndOwnMessagesReachTheirHandlersWithTheirResults)
+{
     RunInDialog([](ScriptedDialog& d) {
         HWND button = d.Item(IDC_TEST_BUTTON);
         SendMessageW(d.Handle(), WM_COMMAND, MAKEWPARAM(IDC_TEST_BUTTON, BN_CLICKED), reinterpret_cast<LPARAM>(button));
@@ -174,10 +191,15 @@ TEST(DialogBase, CommandsTimersAndOwnMessagesReachTheirHandlersWithTheirResults)
 // A plain dialog that posts one command to itself once it runs.
 class PostingDialog : public Dialog {
 public:
-    explicit PostingDialog(int command) : Dialog(IDD_MAIN_DIALOG), m_command(command) {}
+    explicit PostingDialog(int command)
+        : Dialog(IDD_MAIN_DIALOG),
+          m_command(command)
+    {
+    }
 
 protected:
-    BOOL OnInitDialog() override {
+    BOOL OnInitDialog() override
+    {
         PostMessageW(Handle(), WM_COMMAND, MAKEWPARAM(m_command, BN_CLICKED), 0);
         return TRUE;
     }
@@ -186,7 +208,8 @@ private:
     int m_command;
 };
 
-TEST(DialogBase, EscapeAndEnterEndTheDialogWithTheirIds) {
+TEST(DialogBase, EscapeAndEnterEndTheDialogWithTheirIds)
+{
     for (int id : {IDCANCEL, IDOK}) {
         PostingDialog dialog(id);
         EXPECT_EQ(dialog.DoModal(nullptr), id);
@@ -194,7 +217,8 @@ TEST(DialogBase, EscapeAndEnterEndTheDialogWithTheirIds) {
     }
 }
 
-TEST(DialogBase, ChildNotificationsGoBackToTheChildFirst) {
+TEST(DialogBase, ChildNotificationsGoBackToTheChildFirst)
+{
     RunInDialog([](ScriptedDialog& d) {
         HWND button = d.Item(IDC_TEST_BUTTON);
         RecordReflections(button);
@@ -214,8 +238,9 @@ TEST(DialogBase, ChildNotificationsGoBackToTheChildFirst) {
         HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
         g_reflectAnswer = reinterpret_cast<LRESULT>(brush);
         HDC dc = GetDC(button);
-        EXPECT_EQ(SendMessageW(d.Handle(), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(button)),
-                  reinterpret_cast<LRESULT>(brush));
+        EXPECT_EQ(
+            SendMessageW(d.Handle(), WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(button)),
+            reinterpret_cast<LRESULT>(brush));
         ReleaseDC(button, dc);
         DeleteObject(brush);
 
@@ -227,7 +252,8 @@ TEST(DialogBase, ChildNotificationsGoBackToTheChildFirst) {
     });
 }
 
-TEST(DialogBase, OwnerDrawnItemsAreDrawnAndMeasuredByTheirControl) {
+TEST(DialogBase, OwnerDrawnItemsAreDrawnAndMeasuredByTheirControl)
+{
     RunInDialog([](ScriptedDialog& d) {
         HWND drawn = d.Item(IDC_TEST_DRAWN);
         RecordReflections(drawn);
@@ -248,7 +274,8 @@ TEST(DialogBase, OwnerDrawnItemsAreDrawnAndMeasuredByTheirControl) {
     });
 }
 
-TEST(ControlWrappers, ComboStaticAndProgressBar) {
+TEST(ControlWrappers, ComboStaticAndProgressBar)
+{
     RunInDialog([](ScriptedDialog& d) {
         ComboBox combo(d.Item(IDC_TEST_COMBO));
         for (const char* port : {"COM1", "COM2", "COM3"})
@@ -275,7 +302,8 @@ TEST(ControlWrappers, ComboStaticAndProgressBar) {
     });
 }
 
-TEST(MainDialogShell, SystemMenuEndsWithTheAboutItemAndIconsAreSet) {
+TEST(MainDialogShell, SystemMenuEndsWithTheAboutItemAndIconsAreSet)
+{
     RunInDialog([](ScriptedDialog& d) {
         HMENU menu = GetSystemMenu(d.Handle(), FALSE);
         ASSERT_NE(menu, nullptr);
@@ -298,7 +326,8 @@ TEST(MainDialogShell, SystemMenuEndsWithTheAboutItemAndIconsAreSet) {
     });
 }
 
-TEST(MainDialogShell, MinimisedWindowPaintsTheIconOverTheIconBackground) {
+TEST(MainDialogShell, MinimisedWindowPaintsTheIconOverTheIconBackground)
+{
     RunInDialog([](ScriptedDialog& d) {
         RedrawWindow(d.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
         EXPECT_EQ(d.iconErases, 0);  // a normal window paints as a dialog does
@@ -311,7 +340,8 @@ TEST(MainDialogShell, MinimisedWindowPaintsTheIconOverTheIconBackground) {
     });
 }
 
-TEST(MainDialogShell, NoAboutTextAddsNeitherSeparatorNorItem) {
+TEST(MainDialogShell, NoAboutTextAddsNeitherSeparatorNorItem)
+{
     int withText = 0, withoutText = 0;
     RunInDialog([&](ScriptedDialog& d) { withText = GetMenuItemCount(GetSystemMenu(d.Handle(), FALSE)); });
     RunInDialog([&](ScriptedDialog& d) { withoutText = GetMenuItemCount(GetSystemMenu(d.Handle(), FALSE)); },
@@ -319,7 +349,8 @@ TEST(MainDialogShell, NoAboutTextAddsNeitherSeparatorNorItem) {
     EXPECT_EQ(withoutText, withText - 2);
 }
 
-TEST(MainDialogShell, SystemCommands16To31OpenTheAboutBoxAndOthersDoNot) {
+TEST(MainDialogShell, SystemCommands16To31OpenTheAboutBoxAndOthersDoNot)
+{
     RunInDialog([](ScriptedDialog& d) {
         int opened = 0;
         for (UINT command = 16; command <= 31; ++command) {
@@ -341,7 +372,8 @@ TEST(MainDialogShell, SystemCommands16To31OpenTheAboutBoxAndOthersDoNot) {
     });
 }
 
-TEST(MessageBoxes, CaptionedWithTheProgramAndOwnedAsAsked) {
+TEST(MessageBoxes, CaptionedWithTheProgramAndOwnedAsAsked)
+{
     RunInDialog([](ScriptedDialog& d) {
         HWND owner = nullptr;
         std::wstring text;
@@ -365,7 +397,8 @@ TEST(MessageBoxes, CaptionedWithTheProgramAndOwnedAsAsked) {
 
 // The file-open dialog, filled in as a person would: the name typed into the file-name
 // field, then Open.
-TEST(FileOpenDialog, ReturnsAPathOutsideTheCodePageAsUtf8AndNothingOnCancel) {
+TEST(FileOpenDialog, ReturnsAPathOutsideTheCodePageAsUtf8AndNothingOnCancel)
+{
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     std::wstring folder = std::wstring(temp) + L"\x56FA\x4EF6\x76EE\x5F55";  // 固件目录

@@ -38,7 +38,7 @@ TEST(EraseLoader, OrderFaultsAreFoundButStillAnswered)
     EXPECT_EQ(loader.Stats().errorCount, 1u);
     EXPECT_NE(loader.Stats().errors[0].find("0480 out of order (expected 0440)"), std::string::npos);
 
-    Feed(loader, EraseFrame(512), out);  // the loader's own area
+    Feed(loader, EraseFrame(512), out);        // the loader's own area
     EXPECT_EQ(loader.Stats().errorCount, 3u);  // out of order, and in the loader's area
     EXPECT_EQ(loader.FlashImage()[512], 0x00);
 }

@@ -77,7 +77,7 @@ TEST(ReplyShaper, CutReplyAndSilence)
     EXPECT_EQ(shaper.Shape("+IAPC-", 0), "+IAPC-");
     EXPECT_EQ(shaper.Shape("+RECV-", 2), "+RECV");  // all but the last byte
     EXPECT_EQ(shaper.Shape("+DTOK-", 3), "+DTOK-");
-    EXPECT_EQ(shaper.Shape("+DTOK-", 4), "");        // the 4th frame gets no answer
+    EXPECT_EQ(shaper.Shape("+DTOK-", 4), "");  // the 4th frame gets no answer
     EXPECT_EQ(shaper.Shape("+IAPC-", 4), "");
     EXPECT_TRUE(shaper.Silent());
     EXPECT_EQ(shaper.RepliesShaped(), 5);
@@ -114,8 +114,8 @@ TEST(SimCommandLine, OptionsAndDefaults)
 {
     SimCommandLine cli;
     std::string error;
-    ASSERT_TRUE(ParseSimCommandLine({"--loader", "quarrow", "--link", "/tmp/x", "--wer", "3x5,10-11",
-                                     "--silent-after", "40", "--noise", "3", "--seed", "99"},
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "quarrow", "--link", "/tmp/x", "--wer", "3x5,10-11", "--silent-after",
+                                     "40", "--noise", "3", "--seed", "99"},
                                     cli, error))
         << error;
     EXPECT_EQ(cli.options.loader, LoaderKind::WholeFlash);
@@ -133,9 +133,8 @@ TEST(SimCommandLine, OptionsAndDefaults)
     EXPECT_EQ(hash.options.eraseAck, "*EOK#");
 
     SimCommandLine iap;
-    ASSERT_TRUE(ParseSimCommandLine({"--loader", "tirell", "--baud", "0", "--dter", "1,4-6", "--no-restart",
-                                     "--cut-reply", "3:2"},
-                                    iap, error));
+    ASSERT_TRUE(ParseSimCommandLine(
+        {"--loader", "tirell", "--baud", "0", "--dter", "1,4-6", "--no-restart", "--cut-reply", "3:2"}, iap, error));
     EXPECT_EQ(iap.options.baud, 0u);
     EXPECT_EQ(iap.options.faults.errorBlocks, (std::vector<long>{1, 4, 5, 6}));
     EXPECT_FALSE(iap.options.faults.restartAfterError);
@@ -172,9 +171,9 @@ TEST(SimCommandLine, VersionAndFlashLength)
     EXPECT_EQ(SimVersionText().rfind("device-sim ", 0), 0u);
 
     SimCommandLine flash;
-    ASSERT_TRUE(ParseSimCommandLine({"--loader", "tirell", "--flash", "f.bin", "--flash-length", "300",
-                                     "--no-restart", "--wait-before", "1"},
-                                    flash, error))
+    ASSERT_TRUE(ParseSimCommandLine(
+        {"--loader", "tirell", "--flash", "f.bin", "--flash-length", "300", "--no-restart", "--wait-before", "1"},
+        flash, error))
         << error;
     EXPECT_EQ(flash.options.flashLength, 300);
 }
@@ -205,17 +204,17 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "solvane", "--pages", "2"},
         {"--loader", "tirell", "--no-restart", "--wer", "1"},
         {"--loader", "erase", "--flash-length", "100"},  // without --flash
-        {"--loader", "quarrow", "--erase-ack", "*EOK"},   // not an acknowledgement
+        {"--loader", "quarrow", "--erase-ack", "*EOK"},  // not an acknowledgement
         {"--loader", "quarrow", "--erase-ack", "+EOK-"},
         {"--loader", "erase", "--erase-ack", "*EOK#"},
-        {"--loader", "erase", "--slow-reply", "5"},       // no delay
+        {"--loader", "erase", "--slow-reply", "5"},  // no delay
         {"--loader", "erase", "--slow-reply", "5:"},
-        {"--loader", "erase", "--slow-reply", ":300"},    // no replies
+        {"--loader", "erase", "--slow-reply", ":300"},  // no replies
         {"--loader", "erase", "--slow-reply", "5:-1"},
-        {"--loader", "erase", "--before-reply", "5"},     // no text
+        {"--loader", "erase", "--before-reply", "5"},  // no text
         {"--loader", "erase", "--before-reply", "5:"},
         {"--loader", "erase", "--before-reply", "-1:x"},
-        {"--loader", "erase", "--quiet-first", "5000"},   // the erase loader never speaks first
+        {"--loader", "erase", "--quiet-first", "5000"},  // the erase loader never speaks first
         {"--loader", "quarrow", "--quiet-first", "5000"},
         {"--loader", "solvane", "--quiet-first", "soon"},
     };

@@ -19,8 +19,7 @@ void EraseStage(WholeFlashLoader& loader, RecordingOutput& out)
     }
 }
 
-void WritePage(WholeFlashLoader& loader, RecordingOutput& out, const std::vector<std::uint8_t>& image,
-               unsigned page)
+void WritePage(WholeFlashLoader& loader, RecordingOutput& out, const std::vector<std::uint8_t>& image, unsigned page)
 {
     for (unsigned sub = 0; sub < 16; ++sub) {
         Feed(loader, WriteFrame(image, page, sub), out);

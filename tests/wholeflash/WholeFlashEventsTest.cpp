@@ -49,10 +49,16 @@ struct Rig {
     }
 };
 
-ToolEvent Erase(ToolEventKind kind, long number) { return MakeEvent(kind, UNIT_ERASE_FRAME, number, 17); }
-ToolEvent Write(ToolEventKind kind, long number, long total = 16) { return MakeEvent(kind, UNIT_WRITE_FRAME, number, total); }
+ToolEvent Erase(ToolEventKind kind, long number)
+{
+    return MakeEvent(kind, UNIT_ERASE_FRAME, number, 17);
+}
+ToolEvent Write(ToolEventKind kind, long number, long total = 16)
+{
+    return MakeEvent(kind, UNIT_WRITE_FRAME, number, total);
+}
 
-} // namespace
+}  // namespace
 
 TEST(WholeFlashEvents, AOnePageRunTellsEveryStepBeforeTheFrameThatFollows)
 {
@@ -107,7 +113,7 @@ TEST(WholeFlashEvents, ARejectionIsToldOnceBeforeItsFrameGoesAgain)
     rig.Start(2 * 2112);
     rig.EraseStage();
     rig.Feed("*WOK-");
-    rig.updater.OnTimerTick(); // write frame 2 in flight
+    rig.updater.OnTimerTick();  // write frame 2 in flight
     const std::size_t before = rig.host.events.size();
     const std::size_t sent = rig.host.frames.size();
 

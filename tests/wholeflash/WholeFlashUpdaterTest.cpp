@@ -24,7 +24,10 @@ Image Pattern(std::size_t size)
     return image;
 }
 
-std::string EraseFrame(const char* digits) { return std::string("+E") + digits + "-"; }
+std::string EraseFrame(const char* digits)
+{
+    return std::string("+E") + digits + "-";
+}
 
 // The write frame the device must receive for `page`, `subFrame` of `image`
 // (padded with 0xFF), built independently of the updater.
@@ -55,7 +58,7 @@ std::string ExpectedWriteFrame(const Image& image, int page, int subFrame)
 
 struct Rig {
     RecordingHost host;
-    WholeFlashUpdater updater { host };
+    WholeFlashUpdater updater{host};
 
     Rig() { updater.Initialise(); }
     void Load(const Image& image) { updater.LoadFlashImage(image.data(), image.size()); }
@@ -96,7 +99,7 @@ struct Rig {
     std::string LastFrame() const { return host.frames.empty() ? "" : host.frames.back(); }
 };
 
-} // namespace
+}  // namespace
 
 TEST(WholeFlashUpdater, InitialiseStartsTheOneMillisecondTimer)
 {
@@ -153,13 +156,13 @@ TEST(WholeFlashUpdater, ChecksumIsTheBigEndianWordSumSentHighByteFirst)
     ASSERT_EQ(first.size(), 141u);
     EXPECT_EQ(first.substr(0, 6), "+W0000");
     EXPECT_EQ(first.substr(6, 132), std::string(132, '\xFF'));
-    EXPECT_EQ(first.substr(138), Bytes({ 0xFF, 0xBE, '-' }));
+    EXPECT_EQ(first.substr(138), Bytes({0xFF, 0xBE, '-'}));
 
     rig.WriteAcks(1);
     const std::string second = rig.LastFrame();
     ASSERT_EQ(second.size(), 137u);
     EXPECT_EQ(second.substr(0, 2), "+N");
-    EXPECT_EQ(second.substr(134), Bytes({ 0x00, 0x00, '-' }));
+    EXPECT_EQ(second.substr(134), Bytes({0x00, 0x00, '-'}));
 }
 
 // The run of a two-page image, frame by frame and tick by tick.
@@ -168,18 +171,18 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
     Rig rig;
     const Image image = Pattern(4224);
     rig.Start(image);
-    ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0000") });
+    ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0000")});
     EXPECT_FALSE(rig.updater.IsReady());
 
-    static const char* const ERASE_ADDRESSES[] = { "0040", "0080", "00C0", "0100", "0140", "0180", "01C0", "0200",
-        "0240", "0280", "02C0", "0300", "0340", "0380", "03C0", "0400" };
+    static const char* const ERASE_ADDRESSES[] = {"0040", "0080", "00C0", "0100", "0140", "0180", "01C0", "0200",
+                                                  "0240", "0280", "02C0", "0300", "0340", "0380", "03C0", "0400"};
     for (const char* digits : ERASE_ADDRESSES) {
         rig.Feed("*EOK-");
         EXPECT_TRUE(rig.host.frames.empty()) << "a frame left before the tick";
         rig.Tick();
-        ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame(digits) });
+        ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame(digits)});
         // The wait notice comes with frame 2 and nothing else shows during erasing.
-        ASSERT_EQ(rig.host.statusTexts, std::vector<std::string> { "Updata will take several minute!Please wait!" });
+        ASSERT_EQ(rig.host.statusTexts, std::vector<std::string>{"Updata will take several minute!Please wait!"});
         ASSERT_TRUE(rig.host.progressTexts.empty());
         ASSERT_TRUE(rig.host.progressPositions.empty());
     }
@@ -187,7 +190,7 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
     // Frame 18: page 0 starts, the progress shows 0.00% and an empty bar.
     rig.Feed("*EOK-");
     rig.Tick();
-    ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { ExpectedWriteFrame(image, 0, 0) });
+    ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string>{ExpectedWriteFrame(image, 0, 0)});
     EXPECT_EQ(rig.host.progressTexts.back(), "write progress:0.00%");
     EXPECT_EQ(rig.host.progressPositions.back(), 0);
 
@@ -195,7 +198,7 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
         for (int sub = (page == 0 ? 1 : 0); sub < 16; ++sub) {
             rig.Feed("*WOK-");
             rig.Tick();
-            ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string> { ExpectedWriteFrame(image, page, sub) })
+            ASSERT_EQ(rig.host.TakeFrames(), std::vector<std::string>{ExpectedWriteFrame(image, page, sub)})
                 << "page " << page << " sub-frame " << sub;
             ASSERT_EQ(rig.host.progressTexts.back(), page == 0 ? "write progress:0.00%" : "write progress:50.00%");
             ASSERT_EQ(rig.host.progressPositions.back(), page * 50);
@@ -215,7 +218,7 @@ TEST(WholeFlashUpdater, TwoPageRunSendsEveryFrameOnTheTickAfterItsAcknowledgemen
     rig.Feed("*WOK-");
     rig.Tick();
     EXPECT_TRUE(rig.host.frames.empty());
-    EXPECT_EQ(rig.host.messages, std::vector<std::string> { "Updata success!" });
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Updata success!"});
     EXPECT_TRUE(rig.updater.IsReady());
     EXPECT_TRUE(rig.updater.IsRunComplete());
     EXPECT_FALSE(rig.updater.IsRunActive());
@@ -250,7 +253,7 @@ TEST(WholeFlashUpdater, FileOverTheLimitEndsWithPage03FF)
     rig.host.TakeFrames();
     rig.WriteAcks(1);
     EXPECT_TRUE(rig.host.frames.empty());
-    EXPECT_EQ(rig.host.messages, std::vector<std::string> { "Updata success!" });
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Updata success!"});
 }
 
 TEST(WholeFlashUpdater, RejectionResendsTheFrameInFlightAtOnce)
@@ -265,9 +268,9 @@ TEST(WholeFlashUpdater, RejectionResendsTheFrameInFlightAtOnce)
     rig.host.TakeFrames();
 
     rig.Feed("*WER#");
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { pageStart });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{pageStart});
     rig.Feed("*WER#*WER#");
-    EXPECT_EQ(rig.host.TakeFrames(), (std::vector<std::string> { pageStart, pageStart }));
+    EXPECT_EQ(rig.host.TakeFrames(), (std::vector<std::string>{pageStart, pageStart}));
     rig.Tick(3);
     EXPECT_TRUE(rig.host.frames.empty());
 
@@ -276,7 +279,7 @@ TEST(WholeFlashUpdater, RejectionResendsTheFrameInFlightAtOnce)
     ASSERT_EQ(rig.LastFrame(), continuation);
     rig.host.TakeFrames();
     rig.Feed("*WER#");
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { continuation });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{continuation});
 
     // Almost-rejections send nothing; a wrong byte starts the write recogniser over.
     rig.Feed("*WEX#*WE#*WER-**WER");
@@ -294,13 +297,13 @@ TEST(WholeFlashUpdater, RecognisersDifferOnWrongBytes)
     // The erase recogniser waits through wrong bytes.
     rig.Feed("*xExxOzK-");
     rig.Tick();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0040") });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0040")});
 
     // Several acknowledgements between two ticks count once.
     rig.Feed("*EOK-*EOK-");
     rig.Tick();
     rig.Tick();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0080") });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0080")});
 
     for (int i = 0; i < 15; ++i) {
         rig.Feed("*EOK-");
@@ -352,7 +355,7 @@ TEST(WholeFlashUpdater, WriteStageStartsAfreshAfterAcksEndingInHash)
 
     // Page 0's first frame is rejected: the same frame again, and nothing moves on.
     rig.Feed("*WER#");
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { pageStart });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{pageStart});
     rig.Tick(3);
     EXPECT_EQ(rig.updater.GetSubFrame(), 0);
     EXPECT_TRUE(rig.host.frames.empty());
@@ -389,12 +392,12 @@ TEST(WholeFlashUpdater, QuietDeviceMakesUpdateAvailableAgain)
     // A late acknowledgement still advances the run.
     rig.Feed("*EOK-");
     rig.Tick();
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0040") });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0040")});
 
     // Pressing UPDATE once the device is quiet restarts at erase address 0.
     rig.Tick(151);
     ASSERT_EQ(rig.updater.StartUpdate(), UPDATE_STARTED);
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0000") });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0000")});
 }
 
 TEST(WholeFlashUpdater, UpdateRefusedWhileAcknowledgementsKeepComing)
@@ -464,13 +467,13 @@ TEST(WholeFlashUpdater, SecondRunKeepsTheOldProgressUntilItsWriteStage)
     rig.host.TakeFrames();
 
     ASSERT_EQ(rig.updater.StartUpdate(), UPDATE_STARTED);
-    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string> { EraseFrame("0000") });
+    EXPECT_EQ(rig.host.TakeFrames(), std::vector<std::string>{EraseFrame("0000")});
     EXPECT_TRUE(rig.updater.IsRunActive());
     for (int i = 0; i < 16; ++i) {
         rig.Feed("*EOK-");
         rig.Tick();
     }
-    EXPECT_EQ(rig.host.statusTexts, std::vector<std::string> { "Updata will take several minute!Please wait!" });
+    EXPECT_EQ(rig.host.statusTexts, std::vector<std::string>{"Updata will take several minute!Please wait!"});
     EXPECT_EQ(rig.host.progressTexts, progressTexts);
     EXPECT_EQ(rig.host.progressPositions, positions);
 
@@ -480,7 +483,7 @@ TEST(WholeFlashUpdater, SecondRunKeepsTheOldProgressUntilItsWriteStage)
     EXPECT_EQ(rig.LastFrame().substr(0, 6), "+W0000");
     EXPECT_EQ(rig.host.progressTexts.back(), "write progress:0.00%");
     rig.WriteAcks(16);
-    EXPECT_EQ(rig.host.messages, (std::vector<std::string> { "Updata success!", "Updata success!" }));
+    EXPECT_EQ(rig.host.messages, (std::vector<std::string>{"Updata success!", "Updata success!"}));
 }
 
 TEST(WholeFlashUpdater, RepliesAfterTheRunHasEndedSendNothing)
@@ -576,7 +579,7 @@ TEST(WholeFlashUpdater, FileLoadedDuringARunIsUsedAndNeverDividesByZero)
     EXPECT_EQ(rig.host.progressTexts.back(), "write progress:100.00%");
     EXPECT_TRUE(rig.updater.IsRunComplete());
     for (const std::string& text : rig.host.progressTexts)
-        ASSERT_EQ(text.find_first_of("ni", 15), std::string::npos) << text; // no "inf", no "nan"
+        ASSERT_EQ(text.find_first_of("ni", 15), std::string::npos) << text;  // no "inf", no "nan"
 
     // A bigger file changes the percentage but not the bar.
     Rig second;
@@ -600,7 +603,7 @@ TEST(WholeFlashUpdater, EmptyFileLoadedDuringTheEraseStageEndsTheRunWithoutWriti
         rig.Tick();
     }
     EXPECT_EQ(rig.LastFrame(), EraseFrame("0400"));
-    EXPECT_EQ(rig.host.messages, std::vector<std::string> { "Update file has no data to write (empty or all 0xFF)!" });
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Update file has no data to write (empty or all 0xFF)!"});
     EXPECT_EQ(rig.host.statusTexts.back(), "Update file has no data to write (empty or all 0xFF)!");
     EXPECT_TRUE(rig.updater.IsReady());
     EXPECT_FALSE(rig.updater.IsRunActive());

@@ -22,8 +22,8 @@ const std::wstring CLASS_BUTTON = L"#0080", CLASS_STATIC = L"#0082", CLASS_COMBO
 
 struct Item {
     int id;
-    std::wstring cls;    // "#00NN" for an atom
-    std::wstring text;   // "#NNNN" for an ordinal (an icon's resource id)
+    std::wstring cls;   // "#00NN" for an atom
+    std::wstring text;  // "#NNNN" for an ordinal (an icon's resource id)
     int x, y, cx, cy;
     DWORD style;
     DWORD exStyle;
@@ -40,9 +40,14 @@ struct Template {
 // Reads a dialog template (DLGTEMPLATE or DLGTEMPLATEEX).
 class TemplateReader {
 public:
-    explicit TemplateReader(const BYTE* data) : m_p(data), m_start(data) {}
+    explicit TemplateReader(const BYTE* data)
+        : m_p(data),
+          m_start(data)
+    {
+    }
 
-    Template Read() {
+    Template Read()
+    {
         Template t;
         const bool extended = Peek16(0) == 1 && Peek16(2) == 0xFFFF;
         if (extended) {
@@ -90,20 +95,38 @@ public:
     }
 
 private:
-    WORD Peek16(size_t offset) const { WORD v; std::memcpy(&v, m_p + offset, 2); return v; }
-    WORD Read16() { WORD v = Peek16(0); m_p += 2; return v; }
+    WORD Peek16(size_t offset) const
+    {
+        WORD v;
+        std::memcpy(&v, m_p + offset, 2);
+        return v;
+    }
+    WORD Read16()
+    {
+        WORD v = Peek16(0);
+        m_p += 2;
+        return v;
+    }
     short ReadShort() { return static_cast<short>(Read16()); }
-    DWORD Read32() { DWORD v; std::memcpy(&v, m_p, 4); m_p += 4; return v; }
+    DWORD Read32()
+    {
+        DWORD v;
+        std::memcpy(&v, m_p, 4);
+        m_p += 4;
+        return v;
+    }
     void Skip(size_t n) { m_p += n; }
     void Align4() { m_p = m_start + ((m_p - m_start + 3) & ~static_cast<std::ptrdiff_t>(3)); }
-    std::wstring ReadString() {
+    std::wstring ReadString()
+    {
         std::wstring s;
         for (WORD c; (c = Read16()) != 0;)
             s += static_cast<wchar_t>(c);
         return s;
     }
     // Empty, "#NNNN" for an ordinal, or the name.
-    std::wstring ReadNameOrOrdinal() {
+    std::wstring ReadNameOrOrdinal()
+    {
         if (Peek16(0) == 0xFFFF) {
             Skip(2);
             wchar_t text[8];
@@ -117,7 +140,8 @@ private:
     const BYTE* m_start;
 };
 
-std::wstring ProgramPath(const wchar_t* name) {
+std::wstring ProgramPath(const wchar_t* name)
+{
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring dir(path);
@@ -130,28 +154,34 @@ class Program {
 public:
     explicit Program(const wchar_t* exe)
         : m_module(LoadLibraryExW(ProgramPath(exe).c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-    ~Program() {
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+    {
+    }
+    ~Program()
+    {
         if (m_module)
             FreeLibrary(m_module);
     }
     bool Loaded() const { return m_module != nullptr; }
 
     // The resource's bytes in the Chinese (PRC) language; empty when there is none.
-    std::vector<BYTE> Resource(LPCWSTR type, int id) const {
+    std::vector<BYTE> Resource(LPCWSTR type, int id) const
+    {
         HRSRC found = FindResourceExW(m_module, type, MAKEINTRESOURCEW(id), LANGUAGE_CHINESE);
         if (!found)
             return {};
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(m_module, found)));
         return std::vector<BYTE>(data, data + SizeofResource(m_module, found));
     }
-    Template Dialog(int id) const {
+    Template Dialog(int id) const
+    {
         const std::vector<BYTE> bytes = Resource(RT_DIALOG, id);
         if (bytes.empty())
             return {};
         return TemplateReader(bytes.data()).Read();
     }
-    std::wstring String(int id) const {
+    std::wstring String(int id) const
+    {
         const wchar_t* text = nullptr;
         const int length = LoadStringW(m_module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
         return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
@@ -161,7 +191,8 @@ private:
     HMODULE m_module;
 };
 
-const Item* FindItem(const Template& t, int id) {
+const Item* FindItem(const Template& t, int id)
+{
     for (const Item& item : t.items)
         if (item.id == id)
             return &item;
@@ -169,16 +200,19 @@ const Item* FindItem(const Template& t, int id) {
 }
 
 // The item's id, class, text and rectangle as one line, for readable failures.
-std::wstring Describe(const Item& i) {
+std::wstring Describe(const Item& i)
+{
     return std::to_wstring(i.id) + L" " + i.cls + L" \"" + i.text + L"\" " + std::to_wstring(i.x) + L"," +
            std::to_wstring(i.y) + L"," + std::to_wstring(i.cx) + L"," + std::to_wstring(i.cy);
 }
 
-std::wstring Describe(int id, const std::wstring& cls, const std::wstring& text, int x, int y, int cx, int cy) {
+std::wstring Describe(int id, const std::wstring& cls, const std::wstring& text, int x, int y, int cx, int cy)
+{
     return Describe(Item{id, cls, text, x, y, cx, cy, 0, 0});
 }
 
-std::string Narrow(const std::wstring& text) {
+std::string Narrow(const std::wstring& text)
+{
     std::string out;
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     out.resize(static_cast<size_t>(n > 0 ? n - 1 : 0));
@@ -187,7 +221,8 @@ std::string Narrow(const std::wstring& text) {
 }
 
 // The frame every dialog of the programs has, and what main dialogs add.
-void ExpectDialogFrame(const Template& t, bool mainDialog) {
+void ExpectDialogFrame(const Template& t, bool mainDialog)
+{
     EXPECT_EQ(Narrow(t.font), "宋体");
     EXPECT_EQ(t.pointSize, 9);
     const DWORD frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
@@ -204,7 +239,8 @@ struct ProgramCase {
 
 class FlashToolResources : public ::testing::TestWithParam<ProgramCase> {};
 
-TEST_P(FlashToolResources, AboutBoxItemIconAndVersion) {
+TEST_P(FlashToolResources, AboutBoxItemIconAndVersion)
+{
     const ProgramCase& c = GetParam();
     Program program(c.exe);
     ASSERT_TRUE(program.Loaded()) << "cannot load " << Narrow(ProgramPath(c.exe));
@@ -275,10 +311,12 @@ TEST_P(FlashToolResources, AboutBoxItemIconAndVersion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, FlashToolResources,
-                         ::testing::Values(ProgramCase{L"Quarrow.exe", "Quarrow"}, ProgramCase{L"Dunmere.exe", "Dunmere"}),
+                         ::testing::Values(ProgramCase{L"Quarrow.exe", "Quarrow"},
+                                           ProgramCase{L"Dunmere.exe", "Dunmere"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(QuarrowResources, MainDialogControlForControl) {
+TEST(QuarrowResources, MainDialogControlForControl)
+{
     Program program(L"Quarrow.exe");
     ASSERT_TRUE(program.Loaded());
     const Template t = program.Dialog(102);
@@ -323,7 +361,8 @@ TEST(QuarrowResources, MainDialogControlForControl) {
     EXPECT_NE(bar->style & PBS_SMOOTH, 0u);
 }
 
-TEST(DunmereResources, MainDialogControlForControl) {
+TEST(DunmereResources, MainDialogControlForControl)
+{
     Program program(L"Dunmere.exe");
     ASSERT_TRUE(program.Loaded());
     const Template t = program.Dialog(102);

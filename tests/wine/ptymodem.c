@@ -37,7 +37,7 @@ static int output_lines = TIOCM_RTS | TIOCM_DTR;
 
 /* The call to the C library's `real`, then the answer a modem-line request on a pty
  * slave gets instead of the library's refusal. */
-static int modem_ioctl(ioctl_fn real, int fd, unsigned long request, void *arg)
+static int modem_ioctl(ioctl_fn real, int fd, unsigned long request, void* arg)
 {
     int result = real(fd, request, arg);
     if (result == 0 || (errno != ENOTTY && errno != EINVAL))
@@ -49,7 +49,7 @@ static int modem_ioctl(ioctl_fn real, int fd, unsigned long request, void *arg)
         errno = saved;
         return result;
     }
-    int *bits = (int *)arg;
+    int* bits = (int*)arg;
     /* Wine's serial calls come from several threads. */
     switch (request) {
     case TIOCMGET:
@@ -75,7 +75,7 @@ int ioctl(int fd, unsigned long request, ...)
         real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
     va_list args;
     va_start(args, request);
-    void *arg = va_arg(args, void *);
+    void* arg = va_arg(args, void*);
     va_end(args);
     return modem_ioctl(real_ioctl, fd, request, arg);
 }
@@ -91,7 +91,7 @@ int __ioctl_time64(int fd, unsigned long request, ...)
         real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "__ioctl_time64");
     va_list args;
     va_start(args, request);
-    void *arg = va_arg(args, void *);
+    void* arg = va_arg(args, void*);
     va_end(args);
     return modem_ioctl(real_ioctl, fd, request, arg);
 }

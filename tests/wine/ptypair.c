@@ -64,7 +64,7 @@ struct pair {
 
 static struct pair pairs[MAX_PAIRS];
 static int pair_count;
-static const char *dir_path;
+static const char* dir_path;
 static char control_path[PATH_SIZE];
 static int control_fd = -1;
 static char done_path[PATH_SIZE];
@@ -72,7 +72,11 @@ static int done_fd = -1;
 static uint64_t commands_done;
 static volatile sig_atomic_t stopping;
 
-static void on_signal(int sig) { (void)sig; stopping = 1; }
+static void on_signal(int sig)
+{
+    (void)sig;
+    stopping = 1;
+}
 
 static void remove_files(void)
 {
@@ -89,14 +93,14 @@ static void remove_files(void)
         unlink(done_path);
 }
 
-static void fail(const char *what, const char *detail)
+static void fail(const char* what, const char* detail)
 {
     fprintf(stderr, "ptypair: %s %s: %s\n", what, detail ? detail : "", strerror(errno));
     remove_files();
     exit(1);
 }
 
-static void write_count(int fd, uint64_t count, const char *path)
+static void write_count(int fd, uint64_t count, const char* path)
 {
     char text[21];
     snprintf(text, sizeof text, "%020" PRIu64, count);
@@ -104,10 +108,13 @@ static void write_count(int fd, uint64_t count, const char *path)
         fail("write", path);
 }
 
-static void write_counter(struct end *e) { write_count(e->counter_fd, e->relayed, e->counter_path); }
+static void write_counter(struct end* e)
+{
+    write_count(e->counter_fd, e->relayed, e->counter_path);
+}
 
 /* Gives end `e` a fresh pty in raw mode and points its link at the new slave. */
-static void open_pty(struct end *e)
+static void open_pty(struct end* e)
 {
     struct termios raw;
     if (openpty(&e->master, &e->slave, NULL, NULL, NULL) != 0)
@@ -129,7 +136,7 @@ static void open_pty(struct end *e)
         fail("symlink", e->link);
 }
 
-static void open_end(struct end *e, const char *name)
+static void open_end(struct end* e, const char* name)
 {
     snprintf(e->name, sizeof e->name, "%s", name);
     snprintf(e->link, sizeof e->link, "%s/%s", dir_path, name);
@@ -141,11 +148,11 @@ static void open_end(struct end *e, const char *name)
     open_pty(e);
 }
 
-static void hang_up(const char *name)
+static void hang_up(const char* name)
 {
     for (int i = 0; i < pair_count; ++i)
         for (int k = 0; k < 2; ++k) {
-            struct end *e = &pairs[i].ends[k];
+            struct end* e = &pairs[i].ends[k];
             if (strcmp(e->name, name) != 0)
                 continue;
             close(e->master);
@@ -166,7 +173,7 @@ static void read_control(void)
     if (n <= 0)
         return;
     used += (size_t)n;
-    char *newline;
+    char* newline;
     while ((newline = memchr(line, '\n', used)) != NULL) {
         *newline = '\0';
         if (strncmp(line, "hangup ", 7) == 0)
@@ -183,7 +190,7 @@ static void read_control(void)
 }
 
 /* Moves what it can in one direction of pair `p`; returns -1 on a failure. */
-static int pump(struct pair *p, struct direction *d, int readable, int writable)
+static int pump(struct pair* p, struct direction* d, int readable, int writable)
 {
     struct end *from = &p->ends[d->from], *to = &p->ends[d->to];
     if (d->len == 0 && readable) {
@@ -215,7 +222,7 @@ static int pump(struct pair *p, struct direction *d, int readable, int writable)
     return 0;
 }
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 3) {
         fprintf(stderr, "usage: ptypair DIR NAME_A:NAME_B [NAME_A:NAME_B ...]\n");
@@ -248,14 +255,14 @@ int main(int argc, char **argv)
     for (int i = 2; i < argc; ++i) {
         char names[512];
         snprintf(names, sizeof names, "%s", argv[i]);
-        char *colon = strchr(names, ':');
+        char* colon = strchr(names, ':');
         if (!colon || colon == names || !colon[1]) {
             fprintf(stderr, "ptypair: bad pair '%s' (want NAME_A:NAME_B)\n", argv[i]);
             remove_files();
             return 2;
         }
         *colon = '\0';
-        struct pair *p = &pairs[pair_count++];
+        struct pair* p = &pairs[pair_count++];
         open_end(&p->ends[0], names);
         open_end(&p->ends[1], colon + 1);
         p->dir[0].from = 0;
@@ -273,7 +280,7 @@ int main(int argc, char **argv)
         int n = 0;
         for (int i = 0; i < pair_count; ++i)
             for (int k = 0; k < 2; ++k) {
-                struct direction *d = &pairs[i].dir[k];
+                struct direction* d = &pairs[i].dir[k];
                 fds[n].fd = pairs[i].ends[d->len ? d->to : d->from].master;
                 fds[n].events = d->len ? POLLOUT : POLLIN;
                 fds[n].revents = 0;
@@ -293,7 +300,7 @@ int main(int argc, char **argv)
             n = 0;
             for (int i = 0; i < pair_count; ++i)
                 for (int k = 0; k < 2; ++k, ++n) {
-                    struct direction *d = &pairs[i].dir[k];
+                    struct direction* d = &pairs[i].dir[k];
                     short r = fds[n].revents;
                     if (!r)
                         continue;

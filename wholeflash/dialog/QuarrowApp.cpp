@@ -4,7 +4,8 @@
 
 class QuarrowApp : public ShellApp {
 public:
-    bool InitInstance() override {
+    bool InitInstance() override
+    {
         QuarrowDlg dialog;
         RunMainDialog(dialog);
         return false;  // the program ends with its dialog

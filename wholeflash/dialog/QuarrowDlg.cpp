@@ -10,11 +10,16 @@
 
 #include <string>
 
-QuarrowDlg::QuarrowDlg() : PortDialog(IDD_MAIN_DIALOG, WHOLEFLASH_LINE.baud), m_updater(*this) {}
+QuarrowDlg::QuarrowDlg()
+    : PortDialog(IDD_MAIN_DIALOG, WHOLEFLASH_LINE.baud),
+      m_updater(*this)
+{
+}
 
 QuarrowDlg::~QuarrowDlg() = default;
 
-void QuarrowDlg::OnInitTool() {
+void QuarrowDlg::OnInitTool()
+{
     CreatePortOwner();
     m_portList.Attach(Item(IDC_QUARROW_PORT_LIST));
     m_progress.Attach(Item(IDC_QUARROW_PROGRESS));
@@ -33,7 +38,8 @@ void QuarrowDlg::OnInitTool() {
     m_updater.Initialise();
 }
 
-bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize) {
+bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize)
+{
     const bool opened = OpenToolPort(portNumber, writeBufferSize);
     if (opened) {
         m_port.StartMonitor();  // a failure has shown its own box
@@ -43,12 +49,14 @@ bool QuarrowDlg::OpenAndMonitor(unsigned portNumber, int writeBufferSize) {
     return opened;
 }
 
-void QuarrowDlg::ShowPortFailed() {
+void QuarrowDlg::ShowPortFailed()
+{
     m_portLine.SetText(FLASH_TEXT_PORT_FAILED);
     m_updater.SetReady(false);
 }
 
-void QuarrowDlg::OpenSelectedPort() {
+void QuarrowDlg::OpenSelectedPort()
+{
     const int index = m_portList.GetCurSel();
     if (index < 0)
         return;  // no entry selected: no port was picked, the open one stays
@@ -62,7 +70,8 @@ void QuarrowDlg::OpenSelectedPort() {
     }
 }
 
-void QuarrowDlg::OpenFile() {
+void QuarrowDlg::OpenFile()
+{
     std::string path;
     if (!ChooseFileToOpen(Handle(), FLASH_TEXT_FILE_DIALOG_TITLE, FLASH_FILE_FILTERS, path))
         return;  // cancelled: an image loaded before stays
@@ -75,7 +84,8 @@ void QuarrowDlg::OpenFile() {
     m_updater.LoadFlashImage(head.bytes.data(), head.bytes.size());
 }
 
-bool QuarrowDlg::OnCommand(UINT notifyCode, int id, HWND control) {
+bool QuarrowDlg::OnCommand(UINT notifyCode, int id, HWND control)
+{
     if (id == IDC_QUARROW_PORT_LIST && notifyCode == CBN_SELCHANGE) {
         OpenSelectedPort();
         return true;
@@ -91,13 +101,15 @@ bool QuarrowDlg::OnCommand(UINT notifyCode, int id, HWND control) {
     return MainDialog::OnCommand(notifyCode, id, control);
 }
 
-bool QuarrowDlg::OnTimer(UINT_PTR id) {
+bool QuarrowDlg::OnTimer(UINT_PTR id)
+{
     if (id == TIMER_UPDATE)
         m_updater.OnTimerTick();
     return false;  // then the default handling
 }
 
-bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
     switch (message) {
     case MSG_SERIAL_RX_CHAR:
         m_updater.OnReceivedByte(static_cast<std::uint8_t>(wParam & 0xFF));
@@ -108,13 +120,15 @@ bool QuarrowDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
     }
 }
 
-void QuarrowDlg::OnToolEvent(const ToolEvent& event) {
+void QuarrowDlg::OnToolEvent(const ToolEvent& event)
+{
     // The updater tells of a completed run just before it shows its success box.
     if (event.kind == TOOL_EVENT_COMPLETED)
         m_bSuccessBoxDue = true;
 }
 
-void QuarrowDlg::ShowMessage(const char* text) {
+void QuarrowDlg::ShowMessage(const char* text)
+{
     // The success box belongs to the dialog; the refusals of UPDATE are the
     // application's boxes. The flag is taken before the box opens: the updater may
     // show a refusal from a tick while the success box is still open.
@@ -126,11 +140,22 @@ void QuarrowDlg::ShowMessage(const char* text) {
         ShellApp::Current()->AppMessageBox(text, MB_OK);
 }
 
-void QuarrowDlg::SetStatusText(const char* text) { m_statusLine.SetText(text); }
+void QuarrowDlg::SetStatusText(const char* text)
+{
+    m_statusLine.SetText(text);
+}
 
-void QuarrowDlg::SetProgressText(const char* text) { m_progressLine.SetText(text); }
+void QuarrowDlg::SetProgressText(const char* text)
+{
+    m_progressLine.SetText(text);
+}
 
-void QuarrowDlg::SetProgressPos(int pos) { m_progress.SetPos(pos); }
+void QuarrowDlg::SetProgressPos(int pos)
+{
+    m_progress.SetPos(pos);
+}
 
-void QuarrowDlg::GetProgressRange(int& lower, int& upper) { m_progress.GetRange(lower, upper); }
-
+void QuarrowDlg::GetProgressRange(int& lower, int& upper)
+{
+    m_progress.GetRange(lower, upper);
+}

@@ -53,5 +53,5 @@ private:
     StaticText m_statusLine;
     StaticText m_progressLine;
     StaticText m_portLine;
-    bool m_bSuccessBoxDue = false; // the updater's next box is its success box
+    bool m_bSuccessBoxDue = false;  // the updater's next box is its success box
 };

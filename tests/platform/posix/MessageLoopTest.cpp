@@ -17,7 +17,8 @@ namespace {
 constexpr unsigned MSG_TEST = 0x0500;
 constexpr unsigned MSG_OTHER = 0x0501;
 
-TEST(MessageLoopTest, OneMillisecondTimerReallyTicksEveryMillisecond) {
+TEST(MessageLoopTest, OneMillisecondTimerReallyTicksEveryMillisecond)
+{
     MessageLoop loop;
     int ticks = 0;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t) {
@@ -32,7 +33,8 @@ TEST(MessageLoopTest, OneMillisecondTimerReallyTicksEveryMillisecond) {
     EXPECT_LE(ticks, 520);  // never a burst of catch-up ticks
 }
 
-TEST(MessageLoopTest, TimersAreRestartedKilledAndIdentifiedById) {
+TEST(MessageLoopTest, TimersAreRestartedKilledAndIdentifiedById)
+{
     MessageLoop loop;
     std::vector<std::uintptr_t> ids;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t) {
@@ -52,7 +54,8 @@ TEST(MessageLoopTest, TimersAreRestartedKilledAndIdentifiedById) {
     window.KillOwnerTimer(7);  // not running: nothing happens
 }
 
-TEST(MessageLoopTest, SendFromAnotherThreadReturnsAfterTheHandlerRanOnTheLoopThread) {
+TEST(MessageLoopTest, SendFromAnotherThreadReturnsAfterTheHandlerRanOnTheLoopThread)
+{
     MessageLoop loop;
     const auto loopThread = std::this_thread::get_id();
     std::vector<std::uintptr_t> seen;
@@ -84,7 +87,8 @@ TEST(MessageLoopTest, SendFromAnotherThreadReturnsAfterTheHandlerRanOnTheLoopThr
         EXPECT_EQ(seen[i], i);
 }
 
-TEST(MessageLoopTest, ByteExchangeCallsTheHandlerOncePerByteInOrder) {
+TEST(MessageLoopTest, ByteExchangeCallsTheHandlerOncePerByteInOrder)
+{
     MessageLoop loop;
     std::string got;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -103,7 +107,8 @@ TEST(MessageLoopTest, ByteExchangeCallsTheHandlerOncePerByteInOrder) {
     EXPECT_EQ(got, "hello, loop");
 }
 
-TEST(MessageLoopTest, PostedMessagesRunAfterTheCurrentHandlerAndFromOtherThreads) {
+TEST(MessageLoopTest, PostedMessagesRunAfterTheCurrentHandlerAndFromOtherThreads)
+{
     MessageLoop loop;
     std::vector<std::string> events;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t wParam, std::intptr_t) {
@@ -124,7 +129,8 @@ TEST(MessageLoopTest, PostedMessagesRunAfterTheCurrentHandlerAndFromOtherThreads
     EXPECT_EQ(events[3], "post 2");
 }
 
-TEST(MessageLoopTest, ModalLoopKeepsTimersTickingUntilEnded) {
+TEST(MessageLoopTest, ModalLoopKeepsTimersTickingUntilEnded)
+{
     MessageLoop loop;
     int ticksInModal = 0;
     bool inModal = false;
@@ -147,7 +153,8 @@ TEST(MessageLoopTest, ModalLoopKeepsTimersTickingUntilEnded) {
     EXPECT_EQ(ticksInModal, 20);
 }
 
-TEST(MessageLoopTest, DeliverSentMessagesServesSendsOnly) {
+TEST(MessageLoopTest, DeliverSentMessagesServesSendsOnly)
+{
     MessageLoop loop;
     std::vector<unsigned> handled;
     LoopWindow window(loop, [&](unsigned message, std::uintptr_t, std::intptr_t) {
@@ -168,7 +175,8 @@ TEST(MessageLoopTest, DeliverSentMessagesServesSendsOnly) {
     window.KillOwnerTimer(1);
 }
 
-TEST(MessageLoopTest, DestroyedWindowAnswersSendsWithZeroWithoutItsHandler) {
+TEST(MessageLoopTest, DestroyedWindowAnswersSendsWithZeroWithoutItsHandler)
+{
     MessageLoop loop;
     int calls = 0;
     LoopWindow window(loop, [&](unsigned, std::uintptr_t, std::intptr_t) {
@@ -190,7 +198,8 @@ TEST(MessageLoopTest, DestroyedWindowAnswersSendsWithZeroWithoutItsHandler) {
     EXPECT_FALSE(window.PostOwnerMessage(MSG_TEST, 0, 0));
 }
 
-TEST(MessageLoopTest, QuitFromAnotherThreadEndsRunWithItsCode) {
+TEST(MessageLoopTest, QuitFromAnotherThreadEndsRunWithItsCode)
+{
     MessageLoop loop;
     LoopWindow window(loop, [](unsigned, std::uintptr_t, std::intptr_t) { return std::intptr_t{0}; });
     std::thread quitter([&] {
@@ -202,7 +211,8 @@ TEST(MessageLoopTest, QuitFromAnotherThreadEndsRunWithItsCode) {
     EXPECT_FALSE(loop.RunUntil([] { return false; }, 10ms));  // Run reset the request
 }
 
-TEST(MessageLoopTest, WatchedDescriptorCallsBackOnInput) {
+TEST(MessageLoopTest, WatchedDescriptorCallsBackOnInput)
+{
     MessageLoop loop;
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -224,7 +234,8 @@ TEST(MessageLoopTest, WatchedDescriptorCallsBackOnInput) {
 
 namespace {
 
-TEST(MessageLoopTest, HandlersOfCrossThreadSendsKnowWhichThreadIsWaiting) {
+TEST(MessageLoopTest, HandlersOfCrossThreadSendsKnowWhichThreadIsWaiting)
+{
     // The serial engine's debug check against waiting for the monitor from inside its
     // own hand-over relies on this mark.
     MessageLoop loop;

@@ -19,9 +19,13 @@ namespace {
 // A 32-bit clock the tests set: each reading returns the next value of `g_script`.
 std::vector<std::uint32_t> g_script;
 std::size_t g_nextReading = 0;
-std::uint32_t ScriptedReading() { return g_script.at(g_nextReading++); }
+std::uint32_t ScriptedReading()
+{
+    return g_script.at(g_nextReading++);
+}
 
-std::vector<std::uint64_t> CountsFor(std::vector<std::uint32_t> readings) {
+std::vector<std::uint64_t> CountsFor(std::vector<std::uint32_t> readings)
+{
     g_script = std::move(readings);
     g_nextReading = 0;
     TickCountExtender extender;
@@ -33,7 +37,8 @@ std::vector<std::uint64_t> CountsFor(std::vector<std::uint32_t> readings) {
 
 constexpr std::uint64_t WRAP = std::uint64_t{1} << 32;
 
-TEST(TickCountExtenderTest, CountsOnAcrossEachWrapOfTheThirtyTwoBitCount) {
+TEST(TickCountExtenderTest, CountsOnAcrossEachWrapOfTheThirtyTwoBitCount)
+{
     // The first reading is the start; a smaller reading after a larger one is a wrap.
     EXPECT_EQ(CountsFor({1000, 1500, 0xFFFFFFF0u, 0x10, 0x20}),
               (std::vector<std::uint64_t>{1000, 1500, 0xFFFFFFF0u, WRAP + 0x10, WRAP + 0x20}));
@@ -49,13 +54,15 @@ TEST(TickCountExtenderTest, CountsOnAcrossEachWrapOfTheThirtyTwoBitCount) {
 // A clock that moves one millisecond at each reading, shared by all threads. It lets
 // the other threads run after each reading, as a preempted thread would.
 std::atomic<std::uint32_t> g_sharedClock{0};
-std::uint32_t SharedReading() {
+std::uint32_t SharedReading()
+{
     const std::uint32_t reading = g_sharedClock.fetch_add(1) + 1;
     Sleep(0);
     return reading;
 }
 
-TEST(TickCountExtenderTest, ThreadsReadingAtOnceNeverSeeATimeJumpOrGoBack) {
+TEST(TickCountExtenderTest, ThreadsReadingAtOnceNeverSeeATimeJumpOrGoBack)
+{
     // Each reading is counted in the order it was taken: together the threads see every
     // count from the start on exactly once, and each thread's counts rise. A reading
     // counted after a later one would show as a jump of a whole wrap.
@@ -87,7 +94,8 @@ TEST(TickCountExtenderTest, ThreadsReadingAtOnceNeverSeeATimeJumpOrGoBack) {
     EXPECT_GT(all.back(), WRAP);
 }
 
-TEST(TickCountFallbackTest, FollowsGetTickCount) {
+TEST(TickCountFallbackTest, FollowsGetTickCount)
+{
     // The fallback is GetTickCount with the wraps counted: its low 32 bits are
     // GetTickCount's reading, and it never goes back.
     std::uint64_t previous = ExtendedTickCount64();
@@ -102,7 +110,8 @@ TEST(TickCountFallbackTest, FollowsGetTickCount) {
     }
 }
 
-TEST(TickCount64SlotTest, HoldsKernelsFunctionOnceCalledWhereTheSystemHasOne) {
+TEST(TickCount64SlotTest, HoldsKernelsFunctionOnceCalledWhereTheSystemHasOne)
+{
     auto system = reinterpret_cast<TickCount64Function>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount64")));
     if (!system)
@@ -115,7 +124,8 @@ TEST(TickCount64SlotTest, HoldsKernelsFunctionOnceCalledWhereTheSystemHasOne) {
     EXPECT_EQ(g_pfnGetTickCount64Slot, system);
 }
 
-TEST(TickCount64SlotTest, TimedWaitsOfTheThreadLibraryEndAfterTheTimeAsked) {
+TEST(TickCount64SlotTest, TimedWaitsOfTheThreadLibraryEndAfterTheTimeAsked)
+{
     // A timed lock and a timed condition wait end in the thread library's timed waits,
     // which read the time through the slot.
     using namespace std::chrono_literals;

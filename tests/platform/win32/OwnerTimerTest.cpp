@@ -23,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Runs the calling thread's messages for `duration`.
-void Pump(std::chrono::milliseconds duration) {
+void Pump(std::chrono::milliseconds duration)
+{
     const auto end = Clock::now() + duration;
     while (Clock::now() < end) {
         MSG message;
@@ -52,7 +53,8 @@ protected:
 
     // The shortest gap between two consecutive ticks of timer `id` among the first
     // `count` ticks (all of them by default); an hour when it ticked less than twice.
-    std::chrono::microseconds ShortestGap(unsigned id, std::size_t count = SIZE_MAX) const {
+    std::chrono::microseconds ShortestGap(unsigned id, std::size_t count = SIZE_MAX) const
+    {
         std::chrono::microseconds shortest = std::chrono::hours(1);
         bool seen = false;
         Clock::time_point last;
@@ -60,7 +62,8 @@ protected:
             if (ticks[i] != id)
                 continue;
             if (seen)
-                shortest = std::min(shortest, std::chrono::duration_cast<std::chrono::microseconds>(arrivals[i] - last));
+                shortest =
+                    std::min(shortest, std::chrono::duration_cast<std::chrono::microseconds>(arrivals[i] - last));
             seen = true;
             last = arrivals[i];
         }
@@ -68,7 +71,8 @@ protected:
     }
 };
 
-TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
+TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     const auto start = Clock::now();
     Pump(1000ms);
@@ -85,7 +89,8 @@ TEST_P(FastTimerTest, OneMillisecondTimerTicksAboutAThousandTimesASecond) {
         EXPECT_EQ(id, 2u);
 }
 
-TEST_P(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPeriod) {
+TEST_P(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPeriod)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     ASSERT_TRUE(window.SetOwnerTimer(4, 5));
     Pump(1000ms);
@@ -102,7 +107,8 @@ TEST_P(FastTimerTest, TwoTimersTickSideBySideAndAFiveMillisecondOneKeepsItsPerio
     EXPECT_LE(four, 205u);
 }
 
-TEST_P(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile) {
+TEST_P(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(200);  // the owner's thread handles nothing meanwhile
     int queued = 0;
@@ -113,7 +119,8 @@ TEST_P(FastTimerTest, ABusyOwnerFindsOneTickQueuedNotAPile) {
     EXPECT_EQ(queued, 1);
 }
 
-TEST_P(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
+TEST_P(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     std::thread closer([] {
         for (int i = 0; i < 250; ++i) {
@@ -134,7 +141,8 @@ TEST_P(FastTimerTest, TicksKeepComingWhileAMessageBoxIsOpen) {
     EXPECT_LT(ShortestGap(2, duringBox), 5ms);
 }
 
-TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
+TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(20);  // a tick is queued now
     window.KillOwnerTimer(2);
@@ -152,7 +160,8 @@ TEST_P(FastTimerTest, AStoppedTimerSendsNothingMoreEvenATickAlreadyQueued) {
     EXPECT_LE(ticks.size(), 5u);  // 3 at 100 ms; dozens if the fast timer still ran
 }
 
-TEST_P(FastTimerTest, DestroyingTheWindowStopsItsFastTimers) {
+TEST_P(FastTimerTest, DestroyingTheWindowStopsItsFastTimers)
+{
     ASSERT_TRUE(window.SetOwnerTimer(2, 1));
     Sleep(20);
     window.Destroy();

@@ -24,7 +24,8 @@ constexpr unsigned MSG_TEST = WM_USER + 7;
 constexpr unsigned MSG_POSTED = WM_USER + 11;
 
 // Runs the calling thread's messages until `done()` or `timeout`.
-bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s) {
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s)
+{
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
         if (Clock::now() >= deadline)
@@ -58,7 +59,8 @@ protected:
     const DWORD ownerThread = GetCurrentThreadId();
 };
 
-TEST_F(OwnerWindowTest, SendFromAnotherThreadRunsOnTheOwnersThreadAndReturnsTheResult) {
+TEST_F(OwnerWindowTest, SendFromAnotherThreadRunsOnTheOwnersThreadAndReturnsTheResult)
+{
     std::atomic<std::intptr_t> result{-1};
     std::thread sender([&] { result = window.SendOwnerMessage(MSG_TEST, 21, 5); });
     ASSERT_TRUE(PumpUntil([&] { return result != -1; }));
@@ -69,7 +71,8 @@ TEST_F(OwnerWindowTest, SendFromAnotherThreadRunsOnTheOwnersThreadAndReturnsTheR
     EXPECT_EQ(seen[0].lParam, 5);
 }
 
-TEST_F(OwnerWindowTest, ByteBatchIsHandledOncePerByteInOrderBeforeTheSenderGoesOn) {
+TEST_F(OwnerWindowTest, ByteBatchIsHandledOncePerByteInOrderBeforeTheSenderGoesOn)
+{
     std::vector<std::uint8_t> bytes;
     for (int i = 0; i < 600; ++i)
         bytes.push_back(static_cast<std::uint8_t>(i * 7));
@@ -95,7 +98,8 @@ TEST_F(OwnerWindowTest, ByteBatchIsHandledOncePerByteInOrderBeforeTheSenderGoesO
     }
 }
 
-TEST_F(OwnerWindowTest, PostedMessageRunsAfterTheHandlerThatPostedIt) {
+TEST_F(OwnerWindowTest, PostedMessageRunsAfterTheHandlerThatPostedIt)
+{
     std::vector<std::string> order;
     onMessage = [&](unsigned message, std::uintptr_t) {
         if (message == MSG_TEST) {
@@ -110,7 +114,8 @@ TEST_F(OwnerWindowTest, PostedMessageRunsAfterTheHandlerThatPostedIt) {
     EXPECT_EQ(order, (std::vector<std::string>{"handler end", "posted"}));
 }
 
-TEST_F(OwnerWindowTest, WaitingForSendsServesThemAndLeavesPostedMessagesQueued) {
+TEST_F(OwnerWindowTest, WaitingForSendsServesThemAndLeavesPostedMessagesQueued)
+{
     ASSERT_TRUE(window.PostOwnerMessage(MSG_POSTED, 9, 0));
     std::atomic<bool> sent{false};
     std::thread sender([&] {
@@ -128,7 +133,8 @@ TEST_F(OwnerWindowTest, WaitingForSendsServesThemAndLeavesPostedMessagesQueued) 
     EXPECT_EQ(seen[1].message, MSG_POSTED);
 }
 
-TEST_F(OwnerWindowTest, TimerTicksWithItsIdUntilKilled) {
+TEST_F(OwnerWindowTest, TimerTicksWithItsIdUntilKilled)
+{
     ASSERT_TRUE(window.SetOwnerTimer(4, 1));
     ASSERT_TRUE(PumpUntil([&] { return seen.size() >= 3; }));
     window.KillOwnerTimer(4);
@@ -146,7 +152,8 @@ TEST_F(OwnerWindowTest, TimerTicksWithItsIdUntilKilled) {
     EXPECT_GE(afterKill, ticks);
 }
 
-TEST_F(OwnerWindowTest, DestroyedWindowRunsNothingAndABatchStopsWithIt) {
+TEST_F(OwnerWindowTest, DestroyedWindowRunsNothingAndABatchStopsWithIt)
+{
     const std::uint8_t bytes[] = {1, 2, 3, 4};
     onMessage = [&](unsigned, std::uintptr_t wParam) {
         if (wParam == 2)
@@ -172,7 +179,8 @@ TEST_F(OwnerWindowTest, DestroyedWindowRunsNothingAndABatchStopsWithIt) {
 }
 
 // A window with a procedure of its own, as a tool's dialog has.
-LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     if (message == MSG_TEST) {
         auto* received = reinterpret_cast<std::string*>(GetWindowLongPtrA(window, GWLP_USERDATA));
         received->push_back(static_cast<char>(wParam));
@@ -181,7 +189,8 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST(OwnerWindowOfAnExistingWindow, BytesReachTheWindowsOwnProcedureInOrder) {
+TEST(OwnerWindowOfAnExistingWindow, BytesReachTheWindowsOwnProcedureInOrder)
+{
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = RecordingProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -215,7 +224,8 @@ TEST(OwnerWindowOfAnExistingWindow, BytesReachTheWindowsOwnProcedureInOrder) {
 // byte too; and closing ends a pending wait before the handle goes.
 class Win32BackendTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         line = TestLine::Create(8);
         ASSERT_TRUE(line);
         port = backend.OpenPort("COM8");
@@ -225,7 +235,8 @@ protected:
         overlapped.hEvent = backend.NewEvent();
         ASSERT_NE(overlapped.hEvent, nullptr);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (port && port != SerialInvalidHandle())
             backend.ClosePort(port);
         if (overlapped.hEvent)
@@ -233,7 +244,8 @@ protected:
     }
 
     // Reads what is waiting the way the engine's drain does: until nothing is left.
-    std::string Drain() {
+    std::string Drain()
+    {
         std::string bytes;
         for (;;) {
             std::uint32_t waiting = 0;
@@ -254,7 +266,8 @@ protected:
     std::uint32_t eventWord = 0;
 };
 
-TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheReply) {
+TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheReply)
+{
     ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
     std::uint32_t sent = 0;
     const std::uint8_t frame[] = {'*', 0, 0xFF, '#'};
@@ -275,7 +288,8 @@ TEST_F(Win32BackendTest, WriteWhileTheCommWaitIsPendingLeavesTheWaitToReportTheR
     EXPECT_EQ(Drain(), "+DTOK-");
 }
 
-TEST_F(Win32BackendTest, BytesComeInOrderAcrossWakesAndAPurgeDiscardsTheWakesByte) {
+TEST_F(Win32BackendTest, BytesComeInOrderAcrossWakesAndAPurgeDiscardsTheWakesByte)
+{
     const EventHandle handles[] = {overlapped.hEvent};
     std::string received;
     for (const char* chunk : {"a", "bcd", "e", "fghij"}) {
@@ -304,7 +318,8 @@ TEST_F(Win32BackendTest, BytesComeInOrderAcrossWakesAndAPurgeDiscardsTheWakesByt
     EXPECT_EQ(Drain(), "new");
 }
 
-TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfterwards) {
+TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfterwards)
+{
     ASSERT_EQ(backend.StartCommWait(port, &eventWord, overlapped), CommWaitStart::Pending);
     const auto start = Clock::now();
     backend.ClosePort(port);
@@ -317,7 +332,8 @@ TEST_F(Win32BackendTest, ClosingEndsAPendingWaitAndNothingWritesToItsRecordAfter
     EXPECT_EQ(eventWord, 0xA5A5A5A5u);
 }
 
-TEST_F(Win32BackendTest, WakeEndedByItsTimeoutsOnAQuietLineIsNoByteAndNoFailure) {
+TEST_F(Win32BackendTest, WakeEndedByItsTimeoutsOnAQuietLineIsNoByteAndNoFailure)
+{
     // The engine's timeouts: a one-byte read waits 2 s (1000 ms interval + total).
     CommTimeouts timeouts{1000, 1000, 1000, 1000, 1000};
     ASSERT_TRUE(backend.SetTimeouts(port, timeouts));
@@ -343,7 +359,8 @@ TEST_F(Win32BackendTest, WakeEndedByItsTimeoutsOnAQuietLineIsNoByteAndNoFailure)
     EXPECT_EQ(Drain(), "+IAPC-");
 }
 
-TEST(Win32Backend, LineStateNeverAbortsReadsOnALineError) {
+TEST(Win32Backend, LineStateNeverAbortsReadsOnALineError)
+{
     // A port left so by another program would end every pending read after a framing
     // error or a break, until the error was cleared.
     LineState state;
@@ -357,7 +374,8 @@ TEST(Win32Backend, LineStateNeverAbortsReadsOnALineError) {
     EXPECT_EQ(state.BaudRate, 19200u);
 }
 
-TEST(Win32Backend, MissingDeviceIsAFailedOpenWithTheSystemsText) {
+TEST(Win32Backend, MissingDeviceIsAFailedOpenWithTheSystemsText)
+{
     TestLine::MapMissing(6);
     SerialBackend& backend = PlatformSerialBackend();
     EXPECT_EQ(backend.OpenPort("COM6"), SerialInvalidHandle());

@@ -30,44 +30,43 @@
 
 namespace {
 
-const char* const USAGE =
-    "commands (ms: a timeout in milliseconds, default: the one set by `timeout`):\n"
-    "  wait WIN [ms]              until WIN is visible; answers its handle\n"
-    "  gone WIN [ms]              until no window WIN exists\n"
-    "  text WIN ID                text of control ID (0: the window's caption)\n"
-    "  waittext WIN ID TEXT [ms]  until control ID shows TEXT\n"
-    "  settext WIN ID TEXT        sets the text of control ID\n"
-    "  click WIN ID               presses button ID (posted BM_CLICK)\n"
-    "  command WIN ID [CODE]      posts WM_COMMAND from control ID (code default 0)\n"
-    "  pick WIN ID ITEM           selects ITEM in combo box ID and notifies the dialog\n"
-    "  selected WIN ID            the combo box's selected entry\n"
-    "  items WIN ID               the combo box's entries, separated by |\n"
-    "  progress WIN ID            position, lower and upper end of progress bar ID\n"
-    "  waitprogress WIN ID POS [ms]  until the progress bar stands at POS\n"
-    "  rect WIN ID                screen rectangle x y width height (ID 0: the window)\n"
-    "  style WIN ID               class, style and extended style (hex) of control ID\n"
-    "  children WIN               every child: id class x,y,w,h text (one per |)\n"
-    "  focused WIN                id of the control that has the keyboard focus\n"
-    "  focus WIN ID               moves the focus to control ID\n"
-    "  hover WIN ID               moves the mouse pointer to the centre of control ID\n"
-    "                             and waits (about 0.5 s) until the program has taken it\n"
-    "  pointer X Y                moves the mouse pointer to screen point X, Y\n"
-    "  sysmenu WIN CMD            posts WM_SYSCOMMAND CMD (decimal)\n"
-    "  box CAPTION [ms]           waits for a message box; answers its text\n"
-    "  answer CAPTION [BUTTON] [ms]  waits for a message box, presses BUTTON (default\n"
-    "                             IDOK = 1) and waits until it is gone; answers its text\n"
-    "  nobox CAPTION              fails if a message box CAPTION is open\n"
-    "  boxfront CAPTION [ms]      waits for a message box: \"topmost\" or \"normal\",\n"
-    "                             then \"foreground\" or \"background\"\n"
-    "  boxicon CAPTION [ms]       waits for a message box: \"icon\" when it shows one,\n"
-    "                             else \"none\"\n"
-    "  openfile TITLE PATH [ms]   fills in the file-open dialog TITLE and presses Open\n"
-    "  close WIN                  posts WM_CLOSE\n"
-    "  kill WIN                   ends the process that owns WIN\n"
-    "  killexe NAME               ends every process whose program file is NAME\n"
-    "  list                       every visible top-level window: handle, kind, caption\n"
-    "  timeout MS                 sets the default timeout\n"
-    "  quit\n";
+const char* const USAGE = "commands (ms: a timeout in milliseconds, default: the one set by `timeout`):\n"
+                          "  wait WIN [ms]              until WIN is visible; answers its handle\n"
+                          "  gone WIN [ms]              until no window WIN exists\n"
+                          "  text WIN ID                text of control ID (0: the window's caption)\n"
+                          "  waittext WIN ID TEXT [ms]  until control ID shows TEXT\n"
+                          "  settext WIN ID TEXT        sets the text of control ID\n"
+                          "  click WIN ID               presses button ID (posted BM_CLICK)\n"
+                          "  command WIN ID [CODE]      posts WM_COMMAND from control ID (code default 0)\n"
+                          "  pick WIN ID ITEM           selects ITEM in combo box ID and notifies the dialog\n"
+                          "  selected WIN ID            the combo box's selected entry\n"
+                          "  items WIN ID               the combo box's entries, separated by |\n"
+                          "  progress WIN ID            position, lower and upper end of progress bar ID\n"
+                          "  waitprogress WIN ID POS [ms]  until the progress bar stands at POS\n"
+                          "  rect WIN ID                screen rectangle x y width height (ID 0: the window)\n"
+                          "  style WIN ID               class, style and extended style (hex) of control ID\n"
+                          "  children WIN               every child: id class x,y,w,h text (one per |)\n"
+                          "  focused WIN                id of the control that has the keyboard focus\n"
+                          "  focus WIN ID               moves the focus to control ID\n"
+                          "  hover WIN ID               moves the mouse pointer to the centre of control ID\n"
+                          "                             and waits (about 0.5 s) until the program has taken it\n"
+                          "  pointer X Y                moves the mouse pointer to screen point X, Y\n"
+                          "  sysmenu WIN CMD            posts WM_SYSCOMMAND CMD (decimal)\n"
+                          "  box CAPTION [ms]           waits for a message box; answers its text\n"
+                          "  answer CAPTION [BUTTON] [ms]  waits for a message box, presses BUTTON (default\n"
+                          "                             IDOK = 1) and waits until it is gone; answers its text\n"
+                          "  nobox CAPTION              fails if a message box CAPTION is open\n"
+                          "  boxfront CAPTION [ms]      waits for a message box: \"topmost\" or \"normal\",\n"
+                          "                             then \"foreground\" or \"background\"\n"
+                          "  boxicon CAPTION [ms]       waits for a message box: \"icon\" when it shows one,\n"
+                          "                             else \"none\"\n"
+                          "  openfile TITLE PATH [ms]   fills in the file-open dialog TITLE and presses Open\n"
+                          "  close WIN                  posts WM_CLOSE\n"
+                          "  kill WIN                   ends the process that owns WIN\n"
+                          "  killexe NAME               ends every process whose program file is NAME\n"
+                          "  list                       every visible top-level window: handle, kind, caption\n"
+                          "  timeout MS                 sets the default timeout\n"
+                          "  quit\n";
 
 DWORD g_defaultTimeout = 5000;
 std::wstring g_desktopName;  // the desktop to work on; empty once joined (or none asked)
@@ -99,11 +98,10 @@ std::string Narrow(const std::wstring& text)
 {
     if (text.empty())
         return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                      nullptr, nullptr);
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), n, nullptr, nullptr);
     return narrow;
 }
 
@@ -175,8 +173,8 @@ std::wstring WindowText(HWND window)
         return {};
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                        2000, &copied);
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 2000,
+                        &copied);
     text.resize(copied);
     return text;
 }
@@ -250,8 +248,7 @@ DWORD TimeoutArg(const std::vector<std::string>& args, size_t index)
 }
 
 // Polls `condition` until it holds or `timeoutMs` have passed.
-template <typename Condition>
-bool WaitFor(DWORD timeoutMs, Condition condition)
+template <typename Condition> bool WaitFor(DWORD timeoutMs, Condition condition)
 {
     const DWORD start = GetTickCount();
     for (;;) {
@@ -443,7 +440,8 @@ std::string Run(const std::vector<std::string>& args)
         HWND control = Control(window, args[2]);
         const long code = args.size() > 3 ? ParseNumber(args[3], "code") : 0;
         const long id = ParseNumber(args[2], "id");
-        PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control == window ? nullptr : control));
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, code),
+                     reinterpret_cast<LPARAM>(control == window ? nullptr : control));
         return {};
     }
     if (command == "pick") {
@@ -454,8 +452,8 @@ std::string Run(const std::vector<std::string>& args)
         HWND window = Window(args[1]);
         HWND combo = Control(window, args[2]);
         const std::wstring item = Widen(args[3]);
-        const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                           reinterpret_cast<LPARAM>(item.c_str()));
+        const LRESULT index =
+            SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(item.c_str()));
         if (index == CB_ERR)
             Fail("no entry \"" + args[3] + "\"");
         SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
@@ -516,8 +514,8 @@ std::string Run(const std::vector<std::string>& args)
             GetWindowRect(child, &r);
             MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
             char head[128];
-            std::snprintf(head, sizeof head, "%d %s %ld,%ld,%ld,%ld ", GetDlgCtrlID(child), Narrow(ClassOf(child)).c_str(),
-                          r.left, r.top, r.right - r.left, r.bottom - r.top);
+            std::snprintf(head, sizeof head, "%d %s %ld,%ld,%ld,%ld ", GetDlgCtrlID(child),
+                          Narrow(ClassOf(child)).c_str(), r.left, r.top, r.right - r.left, r.bottom - r.top);
             list += (list.empty() ? "" : "|") + std::string(head) + Narrow(WindowText(child));
         }
         return list;
@@ -592,7 +590,8 @@ std::string Run(const std::vector<std::string>& args)
             Fail("no message box \"" + args[1] + "\" in time");
         // In front: kept above the other windows and the one the user's input goes to.
         const bool topmost = (GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-        return std::string(topmost ? "topmost" : "normal") + (GetForegroundWindow() == box ? " foreground" : " background");
+        return std::string(topmost ? "topmost" : "normal") +
+               (GetForegroundWindow() == box ? " foreground" : " background");
     }
     if (command == "nobox") {
         Need(args, 1);

@@ -154,7 +154,9 @@ int main(int argc, char** argv)
     }
     const double total = Now() - start;
     std::sort(waits.begin(), waits.end());
-    const auto at = [&](double q) { return waits[static_cast<size_t>(q * static_cast<double>(waits.size() - 1))] * 1e3; };
+    const auto at = [&](double q) {
+        return waits[static_cast<size_t>(q * static_cast<double>(waits.size() - 1))] * 1e3;
+    };
     // 12 bytes on the wire per exchange, 10 bits a byte.
     const double limit = exchanges * 12 * 10 / 115200.0;
     std::printf("%-5s %d exchanges: %.3f ms each, ratio %.4f; wait for the reply: min %.3f, median %.3f, "
