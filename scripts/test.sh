@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what it needs, builds everything and runs every test:
+# Installs what it needs, checks the sources' layout, builds everything and runs
+# every test:
+#   0. scripts/check_format.sh: every source follows .clang-format
 #   1. native build, all tests
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   3. ThreadSanitizer build, the serial engine's tests
@@ -22,6 +24,9 @@ configure_build() { # dir, cmake args...
   cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
+
+step "source layout"
+scripts/check_format.sh
 
 step "native build and tests"
 configure_build build
