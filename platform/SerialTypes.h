@@ -16,7 +16,7 @@ typedef int BOOL;
 #define FALSE 0
 #endif
 
-// An open port as the back end knows it. Null: no port. SERIAL_INVALID_HANDLE (all
+// An open port as the back end knows it. Null: no port. SerialInvalidHandle() (all
 // bits set): the last open failed. Anything else: an open port of the back end.
 using PortHandle = void*;
 // An unnamed manual-reset event of the back end (null: none).

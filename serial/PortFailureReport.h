@@ -24,7 +24,8 @@ std::string PortFailureBoxText(const PortFailureReport& failure);
 
 // Receives the failures of one port. The monitor thread calls it for the first failure
 // of a row and for the one that gives the port up; OpenPort (the owner's thread) for a
-// configuration step that failed. Never called with the port lock held.
+// configuration step that failed; ReportPortError on the thread that calls it. Never
+// called with the port lock held.
 class PortFailureReporter {
 public:
     virtual void ReportPortFailure(const PortFailureReport& failure) = 0;

@@ -68,7 +68,7 @@ struct SerialPort::PortError : PortFailureReport {
 class SerialPort::FailureRow {
 public:
     struct Verdict {
-        bool report;  // show its box: the first failure of a row, and the one that ends it
+        bool report;  // report it: the first failure of a row, and the one that ends it
         bool giveUp;  // the device is gone
     };
 

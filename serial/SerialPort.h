@@ -1,5 +1,5 @@
 // SerialPort: the serial-port engine shared by every tool. One object per main
-// dialog. The user-interface thread opens, closes and queues transmissions; one
+// dialog, and one per console run (ConsoleHost). The user-interface thread opens, closes and queues transmissions; one
 // monitor thread per open port does all reading and writing and hands every received
 // byte to the owner window as MSG_SERIAL_RX_CHAR, synchronously, in order.
 //
@@ -14,12 +14,12 @@
 // byte has returned before it reads again; and a transmission queued by the handler of
 // a byte is made only after that exchange, as before.
 //
-// Failures: a failed port call shows one error box and the monitor goes on serving the
+// Failures: a failed port call is reported once and the monitor goes on serving the
 // port, pausing a little longer after each failure in a row. It gives the port up only
 // when the device is gone (the back end says so: a hang-up, a removed adapter), when a
 // failure that a vanishing device gives repeats, or after several failures in a row;
 // that is reported once, and from then on QueueTransmit answers FALSE until the next
-// open. No failure makes the monitor spin or repeat its box. Each failure is reported
+// open. No failure makes the monitor spin or repeat its report. Each failure is reported
 // as a value (PortFailureReport): to the port's reporter when one is set, else in the
 // "Application Error" box.
 #pragma once
@@ -52,8 +52,8 @@ public:
     // stop=%d", event mask, the five timeouts (1000 ms), event character 'q', RTS on,
     // no flow control; purges both directions. A running monitor is stopped first.
     // FALSE only when the port could not be opened (m_hComm then holds
-    // SerialInvalidHandle()); a failed configuration step shows one error box and the
-    // open still returns TRUE. Does not start the monitor. UI thread.
+    // SerialInvalidHandle()); a failed configuration step is reported once (Report) and
+    // the open still returns TRUE. Does not start the monitor. UI thread.
     BOOL OpenPort(OwnerWindow* pPortOwner, unsigned portnr, int baud, char parity, int databits, int stopbits,
                   std::uint32_t eventmask, int txbuffersize);
     // Asks the monitor to close the port and end; doesn't wait. UI thread.
@@ -109,8 +109,8 @@ private:
     // Purges the port and writes the transmit slot's content; a stop ends a write that
     // is held up. Returns the failure of the write, if any.
     static PortError TransmitPending(SerialPort* port, FailureRow& row);
-    // Monitor thread: counts `error` in `row`, shows its box if it is the first of the
-    // row or ends it, and gives the port up when the row says so. FALSE once given up.
+    // Monitor thread: counts `error` in `row`, reports it (Report) if it is the first of
+    // the row or ends it, and gives the port up when the row says so. FALSE once given up.
     bool HandleFailure(const PortError& error, FailureRow& row);
     // Hands `failure` (its port number filled in here) to the reporter, or shows its box.
     void Report(PortFailureReport failure);

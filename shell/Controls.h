@@ -2,7 +2,7 @@
 // of a control that the dialog template created, owns nothing, and each method is one
 // message to the control. Texts are UTF-8. Usage:
 //
-//   ComboBox ports(Item(IDC_PORT_LIST));
+//   ComboBox ports(Item(IDC_QUARROW_PORT_LIST));
 //   ports.AddString("COM1");
 //   ports.SetCurSel(0);
 #pragma once

@@ -1,6 +1,7 @@
-// The line faults a device plays on its replies: noise bytes before a reply, a reply
-// cut short, a reply late, and falling silent. Seeded, so that a run can be repeated.
-// No I/O.
+// The line faults a device plays on its replies: noise bytes before a reply, a text
+// planned to come just before one (a reply broken off by the next), a reply cut
+// short, replies late (all of them, or single ones), and falling silent. Seeded, so
+// that a run can be repeated. No I/O.
 #pragma once
 
 #include "sim/SimDevice.h"
@@ -16,8 +17,8 @@ public:
     explicit ReplyShaper(const FaultPlan& plan);
 
     // The bytes that go on the line for `reply`, given how many frames the device has
-    // received so far: the reply, perhaps after noise, perhaps cut short; empty once
-    // the device has fallen silent. Announcements (`counted` false) do not count as
+    // received so far: the reply, perhaps after noise and the text planned before it,
+    // perhaps cut short; empty once the device has fallen silent. Announcements (`counted` false) do not count as
     // replies for the cut, so that its index does not depend on how many
     // announcements it took for the tool to answer.
     std::string Shape(std::string_view reply, unsigned long framesReceived, bool counted = true);

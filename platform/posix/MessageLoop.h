@@ -7,7 +7,8 @@
 //     next tick is due one period after the previous due time; a late loop gets one
 //     tick, not a burst);
 //   - nested (modal) loops, during which sends, posts and timers keep being served;
-//   - file descriptors watched for input (the console's keyboard).
+//   - file descriptors watched for input (WatchReadable; no program watches one today,
+//     the loop's own test does).
 //
 // Usage:
 //     MessageLoop loop;                                  // bound to this thread
