@@ -24,6 +24,17 @@ bool ParseSeconds(const std::string& text, double& out)
     return true;
 }
 
+// "COM0", "com00": a COM name, but not a port (they are numbered from 1).
+bool IsComZero(const std::string& name)
+{
+    if (name.size() < 4)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i)
+        if ((name[i] | 0x20) != "com"[i])
+            return false;
+    return name.find_first_not_of('0', 3) == std::string::npos;
+}
+
 // Reads a count: a non-negative decimal integer.
 bool ParseCount(const std::string& text, long& out)
 {
@@ -44,7 +55,6 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
 {
     out = CommandLine{};
     std::vector<std::string> positional;
-    bool portGiven = false;
     bool optionsEnded = false;
     bool imageGiven = false;
 
@@ -124,11 +134,42 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
             if (!ParseCount(text, out.maxRejects))
                 return "--max-rejects needs a count (0 or more), not \"" + text + "\"";
         } else if (name == "--port" || name == "-p") {
-            if (!takeValue(out.port))
-                return "--port needs a device (a path such as /dev/ttyUSB0, or COM1 to COM8)";
-            if (out.port.empty())
-                return "--port needs a device (a path such as /dev/ttyUSB0, or COM1 to COM8)";
-            portGiven = true;
+            std::string port;
+            if (!takeValue(port) || port.empty())
+                return "--port needs a device (a path such as /dev/ttyUSB0, COMn, usb:SERIAL or usb-path:1-1.4)";
+            if (IsComZero(port))
+                return "--port " + port + ": ports are numbered from COM1";
+            out.ports.push_back(port);
+        } else if (name == "--ports") {
+            if (!takeValue(out.portsFile) || out.portsFile.empty())
+                return "--ports needs a file naming one port a line";
+        } else if (name == "--stations") {
+            std::string text;
+            if (!takeValue(text))
+                return "--stations needs a count";
+            if (!ParseCount(text, out.stations) || out.stations < 1 || out.stations > MAX_STATIONS)
+                return "--stations needs a count from 1 to " + std::to_string(MAX_STATIONS) + ", not \"" + text +
+                       "\"";
+        } else if (name == "--repeat") {
+            if (!noValue())
+                return name + " takes no value";
+            out.repeat = true;
+        } else if (name == "--count") {
+            std::string text;
+            if (!takeValue(text))
+                return "--count needs a number of boards";
+            if (!ParseCount(text, out.count) || out.count < 1)
+                return "--count needs a number of boards (1 or more), not \"" + text + "\"";
+            out.repeat = true;
+        } else if (name == "--retries") {
+            std::string text;
+            if (!takeValue(text))
+                return "--retries needs a count";
+            if (!ParseCount(text, out.retries))
+                return "--retries needs a count (0 or more), not \"" + text + "\"";
+        } else if (name == "--log") {
+            if (!takeValue(out.logPath) || out.logPath.empty())
+                return "--log needs a file to append the boards' records to";
         } else if (name == "--timeout" || name == "-t") {
             std::string text;
             if (!takeValue(text))
@@ -143,6 +184,7 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
 
     if (out.help || out.version)
         return {};
+    const bool portGiven = !out.ports.empty() || !out.portsFile.empty();
     if (out.listPorts) {
         if (portGiven || out.simulate || imageGiven)
             return "--list-ports takes no device and no image";
@@ -163,6 +205,8 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
 
     if (portGiven && out.simulate)
         return "--port and --simulate cannot be used together";
+    if (out.stations > 0 && !out.simulate)
+        return "--stations applies to --simulate; real stations are named with --port, once each";
     if (!portGiven && !out.simulate)
         return "no device given: use --port DEV, or --simulate to run without hardware";
     if (traits.takesImage && out.image.empty() && !out.simulate)
@@ -177,7 +221,7 @@ std::string UsageText(const ToolTraits& traits)
     std::string name = traits.name;
     std::string image = traits.takesImage ? " IMAGE" : "";
     std::string s;
-    s += "Usage: " + name + " --port DEV [OPTION...]" + image + "\n";
+    s += "Usage: " + name + " --port DEV [--port DEV...] [OPTION...]" + image + "\n";
     s += "       " + name + " --simulate [OPTION...]" + (traits.takesImage ? " [IMAGE]" : "") + "\n";
     s += "       " + name + " --list-ports [--json]\n";
     s += "       " + name + " --help | --version\n\n";
@@ -188,8 +232,14 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.imageHelp;
         s += "\n";
     }
-    s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3),\n"
-         "                     or COMn: $SUITE_COM<n> if set, else /dev/ttyS<n-1>\n"
+    s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3);\n"
+         "                     COMn (n = 1, 2, ...): $SUITE_COM<n> if set, else\n"
+         "                     /dev/ttyS<n-1>; or the USB adapter behind it, found when\n"
+         "                     the port is opened: usb:SERIAL, usb:VID:PID,\n"
+         "                     usb:VID:PID:SERIAL, usb-path:1-1.4 (--list-ports prints\n"
+         "                     them). Given more than once: one station a port, all\n"
+         "                     running at once\n"
+         "  --ports FILE       more ports, one a line (# starts a comment)\n"
          "  --simulate         run against the built-in simulated device on a\n"
          "                     pseudo-terminal; no hardware needed.";
     if (*traits.simulateHelp) {
@@ -197,6 +247,14 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.simulateHelp;
     }
     s += "\n";
+    s += "  --stations N       (with --simulate) run N simulated stations at once\n"
+         "  --repeat           after each board, wait for the next one and run again:\n"
+         "                     the port going away and coming back (an adapter on the\n"
+         "                     board), the loader's start reply (solvane, tirell), or\n"
+         "                     Enter on a terminal; until Ctrl-C or --count\n"
+         "  --count N          stop after N boards a station (implies --repeat)\n"
+         "  --retries N        run a failed board again from its start, up to N times\n"
+         "  --log FILE         append one JSON line per board (and try) to FILE\n";
     s += "  --list-ports       list the serial ports present (USB adapters with their\n"
          "                     vendor, product and serial number) and exit\n";
     if (traits.takesImage)
@@ -230,6 +288,11 @@ std::string UsageText(const ToolTraits& traits)
          "byte from the device within --timeout; 130 interrupted (Ctrl-C, SIGINT);\n"
          "143 terminated (SIGTERM).\n";
     return s;
+}
+
+const char* SuiteVersion()
+{
+    return SUITE_VERSION;
 }
 
 std::string VersionText(const ToolTraits& traits)

@@ -17,7 +17,11 @@ struct ToolTraits {
     const char* successText;   // the text that ends a successful run: "Updata success!"
     const char* unitName;      // what the result counts: "blocks", "pages", "frames"
     bool rejectsFrames;        // the device may reject a frame, which is then sent again
+    bool deviceSpeaksFirst;    // the device's loader opens every run (its start reply)
 };
+
+// The most stations one run serves.
+constexpr long MAX_STATIONS = 64;
 
 // Once the device has answered, a run that makes no progress for this long fails.
 constexpr double DEFAULT_STALL_SECONDS = 10.0;
@@ -25,7 +29,13 @@ constexpr double DEFAULT_STALL_SECONDS = 10.0;
 constexpr long DEFAULT_MAX_REJECTS = 25;
 
 struct CommandLine {
-    std::string port;                             // --port DEV: a device path or COMn
+    std::vector<std::string> ports;               // --port DEV, once a station: a path, COMn, usb:..., usb-path:...
+    std::string portsFile;                        // --ports FILE: more ports, one a line (read by the caller)
+    long stations = 0;                            // --stations N (with --simulate): N simulated stations; 0: one
+    bool repeat = false;                          // --repeat: one board after another on every station
+    long count = 0;                               // --count N: stop after N boards a station; 0: until Ctrl-C
+    long retries = 0;                             // --retries N: run a failed board again, up to N times
+    std::string logPath;                          // --log FILE: one JSON line per board appended to FILE
     std::string image;                            // IMAGE, empty when not given
     bool simulate = false;                        // --simulate: run against the built-in simulated device
     bool trace = false;                           // --trace: hex dump of every frame and reply to stderr
@@ -62,6 +72,9 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
 
 // The --help page.
 std::string UsageText(const ToolTraits& traits);
+
+// The suite's version: "1.0.0".
+const char* SuiteVersion();
 
 // The --version line: "quarrow 1.0.0".
 std::string VersionText(const ToolTraits& traits);

@@ -127,12 +127,26 @@ void ConsoleHost::Finish(int status)
     m_loop.Quit(status);
 }
 
-void ConsoleHost::Fail(const std::string& text, int status)
+void ConsoleHost::Interrupt(int signal)
+{
+    m_window.PostOwnerMessage(CONSOLE_MSG_INTERRUPT, static_cast<std::uintptr_t>(signal), 0);
+}
+
+std::string ConsoleHost::InterruptedText() const
+{
+    std::string text = std::string(m_pProgram) + ": interrupted at " + (m_pTool ? m_pTool->Position() : "the start");
+    if (m_tally.Unit() == UNIT_NONE && !m_tally.IsCompleted())
+        return text + "; nothing was sent to the device";
+    return text + (m_bImageTool ? "; the device holds a partial image" : "; the device's flash is partly erased");
+}
+
+void ConsoleHost::Fail(const std::string& text, int status, RunEnd end)
 {
     if (m_bFinished)
         return;
     if (m_pTrace)
         m_pTrace->Flush();
+    m_nEnd = end;
     m_failureText = text;
     m_reporter.Failure(text);
     Finish(status);
@@ -162,7 +176,11 @@ std::intptr_t ConsoleHost::OnMessage(unsigned message, std::uintptr_t wParam, st
             std::lock_guard<std::mutex> lock(m_portErrorLock);
             text = m_portError;
         }
+        m_bPortLost = true;
         Fail(text, EXIT_STATUS_FAILURE);
+    } else if (message == CONSOLE_MSG_INTERRUPT) {
+        const int signal = static_cast<int>(wParam);
+        Fail(InterruptedText(), 128 + signal, RUN_END_INTERRUPTED);
     } else if (message == MSG_SERIAL_RX_CHAR) {
         auto byte = static_cast<std::uint8_t>(wParam & 0xFF);
         double now = Now();
@@ -204,7 +222,7 @@ void ConsoleHost::OnHousekeeping()
         char text[200];
         std::snprintf(text, sizeof text, "%s: no reply from the device for %g s (--timeout); giving up at %s",
                       m_pProgram, m_idle.Limit(), m_pTool->Position().c_str());
-        Fail(text, EXIT_STATUS_TIMEOUT);
+        Fail(text, EXIT_STATUS_TIMEOUT, RUN_END_TIMEOUT);
         return;
     }
     CheckProgress(now);
@@ -213,6 +231,10 @@ void ConsoleHost::OnHousekeeping()
 void ConsoleHost::CheckProgress(double now)
 {
     if (!m_bDeviceHeard) {
+        if (!m_bHintShown && !m_waitingText.empty()) {
+            m_bHintShown = true;
+            m_reporter.Status(m_waitingText);
+        }
         if (!m_bHintShown && now - m_dRunStart >= FIRST_REPLY_HINT_SECONDS) {
             m_bHintShown = true;
             m_reporter.Status(std::string(m_pProgram) + ": no reply from the device yet on " + m_portName +
@@ -226,7 +248,7 @@ void ConsoleHost::CheckProgress(double now)
         std::snprintf(limit, sizeof limit, "%g", m_dStallLimit);
         Fail(std::string(m_pProgram) + ": no progress for " + limit + " s (--stall); stopped at " +
                  m_pTool->Position() + "; the device last sent " + LastReceived(),
-             EXIT_STATUS_FAILURE);
+             EXIT_STATUS_FAILURE, RUN_END_STALL);
     }
 }
 
@@ -323,5 +345,6 @@ void ConsoleHost::OnToolEvent(const ToolEvent& event)
     ReportProgress(true);
     m_reporter.Finish();                     // the finished bar stays above the success text
     m_successText = m_pTool->SuccessText();  // printed by the caller, after the summary
+    m_nEnd = RUN_END_SUCCESS;
     Finish(EXIT_STATUS_SUCCESS);
 }

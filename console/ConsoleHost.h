@@ -72,6 +72,19 @@ constexpr unsigned CONSOLE_TIMER_PERIOD_MS = 10;
 // the serial port failed, and a console run cannot go on without it. WM_USER+12, clear of
 // the engine's messages and of the tools' own.
 constexpr unsigned CONSOLE_MSG_PORT_FAILED = 0x40C;
+// Posted by Interrupt (from the thread that took SIGINT or SIGTERM): the run ends,
+// saying where it stopped. wParam: the signal's number.
+constexpr unsigned CONSOLE_MSG_INTERRUPT = 0x40D;
+
+// How a run ended, for the records and the summary.
+enum RunEnd {
+    RUN_END_NONE,         // still running, or never ran
+    RUN_END_SUCCESS,      // the device confirmed the whole job
+    RUN_END_FAILURE,      // the port, the image or the device failed or refused
+    RUN_END_TIMEOUT,      // no byte from the device within --timeout
+    RUN_END_STALL,        // no progress within --stall once the device had answered
+    RUN_END_INTERRUPTED,  // SIGINT or SIGTERM
+};
 
 class ConsoleHost : public ToolHost, private PortFailureReporter {
 public:
@@ -111,7 +124,23 @@ public:
     std::string LastReceived() const;
 
     // Ends the run with a failure: `text` on standard error, then exit status `status`.
-    void Fail(const std::string& text, int status);
+    void Fail(const std::string& text, int status, RunEnd end = RUN_END_FAILURE);
+    // Asks the run to end as interrupted by `signal`: it stops where it is, saying so
+    // (see InterruptedText). Any thread; nothing happens once the run has ended.
+    void Interrupt(int signal);
+    // What an interrupted run says: where it stopped and what the device holds now.
+    std::string InterruptedText() const;
+    // The tool writes an image (else it erases): for InterruptedText.
+    void SetImageTool(bool imageTool) { m_bImageTool = imageTool; }
+    // How the run ended; RUN_END_NONE while it runs.
+    RunEnd End() const { return m_nEnd; }
+    // A byte came from the device during the run.
+    bool DeviceHeard() const { return m_bDeviceHeard; }
+    // The run ended because the port failed (a vanished adapter, a hangup).
+    bool PortLost() const { return m_bPortLost; }
+    // Instead of the hint to reset the device when it has not answered after a few
+    // seconds, the run says `text` at once (a station waiting for its next board).
+    void SetWaitingText(const std::string& text) { m_waitingText = text; }
 
     // While a FailureScope lives, texts the tool shows are failures (standard error).
     class FailureScope {
@@ -179,6 +208,10 @@ private:
     ConsoleTool* m_pTool = nullptr;
     bool m_bFailureScope = false;  // texts shown now are failures
     bool m_bFinished = false;      // the run has ended: ignore what still comes
+    RunEnd m_nEnd = RUN_END_NONE;
+    bool m_bPortLost = false;
+    bool m_bImageTool = true;
+    std::string m_waitingText;
     int m_nExitStatus = 0;
     std::string m_progressText;
     int m_nProgressPos = 0;

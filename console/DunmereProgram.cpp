@@ -93,6 +93,7 @@ int main(int argc, char** argv)
         ERASE_TEXT_FINISH,
         "frames",
         false,
+        false,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<DunmereProgram>(host); });

@@ -26,6 +26,7 @@ bool IapProgram::LoadImage(const std::string& path)
         bytes = MakeDemoImage(DEMO_IAP_IMAGE_LENGTH, 0x1A9);
     else if (!ReadToolImage(m_host, Program(), path, IAP_IMAGE_LIMIT, m_bCut, bytes))
         return false;
+    m_image = bytes;
     if (m_job.LoadImage(bytes) != LOAD_OK) {
         m_host.Reporter().Failure(std::string(Program()) + ": " + path + " is empty: there is nothing to send");
         return false;

@@ -16,6 +16,7 @@ public:
     void Configure(const CommandLine& cl) override { m_bCut = cl.cut; }
     bool LoadImage(const std::string& path) override;
     void DescribeJob(sim::SimOptions& options) const override;
+    std::vector<std::uint8_t> ImageBytes() const override { return m_image; }
     bool Begin() override;
 
     void OnByte(std::uint8_t byte) override;
@@ -32,4 +33,5 @@ private:
     ConsoleHost& m_host;
     UpdateJob m_job;
     bool m_bCut = false;
+    std::vector<std::uint8_t> m_image;  // the image as read
 };

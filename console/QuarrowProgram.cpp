@@ -47,6 +47,8 @@ public:
         return true;
     }
 
+    std::vector<std::uint8_t> ImageBytes() const override { return m_image; }
+
     void DescribeJob(sim::SimOptions& options) const override
     {
         options.expectedImage = m_image;
@@ -202,6 +204,7 @@ int main(int argc, char** argv)
         FLASH_TEXT_SUCCESS,
         "pages",
         true,
+        false,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<QuarrowProgram>(host); });

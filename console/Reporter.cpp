@@ -1,5 +1,7 @@
 #include "console/Reporter.h"
 
+#include "console/StationScreen.h"
+
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,6 +14,27 @@ ConsoleReporter::ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int w
 {
 }
 
+ConsoleReporter::ConsoleReporter(StationScreen& screen, int station)
+    : m_pOut(nullptr),
+      m_pErr(nullptr),
+      m_bBar(screen.Live()),
+      m_nWidth(80),
+      m_pScreen(&screen),
+      m_nStation(station)
+{
+}
+
+void ConsoleReporter::ErrLine(const std::string& text)
+{
+    if (m_pScreen) {
+        m_pScreen->Line(m_nStation, text);
+        return;
+    }
+    ClearBar();
+    std::fprintf(m_pErr, "%s\n", text.c_str());
+    std::fflush(m_pErr);
+}
+
 int ConsoleReporter::TerminalWidth(std::FILE* stream)
 {
     struct winsize size {};
@@ -22,7 +45,7 @@ int ConsoleReporter::TerminalWidth(std::FILE* stream)
 
 void ConsoleReporter::ClearBar()
 {
-    if (!m_bBarShown)
+    if (m_pScreen || !m_bBarShown)
         return;
     std::fputs("\r\033[K", m_pErr);
     std::fflush(m_pErr);
@@ -31,6 +54,14 @@ void ConsoleReporter::ClearBar()
 
 void ConsoleReporter::DrawBar()
 {
+    if (m_pScreen) {
+        const bool now = m_meter.Last().phase != m_lastDrawnPhase ||
+                         (m_meter.Last().total > 0 && m_meter.Last().done >= m_meter.Last().total);
+        m_pScreen->Bar(m_nStation, FormatProgressBar(m_meter, m_pScreen->BarWidth(m_nStation)), now);
+        m_lastDrawnPhase = m_meter.Last().phase;
+        m_nLastDrawnDone = m_meter.Last().done;
+        return;
+    }
     // One column short of the width, so the cursor never wraps to the next line.
     std::string line = FormatProgressBar(m_meter, m_nWidth - 1);
     std::fputs("\r\033[K", m_pErr);
@@ -63,11 +94,18 @@ std::string JsonString(const std::string& text)
 void ConsoleReporter::SetJson(const std::string& prefix)
 {
     m_jsonPrefix = prefix;
-    m_bBar = false;
 }
 
 bool ConsoleReporter::Output(const std::string& text)
 {
+    if (m_pScreen) {
+        const bool ok = m_pScreen->Out(text);
+        if (!ok && !m_bOutputFailed) {
+            m_bOutputFailed = true;
+            m_nOutputError = m_pScreen->OutputError();
+        }
+        return ok;
+    }
     ClearBar();
     std::fprintf(m_pOut, "%s\n", text.c_str());
     bool ok = std::fflush(m_pOut) == 0 && !std::ferror(m_pOut);
@@ -83,6 +121,10 @@ bool ConsoleReporter::Output(const std::string& text)
 void ConsoleReporter::Failure(const std::string& text)
 {
     m_lastFailure = text;
+    if (m_pScreen) {
+        m_pScreen->Line(m_nStation, text);
+        return;
+    }
     // The bar stays as it was, on a line of its own, showing how far the run got.
     if (m_bBarShown) {
         std::fputs("\n", m_pErr);
@@ -94,9 +136,13 @@ void ConsoleReporter::Failure(const std::string& text)
 
 void ConsoleReporter::Status(const std::string& text)
 {
-    if (text == m_status || text.empty())
+    if (text == m_status || text.empty() || m_bQuiet)
         return;
     m_status = text;
+    if (m_pScreen) {
+        m_pScreen->Line(m_nStation, text);
+        return;
+    }
     ClearBar();
     std::fprintf(m_pErr, "%s\n", text.c_str());
     std::fflush(m_pErr);
@@ -106,6 +152,10 @@ void ConsoleReporter::Status(const std::string& text)
 
 void ConsoleReporter::Trace(const std::string& line)
 {
+    if (m_pScreen) {
+        m_pScreen->Line(m_nStation, line);
+        return;
+    }
     ClearBar();
     std::fprintf(m_pErr, "%s\n", line.c_str());
     // The bar is redrawn by the next progress reading; redrawing it after every trace
@@ -137,13 +187,12 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
                    ",\"unit\":" + JsonString(s.unitName) + ",\"percent\":" + std::to_string(ProgressPercent(s)) +
                    ",\"seconds\":" + seconds + "}");
         }
-        return;
+        if (!m_bBar)
+            return;
     }
     if (!m_bBar) {
-        if (lineDue) {
-            std::fprintf(m_pErr, "%s\n", FormatProgressLine(m_meter).c_str());
-            std::fflush(m_pErr);
-        }
+        if (lineDue)
+            ErrLine(FormatProgressLine(m_meter));
         return;
     }
     bool changed = sample.phase != m_lastDrawnPhase || sample.done != m_nLastDrawnDone;
@@ -152,7 +201,7 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
         (changed && (phaseEnd || sample.phase != m_lastDrawnPhase || now - m_dLastDraw >= BAR_REDRAW_INTERVAL)) ||
         now - m_dLastDraw >= 1.0) {
         // A new phase keeps the finished bar of the one before on its own line.
-        if (m_bBarShown && sample.phase != m_lastDrawnPhase) {
+        if (!m_pScreen && m_bBarShown && sample.phase != m_lastDrawnPhase) {
             std::fputs("\n", m_pErr);
             m_bBarShown = false;
         }
@@ -163,6 +212,11 @@ void ConsoleReporter::Progress(const ProgressSample& sample, double now)
 
 void ConsoleReporter::Finish()
 {
+    if (m_pScreen) {
+        // The station's line stays in the block with its last state.
+        m_nLastDrawnDone = -1;
+        return;
+    }
     if (m_bBarShown) {
         std::fputs("\n", m_pErr);
         std::fflush(m_pErr);

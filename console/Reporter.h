@@ -11,17 +11,29 @@
 
 #include "console/Progress.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+
+class StationScreen;
 
 class ConsoleReporter {
 public:
     // bar: draw a bar redrawn in place (stderr is a terminal) of `width` columns.
     ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width);
 
+    // One station of several: every line goes through `screen` (which must outlive
+    // the reporter), as station number `station`.
+    ConsoleReporter(StationScreen& screen, int station);
+
     // With --json: progress goes to standard output as JSON objects, whose fixed
     // members `prefix` gives ("\"tool\":\"quarrow\",\"port\":\"/dev/ttyUSB0\"").
+    // A bar on a terminal stays on standard error for the person watching.
     void SetJson(const std::string& prefix);
+    // While quiet, status lines are not shown (failures still are).
+    void SetQuiet(bool quiet) { m_bQuiet = quiet; }
+    // The terminal has `width` columns now (SIGWINCH). Any thread.
+    void SetWidth(int width) { m_nWidth = width > 20 ? width : 20; }
     bool Json() const { return !m_jsonPrefix.empty(); }
 
     // A line on standard output: the success text, or a JSON object. False when it
@@ -55,11 +67,17 @@ private:
     void ClearBar();
     // Draws the bar for the meter's last sample.
     void DrawBar();
+    // A line on standard error (through the screen, when there is one).
+    void ErrLine(const std::string& text);
+
 
     std::FILE* m_pOut;
     std::FILE* m_pErr;
     bool m_bBar;
-    int m_nWidth;
+    std::atomic<int> m_nWidth;
+    StationScreen* m_pScreen = nullptr;
+    int m_nStation = 0;
+    bool m_bQuiet = false;
     ProgressMeter m_meter;
     bool m_bBarShown = false;      // a bar line is on the screen, without its newline
     double m_dLastDraw = -1;       // time of the last redraw

@@ -30,7 +30,11 @@ void RunTally::Apply(const ToolEvent& event)
         m_nRefusal = event.refusal;
         return;
     case TOOL_EVENT_DATA_ERROR:
+        ++m_nDataErrors;
+        return;
     case TOOL_EVENT_REJECTED:
+        ++m_nRejections;
+        return;
     case TOOL_EVENT_WAIT:
         return;
     }

@@ -22,6 +22,8 @@ public:
     bool IsRunning() const { return m_bRunning; }       // from STARTED to COMPLETED or REFUSED
     bool IsCompleted() const { return m_bCompleted; }   // the last run completed
     ToolRefusal Refusal() const { return m_nRefusal; }  // why the last run was refused
+    long Rejections() const { return m_nRejections; }   // frames the device rejected, over all runs
+    long DataErrors() const { return m_nDataErrors; }   // data errors the device reported, over all runs
 
 private:
     ToolUnit m_nUnit = UNIT_NONE;
@@ -30,4 +32,6 @@ private:
     bool m_bRunning = false;
     bool m_bCompleted = false;
     ToolRefusal m_nRefusal = REFUSAL_NONE;
+    long m_nRejections = 0;
+    long m_nDataErrors = 0;
 };

@@ -16,6 +16,7 @@ int main(int argc, char** argv)
         IAP_TEXT_COMPLETE_SOLVANE,
         "blocks",
         false,
+        true,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<IapProgram>(host, VARIANT_SOLVANE); });

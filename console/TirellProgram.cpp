@@ -17,6 +17,7 @@ int main(int argc, char** argv)
         IAP_TEXT_COMPLETE_TIRELL,
         "blocks",
         false,
+        true,
     };
     return RunConsoleProgram(traits, argc, argv,
                              [](ConsoleHost& host) { return std::make_unique<IapProgram>(host, VARIANT_TIRELL); });

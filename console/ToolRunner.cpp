@@ -1,31 +1,25 @@
 #include "console/ToolRunner.h"
 
 #include "common/FileReader.h"
+#include "common/Sha256.h"
+#include "console/BoardLog.h"
 #include "console/ImageCheck.h"
 #include "console/PortCheck.h"
 #include "console/PortList.h"
-#include "platform/PortNames.h"
+#include "console/Station.h"
+#include "console/StationScreen.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
-
-// Set when standard error shows a bar, so that an interrupt ends the bar's line.
-volatile std::sig_atomic_t g_barOnTerminal = 0;
-
-extern "C" void OnInterrupt(int signal)
-{
-    if (g_barOnTerminal) {
-        const char newline = '\n';
-        ssize_t ignored = ::write(STDERR_FILENO, &newline, 1);  // nothing to do if it fails
-        (void)ignored;
-    }
-    ::_exit(128 + signal);
-}
 
 // A progress bar needs a terminal that understands "\r\033[K".
 bool TerminalTakesBar()
@@ -52,24 +46,117 @@ int ListPorts(bool json)
     return EXIT_STATUS_SUCCESS;
 }
 
-const char* StatusWord(int status)
+// --ports FILE: one port a line; blank lines and # comments are skipped.
+bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std::string& error)
 {
-    switch (status) {
-    case EXIT_STATUS_SUCCESS:
-        return "success";
-    case EXIT_STATUS_TIMEOUT:
-        return "timeout";
-    default:
-        return "failure";
+    std::ifstream file(path);
+    if (!file) {
+        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+        return false;
     }
+    std::string line;
+    while (std::getline(file, line)) {
+        if (auto hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        const auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos)
+            continue;
+        const auto last = line.find_last_not_of(" \t\r");
+        ports.push_back(line.substr(first, last - first + 1));
+    }
+    if (file.bad()) {
+        error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
-std::string Seconds(double seconds, const char* format = "%.3f")
+std::string HostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return {};
+    return name;
+}
+
+std::string Fixed(double value, const char* format)
 {
     char text[32];
-    std::snprintf(text, sizeof text, format, seconds);
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
+
+std::string Pad(const std::string& text, std::size_t width)
+{
+    return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+// Signals of the whole run, taken on a thread of their own (they are blocked in every
+// other thread): the first SIGINT or SIGTERM ends every station's board where it is,
+// a second one ends the program at once; SIGWINCH passes the terminal's new width on.
+class SignalThread {
+public:
+    SignalThread(RunContext& context, std::vector<std::unique_ptr<Station>>& stations, bool screenResize)
+        : m_context(context),
+          m_stations(stations),
+          m_bScreenResize(screenResize)
+    {
+    }
+
+    static void BlockSignals()
+    {
+        sigset_t set = Set();
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+
+    void Start()
+    {
+        std::thread([this] { Serve(); }).detach();
+    }
+
+private:
+    static sigset_t Set()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGWINCH);
+        return set;
+    }
+
+    void Serve()
+    {
+        const sigset_t set = Set();
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0)
+                continue;
+            if (signal == SIGWINCH) {
+                const int width = ConsoleReporter::TerminalWidth(stderr);
+                if (m_context.screen && m_bScreenResize)
+                    m_context.screen->SetWidth(width);
+                for (auto& station : m_stations)
+                    station->SetWidth(width);
+                continue;
+            }
+            int expected = 0;
+            if (!m_context.interrupted.compare_exchange_strong(expected, signal)) {
+                // A second Ctrl-C: the user does not want to wait for a clean end.
+                const char newline = '\n';
+                ssize_t ignored = ::write(STDERR_FILENO, &newline, 1);
+                (void)ignored;
+                ::_exit(128 + signal);
+            }
+            for (auto& station : m_stations)
+                station->Interrupt(signal);
+        }
+    }
+
+    RunContext& m_context;
+    std::vector<std::unique_ptr<Station>>& m_stations;
+    bool m_bScreenResize;
+};
 
 }  // namespace
 
@@ -107,6 +194,15 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine cl;
     std::string mistake = ParseCommandLine(traits, args, cl);
+    if (mistake.empty() && !cl.portsFile.empty() && !cl.help && !cl.version &&
+        !ReadPortsFile(cl.portsFile, cl.ports, mistake))
+        mistake = "--ports: " + mistake;
+    if (mistake.empty() && !cl.portsFile.empty() && cl.ports.empty() && !cl.help && !cl.version)
+        mistake = "--ports " + cl.portsFile + " names no port";
+    for (std::size_t i = 0; mistake.empty() && i < cl.ports.size(); ++i)
+        if (std::find(cl.ports.begin(), cl.ports.begin() + static_cast<long>(i), cl.ports[i]) !=
+            cl.ports.begin() + static_cast<long>(i))
+            mistake = "the port " + cl.ports[i] + " is given twice: one station a port";
     if (!mistake.empty()) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", traits.name, mistake.c_str(),
                      traits.name);
@@ -122,121 +218,168 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         return ListPorts(cl.json);
 
     std::signal(SIGPIPE, SIG_IGN);
-    const bool bar = !cl.json && TerminalTakesBar();
-    g_barOnTerminal = bar ? 1 : 0;
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-    ConsoleReporter reporter(stdout, stderr, bar, ConsoleReporter::TerminalWidth(stderr));
-    std::string portName = cl.simulate ? std::string("simulated") : cl.port;
-    auto jsonPrefix = [&traits, &portName] {
-        return "\"tool\":" + JsonString(traits.name) + ",\"port\":" + JsonString(portName);
-    };
-    if (cl.json)
-        reporter.SetJson(jsonPrefix());
+    // Before any thread starts, so that every thread inherits the mask.
+    SignalThread::BlockSignals();
 
-    // Declared before the host, so that the port closes before the device's end does.
-    std::unique_ptr<sim::SimDevice> device;
-    auto host = std::make_unique<ConsoleHost>(traits.name, reporter, cl.trace, cl.timeoutSeconds);
-    std::unique_ptr<ConsoleProgram> program = factory(*host);
-    host->SetTool(program.get());
-    host->SetStallLimit(cl.stallSeconds);
-    program->Configure(cl);
+    std::vector<std::string> names = cl.ports;
+    if (cl.simulate) {
+        const long count = cl.stations > 0 ? cl.stations : 1;
+        names.clear();
+        for (long i = 1; i <= count; ++i)
+            names.push_back(count == 1 ? std::string("simulated") : "sim-" + std::to_string(i));
+    }
+    const bool several = names.size() > 1;
+    const bool bar = TerminalTakesBar();
 
-    bool runBegan = false;
-    RunFigures figures;
-    double seconds = 0;
-    std::string successText;
-    // Ends the run: the summary, then the success text or the JSON result, last.
-    auto conclude = [&](int status) -> int {
-        if (runBegan) {
-            const double rate = seconds > 0 ? static_cast<double>(figures.bytes) / seconds / 1000 : 0;
-            std::string counts = std::to_string(figures.done);
-            if (status != EXIT_STATUS_SUCCESS && figures.total > 0)
-                counts += " of " + std::to_string(figures.total);
-            reporter.Status(std::string(traits.name) + ": " +
-                            (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") + Seconds(seconds, "%.1f") +
-                            " s: " + counts + " " + traits.unitName + ", " +
-                            Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " +
-                            Seconds(rate, "%.1f") + " kB/s");
-        }
-        if (cl.json) {
-            const std::string error = status == EXIT_STATUS_SUCCESS ? "null" : JsonString(reporter.LastFailure());
-            reporter.Output(
-                "{\"event\":\"result\"," + jsonPrefix() + ",\"status\":" + JsonString(StatusWord(status)) +
-                ",\"exit\":" + std::to_string(status) + ",\"" + traits.unitName + "\":" + std::to_string(figures.done) +
-                ",\"total\":" + std::to_string(figures.total) + ",\"bytes\":" + std::to_string(figures.bytes) +
-                ",\"seconds\":" + Seconds(seconds) + ",\"error\":" + error +
-                ",\"message\":" + (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
-        } else if (status == EXIT_STATUS_SUCCESS) {
-            reporter.Output(successText);
-        }
-        if (reporter.OutputFailed()) {
-            std::fprintf(stderr, "%s: cannot write to standard output: %s\n", traits.name,
-                         std::strerror(reporter.OutputError()));
+    RunContext context;
+    context.traits = &traits;
+    context.cl = &cl;
+    context.factory = &factory;
+    context.bar = bar;
+    context.hostName = HostName();
+    if (const char* root = std::getenv("SUITE_SYSTEM_ROOT"))
+        context.systemRoot = root;
+    std::unique_ptr<StationScreen> screen;
+    if (several) {
+        screen = std::make_unique<StationScreen>(stdout, stderr, bar, ConsoleReporter::TerminalWidth(stderr));
+        context.screen = screen.get();
+    }
+
+    // The image is read and checked once, before any port is opened, so that a wrong
+    // image never touches a device; its warnings are shown here, once.
+    {
+        ConsoleReporter reporter(stdout, stderr, false, 80);
+        ConsoleHost host(traits.name, reporter, false, 0);
+        std::unique_ptr<ConsoleProgram> program = factory(host);
+        program->Configure(cl);
+        if (!program->LoadImage(cl.image)) {
+            if (cl.json) {
+                const std::string port = names.size() == 1 ? names[0] : std::string();
+                reporter.Output("{\"event\":\"result\",\"tool\":" + JsonString(traits.name) +
+                                ",\"port\":" + JsonString(port) +
+                                ",\"status\":\"failure\",\"result\":\"failure\",\"exit\":1,\"error\":" +
+                                JsonString(reporter.LastFailure()) + "}");
+            }
             return EXIT_STATUS_FAILURE;
         }
-        return status;
-    };
+        if (traits.takesImage) {
+            const std::vector<std::uint8_t> image = program->ImageBytes();
+            context.imageFile = cl.image;
+            context.imageSize = static_cast<long long>(image.size());
+            context.imageSha256 = Sha256Hex(image.data(), image.size());
+        }
+    }
 
-    if (!program->LoadImage(cl.image))
-        return conclude(EXIT_STATUS_FAILURE);
-
-    if (cl.simulate) {
-        sim::SimOptions options;
-        options.loader = program->SimLoader();
-        options.baud = static_cast<unsigned>(program->Line().baud);
-        program->DescribeJob(options);
-        device = std::make_unique<sim::SimDevice>(options);
+    BoardLog log;
+    if (!cl.logPath.empty()) {
         std::string error;
-        if (!device->Start(error)) {
-            reporter.Failure(std::string(traits.name) + ": cannot start the simulated device: " + error);
-            return conclude(EXIT_STATUS_FAILURE);
+        if (!log.Open(cl.logPath, error)) {
+            std::fprintf(stderr, "%s: cannot open the log %s: %s\n", traits.name, cl.logPath.c_str(), error.c_str());
+            return EXIT_STATUS_FAILURE;
         }
-        portName = device->SlavePath();
-        if (cl.json)
-            reporter.SetJson(jsonPrefix());
-        reporter.Status("Simulated device on " + portName);
+        context.log = &log;
     }
 
-    // "COMn" opens the platform's port n; anything else is a device path.
-    unsigned portnr = ParseComName(portName.c_str());
-    if (portnr == 0) {
-        portnr = 1;
-        SetPortDevice(portnr, portName);
+    std::vector<std::unique_ptr<Station>> stations;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (screen)
+            screen->Add(names[i]);
+        stations.push_back(std::make_unique<Station>(context, static_cast<int>(i), names[i]));
     }
-    host->SetPortName(portName);
+    EnterKey enter;
+    if (cl.repeat && !cl.simulate && !traits.deviceSpeaksFirst)
+        enter.Start();
+    context.enter = &enter;
 
-    if (!host->OpenPort(portnr, program->Line())) {
-        reporter.Failure(PortFailureMessage(traits.name, portName));
-        return conclude(EXIT_STATUS_FAILURE);
+    SignalThread signals(context, stations, true);
+    signals.Start();
+
+    std::vector<std::thread> threads;
+    for (auto& station : stations)
+        threads.emplace_back([&station] { station->Run(); });
+    for (std::thread& thread : threads)
+        thread.join();
+    if (screen)
+        screen->Finish();
+
+    const int signal = context.interrupted.load();
+    bool interrupted = false;
+    long boards = 0, succeeded = 0;
+    double seconds = 0;
+    for (const auto& station : stations) {
+        const StationTotals& t = station->Totals();
+        boards += t.boards;
+        succeeded += t.succeeded;
+        seconds += t.seconds;
+        interrupted = interrupted || t.interrupted;
     }
-    if (!program->Begin())
-        return conclude(EXIT_STATUS_FAILURE);
 
-    runBegan = true;
-    int status = host->Run();
-    seconds = host->RunSeconds();
-    figures = program->Figures();
-    successText = host->SuccessMessage();
+    if (!several && !cl.repeat) {
+        const StationTotals& t = stations[0]->Totals();
+        if (context.logFailed && t.lastStatus == EXIT_STATUS_SUCCESS)
+            return EXIT_STATUS_FAILURE;
+        return t.lastStatus;
+    }
 
-    program.reset();
-    host.reset();
-    if (device) {
-        if (status == EXIT_STATUS_SUCCESS)
-            device->WaitFinished(2000);
-        device->Stop();
-        sim::SimReport report = device->Report();
-        reporter.Status("Simulated device: " + std::to_string(report.framesReceived) + " frames received, " +
-                        std::to_string(report.errorCount) + " errors, " + std::to_string(report.bytesWritten) +
-                        " bytes written");
-        // A success the device does not confirm is no success.
-        if (status == EXIT_STATUS_SUCCESS && !report.AllChecked()) {
-            for (const std::string& error : report.errors)
-                reporter.Status("  " + error);
-            reporter.Failure(std::string(traits.name) + ": the simulated device did not receive the whole job intact");
-            status = EXIT_STATUS_FAILURE;
-            successText.clear();
+    // The summary of the run: a table of the stations (or a JSON object), then the
+    // boards' count.
+    const double mean = boards > 0 ? seconds / static_cast<double>(boards) : 0;
+    bool outputOk = true;
+    auto out = [&](const std::string& line) {
+        const bool ok = screen ? screen->Out(line) : (std::printf("%s\n", line.c_str()) >= 0);
+        outputOk = outputOk && ok;
+    };
+    if (cl.json) {
+        std::string list;
+        for (const auto& station : stations) {
+            const StationTotals& t = station->Totals();
+            if (!list.empty())
+                list += ",";
+            list += "{\"port\":" + JsonString(station->Name()) + ",\"identity\":" + AdapterJson(t.adapter) +
+                    ",\"boards\":" + std::to_string(t.boards) + ",\"succeeded\":" + std::to_string(t.succeeded) +
+                    ",\"failed\":" + std::to_string(t.boards - t.succeeded) +
+                    ",\"result\":" + JsonString(t.lastResult.empty() ? "none" : t.lastResult) +
+                    ",\"seconds\":" + Fixed(t.seconds, "%.3f") + ",\"bytes\":" + std::to_string(t.bytes) +
+                    ",\"error\":" + (t.lastError.empty() ? std::string("null") : JsonString(t.lastError)) + "}";
         }
+        const int exitStatus = interrupted ? 128 + signal : (succeeded == boards && boards > 0 ? 0 : 1);
+        out("{\"event\":\"summary\",\"tool\":" + JsonString(traits.name) + ",\"stations\":[" + list +
+            "],\"boards\":" + std::to_string(boards) + ",\"succeeded\":" + std::to_string(succeeded) +
+            ",\"failed\":" + std::to_string(boards - succeeded) + ",\"mean_seconds\":" + Fixed(mean, "%.3f") +
+            ",\"interrupted\":" + (interrupted ? "true" : "false") + ",\"exit\":" + std::to_string(exitStatus) +
+            "}");
+    } else {
+        std::size_t portWidth = 8, idWidth = 9;
+        for (const auto& station : stations) {
+            portWidth = std::max(portWidth, station->Name().size() + 1);
+            idWidth = std::max(idWidth, AdapterWords(station->Totals().adapter).size() + 1);
+        }
+        out(Pad("station", portWidth) + Pad("identity", idWidth) + Pad("result", 13) + Pad("boards", 8) +
+            Pad("time", 10) + "bytes");
+        for (const auto& station : stations) {
+            const StationTotals& t = station->Totals();
+            std::string result = t.lastResult.empty() ? std::string("none") : t.lastResult;
+            if (t.boards > 1)
+                result = std::to_string(t.succeeded) + " ok, " + std::to_string(t.boards - t.succeeded) + " failed";
+            const double stationMean = t.boards > 0 ? t.seconds / static_cast<double>(t.boards) : 0;
+            out(Pad(station->Name(), portWidth) + Pad(AdapterWords(t.adapter), idWidth) + Pad(result, 13) +
+                Pad(std::to_string(t.boards), 8) + Pad(Fixed(stationMean, "%.1f s"), 10) +
+                Thousands(static_cast<unsigned long long>(t.bytes)));
+        }
+        for (const auto& station : stations) {
+            const StationTotals& t = station->Totals();
+            if (!t.lastError.empty() && t.lastStatus != EXIT_STATUS_SUCCESS)
+                out(station->Name() + ": " + t.lastError);
+        }
+        out(std::string(traits.name) + ": " + std::to_string(boards) + (boards == 1 ? " board" : " boards") + ": " +
+            std::to_string(succeeded) + " done, " + std::to_string(boards - succeeded) + " failed, mean time " +
+            Fixed(mean, "%.1f") + " s" + (signal ? " (interrupted)" : ""));
     }
-    return conclude(status);
+    if (!outputOk || std::fflush(stdout) != 0)
+        return EXIT_STATUS_FAILURE;
+    if (interrupted)
+        return 128 + signal;
+    if (context.logFailed)
+        return EXIT_STATUS_FAILURE;
+    return succeeded == boards && boards > 0 ? EXIT_STATUS_SUCCESS : EXIT_STATUS_FAILURE;
 }

@@ -11,8 +11,9 @@ const ToolTraits IMAGE_TOOL{"quarrow",
                             "Without IMAGE a built-in image is used.",
                             "Updata success!",
                             "pages",
-                            true};
-const ToolTraits ERASE_TOOL{"dunmere", "Erases the flash.", false, "", "", "Finish", "frames", false};
+                            true,
+                            false};
+const ToolTraits ERASE_TOOL{"dunmere", "Erases the flash.", false, "", "", "Finish", "frames", false, false};
 
 std::string Parse(const ToolTraits& traits, std::vector<std::string> args, CommandLine& out)
 {
@@ -23,19 +24,19 @@ TEST(CommandLine, AcceptsEveryFormOfTheDocumentedCommands)
 {
     CommandLine cl;
     EXPECT_EQ("", Parse(IMAGE_TOOL, {"--port", "/dev/ttyUSB0", "fw.bin"}, cl));
-    EXPECT_EQ("/dev/ttyUSB0", cl.port);
+    EXPECT_EQ(std::vector<std::string>{"/dev/ttyUSB0"}, cl.ports);
     EXPECT_EQ("fw.bin", cl.image);
     EXPECT_FALSE(cl.simulate);
     EXPECT_EQ(0.0, cl.timeoutSeconds);
 
     EXPECT_EQ("", Parse(IMAGE_TOOL, {"fw.bin", "--port=COM3", "--trace", "--timeout=2.5"}, cl));
-    EXPECT_EQ("COM3", cl.port);
+    EXPECT_EQ(std::vector<std::string>{"COM3"}, cl.ports);
     EXPECT_EQ("fw.bin", cl.image);
     EXPECT_TRUE(cl.trace);
     EXPECT_DOUBLE_EQ(2.5, cl.timeoutSeconds);
 
     EXPECT_EQ("", Parse(ERASE_TOOL, {"--port", "COM1", "--timeout", "0"}, cl));
-    EXPECT_EQ("COM1", cl.port);
+    EXPECT_EQ(std::vector<std::string>{"COM1"}, cl.ports);
     EXPECT_TRUE(cl.timeoutGiven);
     EXPECT_EQ(0.0, cl.timeoutSeconds);
 

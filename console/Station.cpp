@@ -1,0 +1,466 @@
+#include "console/Station.h"
+
+#include "console/ImageCheck.h"
+#include "console/PortCheck.h"
+#include "console/StationScreen.h"
+#include "console/UsbPortName.h"
+#include "platform/PortNames.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// How often a waiting station looks for its port.
+constexpr auto PORT_POLL = std::chrono::milliseconds(100);
+// A port that has come back gets this long to settle (its permissions set by udev)
+// before it is opened.
+constexpr auto PORT_SETTLE = std::chrono::milliseconds(300);
+// Stations' ports are numbered from here when they are paths, clear of COM1, COM2, ...
+constexpr unsigned STATION_PORT_BASE = 1000;
+
+const char* ResultWord(RunEnd end)
+{
+    switch (end) {
+    case RUN_END_SUCCESS:
+        return "success";
+    case RUN_END_TIMEOUT:
+        return "timeout";
+    case RUN_END_STALL:
+        return "stall";
+    case RUN_END_INTERRUPTED:
+        return "interrupted";
+    case RUN_END_NONE:
+    case RUN_END_FAILURE:
+        break;
+    }
+    return "failure";
+}
+
+const char* StatusWord(int status)
+{
+    switch (status) {
+    case EXIT_STATUS_SUCCESS:
+        return "success";
+    case EXIT_STATUS_TIMEOUT:
+        return "timeout";
+    case EXIT_STATUS_INTERRUPTED:
+    case EXIT_STATUS_TERMINATED:
+        return "interrupted";
+    default:
+        return "failure";
+    }
+}
+
+std::string Seconds(double seconds, const char* format = "%.3f")
+{
+    char text[32];
+    std::snprintf(text, sizeof text, format, seconds);
+    return text;
+}
+
+AdapterIdentity IdentityOf(const SerialPortInfo& info, const std::string& device)
+{
+    AdapterIdentity id;
+    id.device = device;
+    if (info.usb) {
+        id.vendorId = info.vendorId;
+        id.productId = info.productId;
+        id.manufacturer = info.manufacturer;
+        id.product = info.product;
+        id.serial = info.serial;
+        id.usbPath = info.usbPath;
+    }
+    return id;
+}
+
+}  // namespace
+
+void EnterKey::Start()
+{
+    if (m_bStarted || ::isatty(STDIN_FILENO) != 1)
+        return;
+    m_bStarted = true;
+    // The thread blocks in read for the life of the program; it is never joined.
+    std::thread([this] {
+        char buffer[64];
+        for (;;) {
+            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got <= 0)
+                return;
+            for (ssize_t i = 0; i < got; ++i)
+                if (buffer[i] == '\n')
+                    ++m_nPresses;
+        }
+    }).detach();
+}
+
+Station::Station(RunContext& context, int number, std::string portName)
+    : m_context(context),
+      m_nNumber(number),
+      m_name(std::move(portName))
+{
+}
+
+void Station::Say(const std::string& text)
+{
+    if (m_context.screen)
+        m_context.screen->Line(m_nNumber, text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void Station::Interrupt(int signal)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_pHost)
+        m_pHost->Interrupt(signal);
+    m_wake.notify_all();
+}
+
+void Station::SetWidth(int width)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_pReporter)
+        m_pReporter->SetWidth(width);
+}
+
+bool Station::PortPresent(std::uint64_t* identity) const
+{
+    const CommandLine& cl = *m_context.cl;
+    if (cl.simulate || ParseComName(m_name.c_str()) != 0)
+        return true;
+    std::string path = m_name;
+    if (IsUsbPortName(m_name)) {
+        const PortResolution found = ResolvePortName(m_name, m_context.systemRoot);
+        if (!found.ok)
+            return false;
+        path = found.path;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (identity)
+        *identity = (static_cast<std::uint64_t>(st.st_rdev) << 32) ^ static_cast<std::uint64_t>(st.st_ino);
+    return true;
+}
+
+bool Station::WaitForPort()
+{
+    bool waited = false;
+    for (;;) {
+        if (Stopping())
+            return false;
+        if (PortPresent(nullptr))
+            break;
+        if (!waited)
+            Say("waiting for " + m_name + " to come back");
+        waited = true;
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_wake.wait_for(lock, PORT_POLL);
+    }
+    if (waited)
+        std::this_thread::sleep_for(PORT_SETTLE);
+    return !Stopping();
+}
+
+bool Station::WaitForNextBoard()
+{
+    const CommandLine& cl = *m_context.cl;
+    if (cl.simulate)
+        return !Stopping();  // a new simulated board is there at once
+    EnterKey* enter = m_context.enter;
+    const bool byEnter = enter && enter->Available();
+    const long presses = byEnter ? enter->Presses() : 0;
+    Say(std::string("waiting for the next board: unplug the last one and plug in the next") +
+        (byEnter ? ", or press Enter when it is in place" : "") + " (Ctrl-C ends)");
+    bool sawGone = false;
+    for (;;) {
+        if (Stopping())
+            return false;
+        std::uint64_t device = 0;
+        const bool present = PortPresent(&device);
+        if (!present)
+            sawGone = true;
+        else if (sawGone || (device != m_lastDevice && m_lastDevice != 0))
+            break;
+        if (byEnter && enter->Presses() != presses)
+            break;
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_wake.wait_for(lock, PORT_POLL);
+    }
+    if (sawGone)
+        std::this_thread::sleep_for(PORT_SETTLE);
+    return !Stopping();
+}
+
+void Station::Run()
+{
+    const CommandLine& cl = *m_context.cl;
+    const long attempts = 1 + cl.retries;
+    const bool deviceLeads = m_context.traits->deviceSpeaksFirst;
+    for (long board = 1; !Stopping(); ++board) {
+        if (board > 1 && !deviceLeads && !WaitForNextBoard())
+            break;
+        Outcome outcome;
+        long attempt = 1;
+        bool recorded = false;
+        while (!Stopping()) {
+            // A loader that speaks first is the sign of the next board: its run waits
+            // for it, as long as it takes.
+            const bool waiting = deviceLeads && (board > 1 || attempt > 1);
+            outcome = RunBoard(board, attempt, waiting);
+            if (outcome.left) {
+                // The board went away before its loader spoke: it is being changed.
+                if (!WaitForPort())
+                    break;
+                continue;
+            }
+            recorded = true;
+            if (outcome.status == EXIT_STATUS_SUCCESS || outcome.end == RUN_END_INTERRUPTED || outcome.openFailed ||
+                attempt >= attempts)
+                break;
+            ++attempt;
+            Say("running the board again from its start (try " + std::to_string(attempt) + " of " +
+                std::to_string(attempts) + ")");
+            if (outcome.lost && !WaitForPort())
+                break;
+        }
+        if (!recorded)
+            break;
+        ++m_totals.boards;
+        if (outcome.status == EXIT_STATUS_SUCCESS)
+            ++m_totals.succeeded;
+        if (outcome.openFailed || !cl.repeat || outcome.end == RUN_END_INTERRUPTED)
+            break;
+        if (cl.count > 0 && board >= cl.count)
+            break;
+        if (outcome.lost && !deviceLeads && !WaitForPort())
+            break;
+    }
+}
+
+Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
+{
+    const ToolTraits& traits = *m_context.traits;
+    const CommandLine& cl = *m_context.cl;
+    Outcome outcome;
+    BoardRecord record;
+    record.startUtc = UtcNow();
+    record.tool = traits.name;
+    record.version = SuiteVersion();
+    record.host = m_context.hostName;
+    record.port = m_name;
+    record.imageFile = m_context.imageFile;
+    record.imageSize = m_context.imageSize;
+    record.imageSha256 = m_context.imageSha256;
+    record.unitName = traits.unitName;
+    record.board = board;
+    record.attempt = attempt;
+    record.attempts = 1 + cl.retries;
+
+    std::unique_ptr<ConsoleReporter> reporter;
+    if (m_context.screen)
+        reporter = std::make_unique<ConsoleReporter>(*m_context.screen, m_nNumber);
+    else
+        reporter = std::make_unique<ConsoleReporter>(stdout, stderr, m_context.bar,
+                                                     ConsoleReporter::TerminalWidth(stderr));
+    std::string portName = m_name;  // the port as the messages and the JSON name it
+    AdapterIdentity adapter;
+    auto jsonPrefix = [&] {
+        return "\"tool\":" + JsonString(traits.name) + ",\"port\":" + JsonString(portName) +
+               ",\"identity\":" + AdapterJson(adapter);
+    };
+    if (cl.json)
+        reporter->SetJson(jsonPrefix());
+
+    // Declared before the host, so that the port closes before the device's end does.
+    std::unique_ptr<sim::SimDevice> device;
+    auto host = std::make_unique<ConsoleHost>(traits.name, *reporter, cl.trace, waiting ? 0 : cl.timeoutSeconds);
+    std::unique_ptr<ConsoleProgram> program = (*m_context.factory)(*host);
+    host->SetTool(program.get());
+    host->SetStallLimit(cl.stallSeconds);
+    host->SetImageTool(traits.takesImage);
+    program->Configure(cl);
+
+    bool runBegan = false;
+    RunFigures figures;
+    double seconds = 0;
+    std::string successText;
+    int status = EXIT_STATUS_FAILURE;
+
+    // The image was checked before any station started: its warnings are not repeated.
+    reporter->SetQuiet(true);
+    const bool loaded = program->LoadImage(cl.image);
+    reporter->SetQuiet(false);
+    if (loaded && cl.simulate) {
+        sim::SimOptions options;
+        options.loader = program->SimLoader();
+        options.baud = static_cast<unsigned>(program->Line().baud);
+        program->DescribeJob(options);
+        device = std::make_unique<sim::SimDevice>(options);
+        std::string error;
+        if (device->Start(error)) {
+            portName = device->SlavePath();
+            reporter->Status("Simulated device on " + portName);
+        } else {
+            reporter->Failure(std::string(traits.name) + ": cannot start the simulated device: " + error);
+            outcome.openFailed = true;
+        }
+    }
+    std::string path = portName;
+    if (loaded && !outcome.openFailed && !cl.simulate) {
+        const PortResolution found = ResolvePortName(m_name, m_context.systemRoot);
+        if (!found.ok) {
+            reporter->Failure(std::string(traits.name) + ": " + found.error);
+            outcome.openFailed = true;
+        } else {
+            path = found.path;
+            adapter = IdentityOf(found.info, path);
+            if (path != m_name)
+                reporter->Status(m_name + " is " + path);
+        }
+    }
+    if (adapter.device.empty())
+        adapter.device = path;
+    record.adapter = adapter;
+    if (cl.json)
+        reporter->SetJson(jsonPrefix());
+
+    if (loaded && !outcome.openFailed) {
+        // "COMn" opens the platform's port n; anything else is a device path.
+        unsigned portnr = ParseComName(path.c_str());
+        if (portnr == 0) {
+            portnr = STATION_PORT_BASE + static_cast<unsigned>(m_nNumber);
+            SetPortDevice(portnr, path);
+        }
+        host->SetPortName(path);
+        if (waiting)
+            host->SetWaitingText(std::string(traits.name) + ": waiting for the next board on " + path +
+                                 " (its loader's start reply; Ctrl-C ends)");
+        if (!host->OpenPort(portnr, program->Line())) {
+            reporter->Failure(PortFailureMessage(traits.name, path));
+            outcome.openFailed = true;
+        } else if (program->Begin()) {
+            runBegan = true;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_pHost = host.get();
+                m_pReporter = reporter.get();
+            }
+            // An interrupt that came before the host was known is passed on now.
+            if (const int signal = m_context.interrupted.load())
+                host->Interrupt(signal);
+            status = host->Run();
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_pHost = nullptr;
+            }
+            seconds = host->RunSeconds();
+            figures = program->Figures();
+            successText = host->SuccessMessage();
+            outcome.end = host->End();
+            record.rejections = host->Tally().Rejections();
+            record.dataErrors = host->Tally().DataErrors();
+            outcome.lost = host->PortLost();
+            if (outcome.lost && !host->DeviceHeard() && waiting) {
+                outcome.left = true;
+            }
+        }
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0)
+            m_lastDevice = (static_cast<std::uint64_t>(st.st_rdev) << 32) ^ static_cast<std::uint64_t>(st.st_ino);
+    }
+    if (outcome.end == RUN_END_NONE)
+        outcome.end = RUN_END_FAILURE;
+
+    program.reset();
+    host.reset();
+    if (device) {
+        if (status == EXIT_STATUS_SUCCESS)
+            device->WaitFinished(2000);
+        device->Stop();
+        const sim::SimReport report = device->Report();
+        reporter->Status("Simulated device: " + std::to_string(report.framesReceived) + " frames received, " +
+                         std::to_string(report.errorCount) + " errors, " + std::to_string(report.bytesWritten) +
+                         " bytes written");
+        // A success the device does not confirm is no success.
+        if (status == EXIT_STATUS_SUCCESS && !report.AllChecked()) {
+            for (const std::string& error : report.errors)
+                reporter->Status("  " + error);
+            reporter->Failure(std::string(traits.name) + ": the simulated device did not receive the whole job intact");
+            status = EXIT_STATUS_FAILURE;
+            outcome.end = RUN_END_FAILURE;
+            successText.clear();
+        }
+    }
+    outcome.status = status;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_pReporter = nullptr;
+    }
+    if (outcome.left)
+        return outcome;  // no board was there: nothing to record
+
+    // The summary, then the success text or the JSON result, last.
+    if (runBegan) {
+        const double rate = seconds > 0 ? static_cast<double>(figures.bytes) / seconds / 1000 : 0;
+        std::string counts = std::to_string(figures.done);
+        if (status != EXIT_STATUS_SUCCESS && figures.total > 0)
+            counts += " of " + std::to_string(figures.total);
+        reporter->Status(std::string(traits.name) + ": " +
+                         (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") + Seconds(seconds, "%.1f") +
+                         " s: " + counts + " " + traits.unitName + ", " +
+                         Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " +
+                         Seconds(rate, "%.1f") + " kB/s");
+    }
+    const std::string error = status == EXIT_STATUS_SUCCESS ? std::string() : reporter->LastFailure();
+    record.endUtc = UtcNow();
+    record.result = ResultWord(outcome.end);
+    record.error = error;
+    record.seconds = seconds;
+    record.units = figures.done;
+    record.bytes = figures.bytes;
+    if (cl.json) {
+        reporter->Output(
+            "{\"event\":\"result\"," + jsonPrefix() + ",\"board\":" + std::to_string(board) +
+            ",\"try\":" + std::to_string(attempt) + ",\"status\":" + JsonString(StatusWord(status)) +
+            ",\"result\":" + JsonString(record.result) + ",\"exit\":" + std::to_string(status) + ",\"" +
+            traits.unitName + "\":" + std::to_string(figures.done) + ",\"total\":" + std::to_string(figures.total) +
+            ",\"bytes\":" + std::to_string(figures.bytes) + ",\"seconds\":" + Seconds(seconds) +
+            ",\"error\":" + (error.empty() ? std::string("null") : JsonString(error)) +
+            ",\"message\":" + (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
+    } else if (status == EXIT_STATUS_SUCCESS) {
+        if (m_context.screen)
+            reporter->Status(successText);
+        else
+            reporter->Output(successText);
+    }
+    if (m_context.log) {
+        std::string logError;
+        if (!m_context.log->Append(FormatBoardRecord(record), logError)) {
+            Say(std::string(traits.name) + ": cannot write the record of board " + std::to_string(board) + " to " +
+                m_context.cl->logPath + ": " + logError);
+            m_context.logFailed = true;
+        }
+    }
+    if (reporter->OutputFailed()) {
+        Say(std::string(traits.name) + ": cannot write to standard output: " + std::strerror(reporter->OutputError()));
+        status = EXIT_STATUS_FAILURE;
+        outcome.status = status;
+    }
+
+    m_totals.seconds += seconds;
+    m_totals.bytes += figures.bytes;
+    m_totals.lastResult = record.result;
+    m_totals.lastError = error;
+    m_totals.lastStatus = status;
+    m_totals.adapter = adapter;
+    if (outcome.end == RUN_END_INTERRUPTED)
+        m_totals.interrupted = true;
+    return outcome;
+}
