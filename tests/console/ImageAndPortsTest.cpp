@@ -90,11 +90,14 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
     ASSERT_EQ(ports.size(), 4u);
     EXPECT_TRUE(ports[3].usb);
     EXPECT_EQ(ports[3].driver, "ftdi_sio");
-    EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI");
-    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043");
+    EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  "
+                                              "names usb:0403:6001:A50285BI usb-path:1-2");
+    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043  at 2-1  names usb:2341:0043 usb-path:2-1");
     EXPECT_FALSE(ports[1].usb);
     EXPECT_EQ(FormatPortLine(ports[1]), dev + "ttyS0  (serial8250)");
-    EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev + "ttyS0\",\"driver\":\"serial8250\",\"usb\":false}");
+    EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev +
+                                            "ttyS0\",\"driver\":\"serial8250\",\"usb\":false,\"names\":[],"
+                                            "\"system_console\":false}");
 }
 
 TEST_F(PortListTest, WithoutSysfsTheCallOutDevicesAreListed)
