@@ -1,11 +1,15 @@
 #include "console/PortList.h"
 
+#include "console/CommandLine.h"
 #include "console/Reporter.h"
 #include "console/UsbPortName.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -204,4 +208,21 @@ std::string FormatPortJson(const SerialPortInfo& port)
         json += (i ? "," : "") + JsonString(names[i]);
     json += std::string("],\"system_console\":") + (port.systemConsole ? "true" : "false");
     return json + "}";
+}
+
+int PrintPortList(bool json)
+{
+    const char* root = std::getenv("SUITE_SYSTEM_ROOT");
+    const std::vector<SerialPortInfo> ports = ListSerialPorts(root ? root : "");
+    for (const SerialPortInfo& port : ports)
+        std::printf("%s\n", (json ? FormatPortJson(port) : FormatPortLine(port)).c_str());
+    if (ports.empty() && !json)
+        std::fprintf(stderr, "no serial ports found\n");
+    for (const std::string& warning : DuplicateSerialWarnings(ports))
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(errno));
+        return EXIT_STATUS_FAILURE;
+    }
+    return EXIT_STATUS_SUCCESS;
 }

@@ -30,3 +30,9 @@ std::vector<SerialPortInfo> ListSerialPorts(const std::string& root);
 std::string FormatPortLine(const SerialPortInfo& port);
 // One JSON object a port.
 std::string FormatPortJson(const SerialPortInfo& port);
+
+// --list-ports for the ports under SUITE_SYSTEM_ROOT (unset: the system itself): one
+// line (or JSON object) a port on standard output, warnings about adapters that share
+// a serial number on standard error. Returns the exit status: 1 if standard output
+// could not be written.
+int PrintPortList(bool json);

@@ -650,6 +650,21 @@ TEST_F(ConsoleTools, ListPortsShowsTheSerialDevicesUnderTheSystemRoot)
     EXPECT_EQ(ports[0].at("usb_path"), "1-2");
     EXPECT_EQ(ports[0].at("names"), "usb:0403:6001:A50285BI\nusb-path:1-2");
     EXPECT_EQ(ports[0].at("system_console"), "false");
+
+    // A second adapter with the same serial number: both listed, and a warning.
+    const std::string clone = root + "/sys/devices/pci0000:00/usb1/1-3";
+    const std::string more = "mkdir -p " + clone + "/1-3:1.0/ttyUSB1 " + root + "/sys/class/tty/ttyUSB1 && " +
+                             "printf '0403\\n' > " + clone + "/idVendor && printf '6001\\n' > " + clone +
+                             "/idProduct && printf 'A50285BI\\n' > " + clone +
+                             "/serial && ln -s ../../../devices/pci0000:00/usb1/1-3/1-3:1.0/ttyUSB1 " + root +
+                             "/sys/class/tty/ttyUSB1/device";
+    ASSERT_EQ(std::system(more.c_str()), 0);
+    const ProcessResult shared = RunAlone({DUNMERE, "--list-ports"});
+    EXPECT_EQ(shared.exitStatus, 0) << shared.err;
+    EXPECT_EQ(CountOf(shared.out, "\n"), 2u) << shared.out;
+    EXPECT_EQ(CountOf(shared.err, "warning: "), 1u) << shared.err;
+    EXPECT_TRUE(Contains(shared.err, "/dev/ttyUSB0 (usb-path:1-2)")) << shared.err;
+    EXPECT_TRUE(Contains(shared.err, "/dev/ttyUSB1 (usb-path:1-3)")) << shared.err;
 }
 
 // ---- device-sim ---------------------------------------------------------------------
