@@ -1,11 +1,19 @@
 #include "console/PortList.h"
 
+#include "console/CommandLine.h"
 #include "console/Reporter.h"
+#include "console/UsbPortName.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -50,9 +58,41 @@ bool NaturalLess(const std::string& a, const std::string& b)
     return a.size() - i < b.size() - j;
 }
 
+// The names in sys/class/tty/console/active ("tty0 ttyS0"): where the kernel writes its
+// console. A virtual terminal (tty0, tty1..) is no serial port and has no device, so
+// only the serial names among them ever meet a listed port.
+std::set<std::string> ConsoleNames(const fs::path& classDir)
+{
+    std::istringstream words(ReadLine(classDir / "console" / "active"));
+    std::set<std::string> names;
+    for (std::string word; words >> word;)
+        names.insert(word);
+    return names;
+}
+
+// The USB interface number of an interface directory: its bInterfaceNumber (hex), or
+// the number after the dot in its name ("1-1.4:1.0"); -1 if neither reads.
+int InterfaceNumber(const fs::path& interfaceDir)
+{
+    std::string text = ReadLine(interfaceDir / "bInterfaceNumber");
+    int base = 16;
+    if (text.empty()) {
+        const std::string name = interfaceDir.filename().string();
+        const std::size_t colon = name.find(':'), dot = name.rfind('.');
+        if (colon == std::string::npos || dot == std::string::npos || dot < colon)
+            return -1;
+        text = name.substr(dot + 1);
+        base = 10;
+    }
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, base);
+    return text.empty() || *end != '\0' || number < 0 || number > 255 ? -1 : static_cast<int>(number);
+}
+
 void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<SerialPortInfo>& ports)
 {
     std::error_code ec;
+    const std::set<std::string> consoles = ConsoleNames(classDir);
     for (const fs::directory_entry& entry : fs::directory_iterator(classDir, ec)) {
         const std::string name = entry.path().filename().string();
         const fs::path device = entry.path() / "device";
@@ -60,15 +100,19 @@ void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<S
             continue;  // virtual terminals and pseudo-terminals have no device behind them
         SerialPortInfo port;
         port.path = (root / "dev" / name).string();
+        port.systemConsole = consoles.count(name) != 0;
         if (fs::is_symlink(device / "driver", ec))
             port.driver = fs::read_symlink(device / "driver", ec).filename().string();
         // The kernel makes ttyS0.. for every possible 8250 port; type 0 means no UART.
         if (name.rfind("ttyS", 0) == 0 && ReadLine(entry.path() / "type") == "0")
             continue;
-        // A USB adapter: the USB device is a parent of the tty's device.
+        // A USB adapter: the USB device is a parent of the tty's device, its directory
+        // named by its place on the USB tree ("1-1.4"); the directory below it is the
+        // USB interface that the tty belongs to ("1-1.4:1.0").
         const fs::path real = fs::canonical(device, ec);
         if (!ec) {
-            for (fs::path dir = real; dir.has_relative_path() && dir != root; dir = dir.parent_path()) {
+            fs::path below;
+            for (fs::path dir = real; dir.has_relative_path() && dir != root; below = dir, dir = dir.parent_path()) {
                 if (fs::exists(dir / "idVendor", ec)) {
                     port.usb = true;
                     port.vendorId = ReadLine(dir / "idVendor");
@@ -76,6 +120,9 @@ void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<S
                     port.manufacturer = ReadLine(dir / "manufacturer");
                     port.product = ReadLine(dir / "product");
                     port.serial = ReadLine(dir / "serial");
+                    port.usbPath = dir.filename().string();
+                    if (!below.empty())
+                        port.interfaceNumber = InterfaceNumber(below);
                     break;
                 }
                 if (dir == dir.parent_path())
@@ -131,9 +178,19 @@ std::string FormatPortLine(const SerialPortInfo& port)
             line += "  " + name;
         if (!port.serial.empty())
             line += "  serial " + port.serial;
+        if (!port.usbPath.empty())
+            line += "  at " + port.usbPath;
+        const std::vector<std::string> names = UsbPortNames(port);
+        if (!names.empty()) {
+            line += "  names";
+            for (const std::string& name : names)
+                line += " " + name;
+        }
     } else if (!port.driver.empty()) {
         line += "  (" + port.driver + ")";
     }
+    if (port.systemConsole)
+        line += "  (system console: not a device line)";
     return line;
 }
 
@@ -144,6 +201,28 @@ std::string FormatPortJson(const SerialPortInfo& port)
     if (port.usb)
         json += ",\"vendor_id\":" + JsonString(port.vendorId) + ",\"product_id\":" + JsonString(port.productId) +
                 ",\"manufacturer\":" + JsonString(port.manufacturer) + ",\"product\":" + JsonString(port.product) +
-                ",\"serial\":" + JsonString(port.serial);
+                ",\"serial\":" + JsonString(port.serial) + ",\"usb_path\":" + JsonString(port.usbPath);
+    json += ",\"names\":[";
+    const std::vector<std::string> names = UsbPortNames(port);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        json += (i ? "," : "") + JsonString(names[i]);
+    json += std::string("],\"system_console\":") + (port.systemConsole ? "true" : "false");
     return json + "}";
+}
+
+int PrintPortList(bool json)
+{
+    const char* root = std::getenv("SUITE_SYSTEM_ROOT");
+    const std::vector<SerialPortInfo> ports = ListSerialPorts(root ? root : "");
+    for (const SerialPortInfo& port : ports)
+        std::printf("%s\n", (json ? FormatPortJson(port) : FormatPortLine(port)).c_str());
+    if (ports.empty() && !json)
+        std::fprintf(stderr, "no serial ports found\n");
+    for (const std::string& warning : DuplicateSerialWarnings(ports))
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(errno));
+        return EXIT_STATUS_FAILURE;
+    }
+    return EXIT_STATUS_SUCCESS;
 }

@@ -1,27 +1,38 @@
 // --list-ports: the serial ports present. On Linux from sysfs (/sys/class/tty: every
 // tty with a device behind it; 8250 ports only when a UART answered), with the vendor,
-// product and serial number of USB adapters; on macOS the /dev/cu.* devices.
+// product, serial number and place on the USB tree of USB adapters, and which port is
+// the kernel's console; on macOS the /dev/cu.* devices.
 #pragma once
 
 #include <string>
 #include <vector>
 
 struct SerialPortInfo {
-    std::string path;          // "/dev/ttyUSB0"
-    std::string driver;        // "ftdi_sio", "serial8250", ""
-    bool usb = false;          // a USB adapter: the fields below are set (or empty)
-    std::string vendorId;      // "0403"
-    std::string productId;     // "6001"
-    std::string manufacturer;  // "FTDI"
-    std::string product;       // "FT232R USB UART"
-    std::string serial;        // "A50285BI"
+    std::string path;            // "/dev/ttyUSB0"
+    std::string driver;          // "ftdi_sio", "serial8250", ""
+    bool usb = false;            // a USB adapter: the fields below are set (or empty)
+    std::string vendorId;        // "0403"
+    std::string productId;       // "6001"
+    std::string manufacturer;    // "FTDI"
+    std::string product;         // "FT232R USB UART"
+    std::string serial;          // "A50285BI"
+    std::string usbPath;         // "1-1.4": the USB device's sysfs name, bus and hub ports
+    int interfaceNumber = -1;    // the USB interface behind the tty (multi-port adapters); -1 unknown
+    bool systemConsole = false;  // the kernel writes its console here: no device line
 };
 
 // The ports under `root` ("" for the system itself; a folder holding sys/ and dev/
 // for tests), sorted by path.
 std::vector<SerialPortInfo> ListSerialPorts(const std::string& root);
 
-// One line a port: "/dev/ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI".
+// One line a port: "/dev/ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI
+// at 1-1.4  names usb:0403:6001:A50285BI usb-path:1-1.4"; a console port says so.
 std::string FormatPortLine(const SerialPortInfo& port);
 // One JSON object a port.
 std::string FormatPortJson(const SerialPortInfo& port);
+
+// --list-ports for the ports under SUITE_SYSTEM_ROOT (unset: the system itself): one
+// line (or JSON object) a port on standard output, warnings about adapters that share
+// a serial number on standard error. Returns the exit status: 1 if standard output
+// could not be written.
+int PrintPortList(bool json);

@@ -33,17 +33,7 @@ bool TerminalTakesBar()
 // --list-ports. SUITE_SYSTEM_ROOT points the listing at a copy of sys/ and dev/ (tests).
 int ListPorts(bool json)
 {
-    const char* root = std::getenv("SUITE_SYSTEM_ROOT");
-    const std::vector<SerialPortInfo> ports = ListSerialPorts(root ? root : "");
-    for (const SerialPortInfo& port : ports)
-        std::printf("%s\n", (json ? FormatPortJson(port) : FormatPortLine(port)).c_str());
-    if (ports.empty() && !json)
-        std::fprintf(stderr, "no serial ports found\n");
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "cannot write to standard output: %s\n", std::strerror(errno));
-        return EXIT_STATUS_FAILURE;
-    }
-    return EXIT_STATUS_SUCCESS;
+    return PrintPortList(json);
 }
 
 // --ports FILE: one port a line; blank lines and # comments are skipped.

@@ -2,6 +2,7 @@
 #include "console/ImageCheck.h"
 #include "console/PortList.h"
 #include "console/Reporter.h"
+#include "SysfsTree.h"
 
 #include <gtest/gtest.h>
 
@@ -57,41 +58,8 @@ TEST(JsonText, StringsAreEscapedSoThatEveryLineParses)
     EXPECT_EQ("\"选择\"", JsonString("选择"));  // UTF-8 passes through
 }
 
-// A copy of the parts of sysfs that the listing reads, in a folder of its own.
-class PortListTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_root = fs::temp_directory_path() /
-                 ("port-list-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root / "dev");
-        m_root = fs::canonical(m_root);
-    }
-    void TearDown() override { fs::remove_all(m_root); }
-
-    void Write(const fs::path& path, const std::string& text)
-    {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << text << "\n";
-    }
-
-    // A tty whose device lies at `devicePath` (relative to sys/devices), with a driver.
-    void Tty(const std::string& name, const std::string& devicePath, const std::string& driver)
-    {
-        const fs::path classDir = m_root / "sys/class/tty" / name;
-        fs::create_directories(classDir);
-        const fs::path device = m_root / "sys/devices" / devicePath;
-        fs::create_directories(device);
-        fs::create_directory_symlink(fs::relative(device, classDir), classDir / "device");
-        if (!driver.empty()) {
-            fs::create_directories(m_root / "sys/bus/drivers" / driver);
-            fs::create_directory_symlink(fs::relative(m_root / "sys/bus/drivers" / driver, device), device / "driver");
-        }
-    }
-
-    fs::path m_root;
-};
+// The listing over a copy of sysfs.
+class PortListTest : public SysfsTree {};
 
 TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
 {
@@ -122,11 +90,14 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
     ASSERT_EQ(ports.size(), 4u);
     EXPECT_TRUE(ports[3].usb);
     EXPECT_EQ(ports[3].driver, "ftdi_sio");
-    EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI");
-    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043");
+    EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  "
+                                              "names usb:0403:6001:A50285BI usb-path:1-2");
+    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043  at 2-1  names usb:2341:0043 usb-path:2-1");
     EXPECT_FALSE(ports[1].usb);
     EXPECT_EQ(FormatPortLine(ports[1]), dev + "ttyS0  (serial8250)");
-    EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev + "ttyS0\",\"driver\":\"serial8250\",\"usb\":false}");
+    EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev +
+                                            "ttyS0\",\"driver\":\"serial8250\",\"usb\":false,\"names\":[],"
+                                            "\"system_console\":false}");
 }
 
 TEST_F(PortListTest, WithoutSysfsTheCallOutDevicesAreListed)

@@ -105,6 +105,26 @@ private:
         }
         return false;
     }
+    // An array of strings (--list-ports' "names"), its items one a line.
+    bool Strings(std::string& out)
+    {
+        Take('[');
+        Blank();
+        if (Take(']'))
+            return true;
+        for (;;) {
+            std::string item;
+            Blank();
+            if (!String(item))
+                return false;
+            out += (out.empty() ? "" : "\n") + item;
+            Blank();
+            if (Take(']'))
+                return true;
+            if (!Take(','))
+                return false;
+        }
+    }
     bool Value(std::string& out)
     {
         if (m_at >= m_text.size())
@@ -112,8 +132,10 @@ private:
         const char c = m_text[m_at];
         if (c == '"')
             return String(out);
-        if (c == '{' || c == '[')
-            return false;  // the tools write no nested values
+        if (c == '[')
+            return Strings(out);
+        if (c == '{')
+            return false;  // the tools write no nested objects
         for (const char* literal : {"null", "true", "false"}) {
             if (m_text.compare(m_at, std::strlen(literal), literal) == 0) {
                 out = literal;
@@ -614,14 +636,35 @@ TEST_F(ConsoleTools, ListPortsShowsTheSerialDevicesUnderTheSystemRoot)
     ScopedEnv system("SUITE_SYSTEM_ROOT", root);
     const ProcessResult text = RunAlone({QUARROW, "--list-ports"});
     EXPECT_EQ(text.exitStatus, 0) << text.err;
-    EXPECT_TRUE(Contains(text.out, "/dev/ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI\n")) << text.out;
+    EXPECT_TRUE(Contains(text.out, "/dev/ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  names "
+                                   "usb:0403:6001:A50285BI usb-path:1-2\n"))
+        << text.out;
     EXPECT_FALSE(Contains(text.out, "tty0")) << text.out;
+    EXPECT_EQ(text.err, "");
 
     const ProcessResult json = RunAlone({SOLVANE, "--list-ports", "--json"});
     const auto ports = JsonLines(json.out);
     ASSERT_EQ(ports.size(), 1u) << json.out;
     EXPECT_EQ(ports[0].at("vendor_id"), "0403");
     EXPECT_EQ(ports[0].at("serial"), "A50285BI");
+    EXPECT_EQ(ports[0].at("usb_path"), "1-2");
+    EXPECT_EQ(ports[0].at("names"), "usb:0403:6001:A50285BI\nusb-path:1-2");
+    EXPECT_EQ(ports[0].at("system_console"), "false");
+
+    // A second adapter with the same serial number: both listed, and a warning.
+    const std::string clone = root + "/sys/devices/pci0000:00/usb1/1-3";
+    const std::string more = "mkdir -p " + clone + "/1-3:1.0/ttyUSB1 " + root + "/sys/class/tty/ttyUSB1 && " +
+                             "printf '0403\\n' > " + clone + "/idVendor && printf '6001\\n' > " + clone +
+                             "/idProduct && printf 'A50285BI\\n' > " + clone +
+                             "/serial && ln -s ../../../devices/pci0000:00/usb1/1-3/1-3:1.0/ttyUSB1 " + root +
+                             "/sys/class/tty/ttyUSB1/device";
+    ASSERT_EQ(std::system(more.c_str()), 0);
+    const ProcessResult shared = RunAlone({DUNMERE, "--list-ports"});
+    EXPECT_EQ(shared.exitStatus, 0) << shared.err;
+    EXPECT_EQ(CountOf(shared.out, "\n"), 2u) << shared.out;
+    EXPECT_EQ(CountOf(shared.err, "warning: "), 1u) << shared.err;
+    EXPECT_TRUE(Contains(shared.err, "/dev/ttyUSB0 (usb-path:1-2)")) << shared.err;
+    EXPECT_TRUE(Contains(shared.err, "/dev/ttyUSB1 (usb-path:1-3)")) << shared.err;
 }
 
 // ---- device-sim ---------------------------------------------------------------------
