@@ -148,8 +148,7 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
             if (!takeValue(text))
                 return "--stations needs a count";
             if (!ParseCount(text, out.stations) || out.stations < 1 || out.stations > MAX_STATIONS)
-                return "--stations needs a count from 1 to " + std::to_string(MAX_STATIONS) + ", not \"" + text +
-                       "\"";
+                return "--stations needs a count from 1 to " + std::to_string(MAX_STATIONS) + ", not \"" + text + "\"";
         } else if (name == "--repeat") {
             if (!noValue())
                 return name + " takes no value";

@@ -70,7 +70,6 @@ private:
     // A line on standard error (through the screen, when there is one).
     void ErrLine(const std::string& text);
 
-
     std::FILE* m_pOut;
     std::FILE* m_pErr;
     bool m_bBar;

@@ -267,8 +267,8 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     if (m_context.screen)
         reporter = std::make_unique<ConsoleReporter>(*m_context.screen, m_nNumber);
     else
-        reporter = std::make_unique<ConsoleReporter>(stdout, stderr, m_context.bar,
-                                                     ConsoleReporter::TerminalWidth(stderr));
+        reporter =
+            std::make_unique<ConsoleReporter>(stdout, stderr, m_context.bar, ConsoleReporter::TerminalWidth(stderr));
     std::string portName = m_name;  // the port as the messages and the JSON name it
     AdapterIdentity adapter;
     auto jsonPrefix = [&] {
@@ -412,11 +412,10 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
         std::string counts = std::to_string(figures.done);
         if (status != EXIT_STATUS_SUCCESS && figures.total > 0)
             counts += " of " + std::to_string(figures.total);
-        reporter->Status(std::string(traits.name) + ": " +
-                         (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") + Seconds(seconds, "%.1f") +
-                         " s: " + counts + " " + traits.unitName + ", " +
-                         Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " +
-                         Seconds(rate, "%.1f") + " kB/s");
+        reporter->Status(
+            std::string(traits.name) + ": " + (status == EXIT_STATUS_SUCCESS ? "done in " : "stopped after ") +
+            Seconds(seconds, "%.1f") + " s: " + counts + " " + traits.unitName + ", " +
+            Thousands(static_cast<unsigned long long>(figures.bytes)) + " bytes, " + Seconds(rate, "%.1f") + " kB/s");
     }
     const std::string error = status == EXIT_STATUS_SUCCESS ? std::string() : reporter->LastFailure();
     record.endUtc = UtcNow();
@@ -426,14 +425,14 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     record.units = figures.done;
     record.bytes = figures.bytes;
     if (cl.json) {
-        reporter->Output(
-            "{\"event\":\"result\"," + jsonPrefix() + ",\"board\":" + std::to_string(board) +
-            ",\"try\":" + std::to_string(attempt) + ",\"status\":" + JsonString(StatusWord(status)) +
-            ",\"result\":" + JsonString(record.result) + ",\"exit\":" + std::to_string(status) + ",\"" +
-            traits.unitName + "\":" + std::to_string(figures.done) + ",\"total\":" + std::to_string(figures.total) +
-            ",\"bytes\":" + std::to_string(figures.bytes) + ",\"seconds\":" + Seconds(seconds) +
-            ",\"error\":" + (error.empty() ? std::string("null") : JsonString(error)) +
-            ",\"message\":" + (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
+        reporter->Output("{\"event\":\"result\"," + jsonPrefix() + ",\"board\":" + std::to_string(board) +
+                         ",\"try\":" + std::to_string(attempt) + ",\"status\":" + JsonString(StatusWord(status)) +
+                         ",\"result\":" + JsonString(record.result) + ",\"exit\":" + std::to_string(status) + ",\"" +
+                         traits.unitName + "\":" + std::to_string(figures.done) +
+                         ",\"total\":" + std::to_string(figures.total) + ",\"bytes\":" + std::to_string(figures.bytes) +
+                         ",\"seconds\":" + Seconds(seconds) +
+                         ",\"error\":" + (error.empty() ? std::string("null") : JsonString(error)) +
+                         ",\"message\":" + (successText.empty() ? std::string("null") : JsonString(successText)) + "}");
     } else if (status == EXIT_STATUS_SUCCESS) {
         if (m_context.screen)
             reporter->Status(successText);

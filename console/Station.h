@@ -109,8 +109,8 @@ private:
     std::uint64_t m_lastDevice = 0;  // the port's device when the last board ended
     StationTotals m_totals;
 
-    std::mutex m_lock;                          // guards the two below
-    ConsoleHost* m_pHost = nullptr;             // the board's host while it runs
-    ConsoleReporter* m_pReporter = nullptr;     // the board's reporter while it runs
-    std::condition_variable m_wake;             // an interrupt ends a wait
+    std::mutex m_lock;                       // guards the two below
+    ConsoleHost* m_pHost = nullptr;          // the board's host while it runs
+    ConsoleReporter* m_pReporter = nullptr;  // the board's reporter while it runs
+    std::condition_variable m_wake;          // an interrupt ends a wait
 };

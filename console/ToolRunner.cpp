@@ -336,8 +336,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         out("{\"event\":\"summary\",\"tool\":" + JsonString(traits.name) + ",\"stations\":[" + list +
             "],\"boards\":" + std::to_string(boards) + ",\"succeeded\":" + std::to_string(succeeded) +
             ",\"failed\":" + std::to_string(boards - succeeded) + ",\"mean_seconds\":" + Fixed(mean, "%.3f") +
-            ",\"interrupted\":" + (interrupted ? "true" : "false") + ",\"exit\":" + std::to_string(exitStatus) +
-            "}");
+            ",\"interrupted\":" + (interrupted ? "true" : "false") + ",\"exit\":" + std::to_string(exitStatus) + "}");
     } else {
         std::size_t portWidth = 8, idWidth = 9;
         for (const auto& station : stations) {

@@ -148,8 +148,11 @@ TEST(Reporter, JsonProgressGoesToStandardOutputAsObjects)
     EXPECT_EQ(5u, Count(cap.OutText(), "{\"event\":\"progress\",\"tool\":\"tirell\",\"port\":\"/dev/pts/3\","));
     EXPECT_NE(std::string::npos, cap.OutText().find("\"phase\":\"sending\",\"done\":4,\"total\":4,\"unit\":\"blocks\","
                                                     "\"percent\":100,\"seconds\":2.000}\n"));
-    // Status lines stay on standard error, and there is no bar.
-    EXPECT_EQ("Open serial success!\n", cap.ErrText());
+    // Status lines stay on standard error, and so does the bar, for the person
+    // watching the terminal.
+    EXPECT_EQ(0u, cap.ErrText().rfind("Open serial success!\n", 0)) << cap.ErrText();
+    EXPECT_NE(std::string::npos, cap.ErrText().find("\r\033[Ksending [")) << cap.ErrText();
+    EXPECT_EQ(std::string::npos, cap.OutText().find("\033[")) << cap.OutText();
 }
 
 TEST(Reporter, AFailedWriteToStandardOutputIsRemembered)

@@ -62,6 +62,12 @@ void Process::Terminate()
         kill(m_pid, SIGTERM);
 }
 
+void Process::Signal(int signal)
+{
+    if (m_pid > 0 && !m_bWaited)
+        kill(m_pid, signal);
+}
+
 std::string Process::OutputSoFar() const
 {
     return ReadText(m_outPath);

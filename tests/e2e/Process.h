@@ -32,6 +32,8 @@ public:
     ProcessResult Wait(int limitMs, bool terminateFirst = false);
     // Sends SIGTERM (a polite stop).
     void Terminate();
+    // Sends `signal` (SIGINT as Ctrl-C does, SIGKILL as a power cut).
+    void Signal(int signal);
     // Standard output so far.
     std::string OutputSoFar() const;
 

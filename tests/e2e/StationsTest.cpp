@@ -1,0 +1,205 @@
+// Stations: several ports in one run, one board after another, the record of every
+// board, and runs ended by a signal, each tool against device-sim on pseudo-terminals.
+#include "E2eSupport.h"
+#include "JsonLines.h"
+
+#include "common/Sha256.h"
+
+#include <csignal>
+
+using namespace e2e;
+
+namespace {
+
+class Stations : public EndToEnd {
+protected:
+    // Starts device-sim for the whole-flash loader on link `name`, expecting `image`
+    // and writing its flash, as long as the image, to `name`.flash.
+    std::unique_ptr<Process> StartQuarrowSim(const std::string& name, const std::string& image, std::size_t size,
+                                             const std::vector<std::string>& extra = {})
+    {
+        std::vector<std::string> argv = {DEVICE_SIM,
+                                         "--loader",
+                                         "quarrow",
+                                         "--baud",
+                                         "0",
+                                         "--link",
+                                         Path(name),
+                                         "--expect",
+                                         image,
+                                         "--flash",
+                                         Path(name + ".flash"),
+                                         "--flash-length",
+                                         std::to_string(size),
+                                         "--max-time",
+                                         "60"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto sim = std::make_unique<Process>(argv, Path(name + ".sim"));
+        WaitForLink(*sim, Path(name));
+        return sim;
+    }
+
+    static std::vector<std::string> Lines(const std::string& text)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        std::string line;
+        while (std::getline(in, line))
+            lines.push_back(line);
+        return lines;
+    }
+};
+
+// Four stations at once, the third of whose devices falls silent half-way: the other
+// three write their images whole, the third ends on the stall limit, and the exit
+// status, the results and the summary all say so.
+TEST_F(Stations, FourQuarrowStationsOneFallsSilent)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(5000, 41);  // 3 pages: 17 + 48 frames
+    const std::string image = WriteImage(bytes);
+    std::vector<std::unique_ptr<Process>> sims;
+    for (int k = 1; k <= 4; ++k)
+        sims.push_back(
+            StartQuarrowSim("line" + std::to_string(k), image, bytes.size(),
+                            k == 3 ? std::vector<std::string>{"--silent-after", "40"} : std::vector<std::string>{}));
+    Process tool({QUARROW, "--port", Path("line1"), "--port", Path("line2"), "--port", Path("line3"), "--port",
+                  Path("line4"), "--stall", "1", "--timeout", "5", "--json", image},
+                 Path("tool"));
+    const ProcessResult r = tool.Wait(30000);
+    ASSERT_FALSE(r.killed) << r.err;
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    for (auto& sim : sims)
+        sim->Wait(5000, /*terminateFirst=*/true);
+
+    std::map<std::string, std::map<std::string, std::string>> results;
+    std::map<std::string, std::string> summary;
+    for (const auto& object : JsonLines(r.out)) {
+        if (object.at("event") == "result")
+            results[object.at("port")] = object;
+        else if (object.at("event") == "summary")
+            summary = object;
+    }
+    ASSERT_EQ(results.size(), 4u) << r.out;
+    for (int k = 1; k <= 4; ++k) {
+        const std::string port = Path("line" + std::to_string(k));
+        SCOPED_TRACE(port);
+        const auto& result = results[port];
+        if (k == 3) {
+            EXPECT_EQ(result.at("status"), "failure");
+            EXPECT_EQ(result.at("result"), "stall");
+            EXPECT_TRUE(Contains(result.at("error"), "no progress for 1 s (--stall)")) << result.at("error");
+            continue;
+        }
+        EXPECT_EQ(result.at("status"), "success");
+        EXPECT_EQ(result.at("pages"), "3");
+        const std::string flash = ReadText(port + ".flash");
+        EXPECT_TRUE(flash == std::string(bytes.begin(), bytes.end())) << "the device's flash differs from the image";
+    }
+    EXPECT_EQ(summary.at("boards"), "4");
+    EXPECT_EQ(summary.at("succeeded"), "3");
+    EXPECT_EQ(summary.at("failed"), "1");
+    EXPECT_EQ(summary.at("exit"), "1");
+    EXPECT_EQ(summary.at("stations[2].result"), "stall");
+    // Every line on standard error names its station.
+    for (const std::string& line : Lines(r.err))
+        EXPECT_EQ(line.rfind(Path("line"), 0), 0u) << line;
+}
+
+// Without --json the stations' lines carry their port and the run ends on a table of
+// the stations: the one whose port does not exist fails alone.
+TEST_F(Stations, TheSummaryTableNamesEachStationsResult)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(3000, 42);
+    const std::string image = WriteImage(bytes);
+    auto sim = StartQuarrowSim("line1", image, bytes.size());
+    std::ofstream(Path("ports.txt")) << "# the jig\n" << Path("line1") << "\n\n  " << Path("missing") << "  \n";
+    Process tool({QUARROW, "--ports", Path("ports.txt"), "--timeout", "5", image}, Path("tool"));
+    const ProcessResult r = tool.Wait(30000);
+    sim->Wait(5000, true);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    const std::vector<std::string> out = Lines(r.out);
+    ASSERT_GE(out.size(), 4u) << r.out;
+    EXPECT_EQ(out[0].rfind("station", 0), 0u) << r.out;
+    EXPECT_EQ(out[1].rfind(Path("line1"), 0), 0u);
+    EXPECT_TRUE(Contains(out[1], "success")) << out[1];
+    EXPECT_EQ(out[2].rfind(Path("missing"), 0), 0u);
+    EXPECT_TRUE(Contains(out[2], "failure")) << out[2];
+    EXPECT_TRUE(Contains(r.out, "quarrow: 2 boards: 1 done, 1 failed")) << r.out;
+    EXPECT_TRUE(Contains(r.err, Path("line1") + ": Updata success!")) << r.err;
+    EXPECT_TRUE(Contains(r.err, Path("missing") + ": quarrow: ")) << r.err;
+}
+
+// Ctrl-C in the middle of a write ends it cleanly: one line says where it stopped and
+// that the device holds part of the image, the JSON result says "interrupted", and the
+// exit status is 130.
+TEST_F(Stations, AnInterruptedRunSaysWhereItStopped)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(16 * 2112, 43);
+    const std::string image = WriteImage(bytes);
+    auto sim = StartQuarrowSim("line", image, bytes.size(), {"--baud", "115200"});
+    Process tool({QUARROW, "--port", Path("line"), "--json", image}, Path("tool"));
+    for (int i = 0; i < 300 && !Contains(tool.OutputSoFar(), "\"phase\":\"writing\""); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    tool.Signal(SIGINT);
+    const ProcessResult r = tool.Wait(10000);
+    sim->Wait(5000, true);
+    EXPECT_FALSE(r.killed);
+    EXPECT_EQ(r.exitStatus, 130) << r.err;
+    EXPECT_TRUE(Contains(r.err, "quarrow: interrupted at page ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "; the device holds a partial image")) << r.err;
+    const auto objects = JsonLines(r.out);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back().at("event"), "result");
+    EXPECT_EQ(objects.back().at("status"), "interrupted");
+    EXPECT_EQ(objects.back().at("exit"), "130");
+}
+
+// A record is whole or absent: killed in the middle of its second board, the process
+// leaves the first board's line complete and no part of the second.
+TEST_F(Stations, TheLogSurvivesAKill)
+{
+    const std::string log = Path("boards.jsonl");
+    Process tool({QUARROW, "--simulate", "--count", "3", "--log", log}, Path("tool"));
+    for (int i = 0; i < 1500 && ReadText(log).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(ReadText(log).empty()) << "the first board's record never came";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // the second board is on its way
+    tool.Signal(SIGKILL);
+    tool.Wait(5000);
+    const std::string text = ReadText(log);
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n') << text;
+    const auto records = JsonLines(text);
+    ASSERT_EQ(records.size(), 1u) << text;
+    EXPECT_EQ(records[0].at("board"), "1");
+    EXPECT_EQ(records[0].at("result"), "success");
+    EXPECT_EQ(records[0].at("tool"), "quarrow");
+    EXPECT_EQ(records[0].at("image.size"), "33792");
+    EXPECT_EQ(records[0].at("image.sha256").size(), 64u);
+    EXPECT_EQ(records[0].at("bytes"), "33792");
+}
+
+// --repeat with --count: one station writes board after board (here simulated ones,
+// there at once) and records each with the image's digest.
+TEST_F(Stations, RepeatedBoardsAreRecordedWithTheImagesDigest)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(2000, 44);
+    const std::string image = WriteImage(bytes);
+    const std::string log = Path("boards.jsonl");
+    Process tool({SOLVANE, "--simulate", "--count", "2", "--log", log, image}, Path("tool"));
+    const ProcessResult r = tool.Wait(30000);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto records = JsonLines(ReadText(log));
+    ASSERT_EQ(records.size(), 2u);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        EXPECT_EQ(records[k].at("board"), std::to_string(k + 1));
+        EXPECT_EQ(records[k].at("result"), "success");
+        EXPECT_EQ(records[k].at("image.file"), image);
+        EXPECT_EQ(records[k].at("image.sha256"), Sha256Hex(bytes.data(), bytes.size()));
+        EXPECT_EQ(records[k].at("units"), "16");
+    }
+    EXPECT_TRUE(Contains(r.out, "solvane: 2 boards: 2 done, 0 failed")) << r.out;
+}
+
+}  // namespace
