@@ -160,3 +160,46 @@ TEST(CommandLine, HelpPageDescribesTheTool)
 }
 
 }  // namespace
+
+TEST(CommandLine, StationsRepeatsRetriesAndTheLog)
+{
+    CommandLine cl;
+    EXPECT_EQ("",
+              Parse(IMAGE_TOOL, {"--port", "/dev/ttyUSB0", "--port", "usb-path:1-1.4", "-p", "COM12", "a.bin"}, cl));
+    EXPECT_EQ((std::vector<std::string>{"/dev/ttyUSB0", "usb-path:1-1.4", "COM12"}), cl.ports);
+    EXPECT_FALSE(cl.repeat);
+
+    EXPECT_EQ(
+        "", Parse(IMAGE_TOOL, {"--ports", "jig.txt", "--count=5", "--retries", "2", "--log", "b.jsonl", "a.bin"}, cl));
+    EXPECT_EQ("jig.txt", cl.portsFile);
+    EXPECT_TRUE(cl.repeat);  // --count implies it
+    EXPECT_EQ(5, cl.count);
+    EXPECT_EQ(2, cl.retries);
+    EXPECT_EQ("b.jsonl", cl.logPath);
+
+    EXPECT_EQ("", Parse(ERASE_TOOL, {"--simulate", "--stations", "4", "--repeat"}, cl));
+    EXPECT_EQ(4, cl.stations);
+    EXPECT_TRUE(cl.repeat);
+    EXPECT_EQ(0, cl.count);
+
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--port", "/dev/ttyUSB0", "--stations", "2"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--stations", "0"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--stations", "65"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--count", "0"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--retries", "-1"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--log"}, cl));
+    EXPECT_NE("", Parse(ERASE_TOOL, {"--simulate", "--repeat=yes"}, cl));
+}
+
+// COM0 is no port: the numbers start at 1, and the message says so rather than
+// trying to open a file of that name. Every other n is a port.
+TEST(CommandLine, ComZeroIsAUsageError)
+{
+    CommandLine cl;
+    for (const char* name : {"COM0", "com0", "COM00"})
+        EXPECT_EQ(std::string("--port ") + name + ": ports are numbered from COM1",
+                  Parse(ERASE_TOOL, {"--port", name}, cl));
+    EXPECT_EQ("", Parse(ERASE_TOOL, {"--port", "COM10"}, cl));
+    EXPECT_EQ("", Parse(ERASE_TOOL, {"--port", "COM0X"}, cl));  // a file name, then
+    EXPECT_NE(std::string::npos, UsageText(ERASE_TOOL).find("COMn (n = 1, 2, ...)"));
+}
