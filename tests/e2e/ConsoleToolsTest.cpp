@@ -368,6 +368,45 @@ TEST_F(ConsoleTools, OnATerminalTheFinishedBarComesBeforeTheSuccessTextWhichIsLa
     EXPECT_EQ(t.output.substr(success), "Update Complete!\r\n");
 }
 
+// The terminal made narrower in the middle of a run: the bar follows its width at
+// once instead of wrapping onto the next line at every redraw.
+TEST_F(ConsoleTools, TheBarFollowsTheTerminalsWidth)
+{
+    ScopedEnv term("TERM", "xterm");
+    const TerminalResult t = RunOnTerminal({QUARROW, "--simulate", "--timeout", "10"}, 30000, 100, 1500, 50);
+    ASSERT_FALSE(t.killed);
+    EXPECT_EQ(t.exitStatus, 0) << t.output;
+    ASSERT_NE(t.resizedAt, std::string::npos);
+    std::size_t wide = 0;
+    for (std::size_t at = t.output.find("\r\033[K"); at != std::string::npos && at < t.resizedAt;
+         at = t.output.find("\r\033[K", at + 1))
+        wide = std::max(wide, t.output.find_first_of("\r\n", at + 4) - (at + 4));
+    EXPECT_GT(wide, 60u) << "the bar was never drawn wide";
+    // After the first redraw that follows the resize, no bar is wider than 49 columns.
+    std::size_t at = t.output.find("\r\033[K", t.resizedAt);
+    ASSERT_NE(at, std::string::npos);
+    int bars = 0;
+    for (at = t.output.find("\r\033[K", at + 1); at != std::string::npos; at = t.output.find("\r\033[K", at + 1)) {
+        const std::size_t length = t.output.find_first_of("\r\n", at + 4) - (at + 4);
+        EXPECT_LE(length, 49u) << t.output.substr(at + 4, length);
+        ++bars;
+    }
+    EXPECT_GT(bars, 3);
+}
+
+// --json on a terminal: the objects go to standard output, and the person watching
+// still sees the bar on standard error.
+TEST_F(ConsoleTools, JsonOnATerminalStillShowsTheBar)
+{
+    ScopedEnv term("TERM", "xterm");
+    const TerminalResult t = RunOnTerminal({SOLVANE, "--simulate", "--json", "--timeout", "10"}, 30000);
+    ASSERT_FALSE(t.killed);
+    EXPECT_EQ(t.exitStatus, 0) << t.output;
+    EXPECT_TRUE(Contains(t.output, "\r\033[Ksending [")) << t.output;
+    EXPECT_TRUE(Contains(t.output, "{\"event\":\"result\"")) << t.output;
+    EXPECT_TRUE(Contains(t.output, "\"status\":\"success\"")) << t.output;
+}
+
 TEST_F(ConsoleTools, ABarLeftByAFailureStaysOnTheScreen)
 {
     ScopedEnv term("TERM", "xterm");

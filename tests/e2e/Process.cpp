@@ -73,7 +73,8 @@ std::string Process::OutputSoFar() const
     return ReadText(m_outPath);
 }
 
-TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns)
+TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns, int resizeAfterMs,
+                             int resizeColumns)
 {
     TerminalResult result;
     struct winsize size {};
@@ -91,10 +92,18 @@ TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, 
         execv(args[0], args.data());
         _exit(127);
     }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::milliseconds(limitMs);
     int status = 0;
     bool exited = false;
+    bool resized = resizeAfterMs < 0;
     for (;;) {
+        if (!resized && std::chrono::steady_clock::now() >= start + std::chrono::milliseconds(resizeAfterMs)) {
+            size.ws_col = static_cast<unsigned short>(resizeColumns);
+            ioctl(master, TIOCSWINSZ, &size);  // the kernel signals the terminal's programs
+            result.resizedAt = result.output.size();
+            resized = true;
+        }
         struct pollfd p {
             master, POLLIN, 0
         };

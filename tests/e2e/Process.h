@@ -51,8 +51,12 @@ std::string ReadText(const std::string& path);
 struct TerminalResult {
     bool killed = false;
     int exitStatus = -1;
-    std::string output;  // everything written to the terminal, as the terminal got it
+    std::string output;                         // everything written to the terminal, as the terminal got it
+    std::size_t resizedAt = std::string::npos;  // how much output had come when the terminal was resized
 };
-TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns = 100);
+// With `resizeAfterMs` >= 0 the terminal becomes `resizeColumns` wide that long after
+// the start (the program gets SIGWINCH, as when a person drags the window).
+TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns = 100,
+                             int resizeAfterMs = -1, int resizeColumns = 0);
 
 }  // namespace e2e
