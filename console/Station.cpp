@@ -377,6 +377,12 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     }
     if (outcome.end == RUN_END_NONE)
         outcome.end = RUN_END_FAILURE;
+    // A port that is gone again when a later board or try was to open it has only
+    // gone away once more (a board being changed): no board was there to fail.
+    if (outcome.openFailed && (board > 1 || attempt > 1) && !PortPresent(nullptr)) {
+        outcome.openFailed = false;
+        outcome.left = true;
+    }
 
     program.reset();
     host.reset();
