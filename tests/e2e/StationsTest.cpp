@@ -6,6 +6,7 @@
 #include "common/Sha256.h"
 
 #include <csignal>
+#include <filesystem>
 
 using namespace e2e;
 
@@ -200,6 +201,71 @@ TEST_F(Stations, RepeatedBoardsAreRecordedWithTheImagesDigest)
         EXPECT_EQ(records[k].at("units"), "16");
     }
     EXPECT_TRUE(Contains(r.out, "solvane: 2 boards: 2 done, 0 failed")) << r.out;
+}
+
+// An adapter on the board itself: the board leaves (its port goes away) and the next
+// one comes (the port is back, here with a new pseudo-terminal behind the same node).
+// The station finds it again by its place on the USB tree and writes it too.
+TEST_F(Stations, ABoardThatLeavesAndComesBackIsFoundAgainByItsUsbPath)
+{
+    namespace fs = std::filesystem;
+    const fs::path root = Path("root");
+    const fs::path usb = root / "sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.4";
+    const fs::path tty = usb / "1-1.4:1.0/ttyUSB0";
+    fs::create_directories(tty);
+    fs::create_directories(root / "sys/class/tty/ttyUSB0");
+    fs::create_directories(root / "sys/bus/usb-serial/drivers/ftdi_sio");
+    fs::create_directories(root / "dev");
+    fs::create_directory_symlink(fs::relative(tty, root / "sys/class/tty/ttyUSB0"),
+                                 root / "sys/class/tty/ttyUSB0/device");
+    fs::create_directory_symlink(fs::relative(root / "sys/bus/usb-serial/drivers/ftdi_sio", tty), tty / "driver");
+    std::ofstream(usb / "idVendor") << "0403\n";
+    std::ofstream(usb / "idProduct") << "6001\n";
+    std::ofstream(usb / "serial") << "A50285BI\n";
+    const std::string node = (root / "dev/ttyUSB0").string();
+
+    const std::vector<std::uint8_t> bytes = Pattern(4000, 45);
+    const std::string image = WriteImage(bytes);
+    auto board = [&](const std::string& flash) {
+        auto sim = std::make_unique<Process>(std::vector<std::string>{DEVICE_SIM, "--loader", "quarrow", "--baud", "0",
+                                                                      "--link", node, "--expect", image, "--flash",
+                                                                      Path(flash), "--flash-length",
+                                                                      std::to_string(bytes.size()), "--max-time", "30"},
+                                             Path(flash + ".sim"));
+        WaitForLink(*sim, node);
+        return sim;
+    };
+    auto first = board("first.flash");
+    ::setenv("SUITE_SYSTEM_ROOT", root.c_str(), 1);
+    Process tool(
+        {QUARROW, "--port", "usb-path:1-1.4", "--count", "2", "--timeout", "5", "--log", Path("boards.jsonl"), image},
+        Path("tool"));
+    ::unsetenv("SUITE_SYSTEM_ROOT");
+    // The first board is written, then taken away: its device ends with the run.
+    const ProcessResult firstSim = first->Wait(20000);
+    EXPECT_EQ(firstSim.exitStatus, 0) << firstSim.out << firstSim.err;
+    for (int i = 0; i < 500 && !Contains(ReadText(Path("tool.err")), "waiting for the next board"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto second = board("second.flash");
+    const ProcessResult r = tool.Wait(30000);
+    second->Wait(5000, true);
+    ASSERT_FALSE(r.killed) << r.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "usb-path:1-1.4 is " + node)) << r.err;
+    const std::string want(bytes.begin(), bytes.end());
+    EXPECT_TRUE(ReadText(Path("first.flash")) == want);
+    EXPECT_TRUE(ReadText(Path("second.flash")) == want);
+    const auto records = JsonLines(ReadText(Path("boards.jsonl")));
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        EXPECT_EQ(record.at("result"), "success");
+        EXPECT_EQ(record.at("port"), "usb-path:1-1.4");
+        EXPECT_EQ(record.at("adapter.usb_path"), "1-1.4");
+        EXPECT_EQ(record.at("adapter.serial"), "A50285BI");
+        EXPECT_EQ(record.at("adapter.device"), node);
+    }
+    EXPECT_TRUE(Contains(r.out, "quarrow: 2 boards: 2 done, 0 failed")) << r.out;
 }
 
 }  // namespace
