@@ -108,10 +108,11 @@ Station::Station(RunContext& context, int number, std::string portName)
 
 void Station::Say(const std::string& text)
 {
+    const std::string line = std::string(m_context.traits->name) + ": " + text;
     if (m_context.screen)
-        m_context.screen->Line(m_nNumber, text);
+        m_context.screen->Line(m_nNumber, line);
     else
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void Station::Interrupt(int signal)
@@ -176,7 +177,7 @@ bool Station::WaitForNextBoard()
     EnterKey* enter = m_context.enter;
     const bool byEnter = enter && enter->Available();
     const long presses = byEnter ? enter->Presses() : 0;
-    Say(std::string("waiting for the next board: unplug the last one and plug in the next") +
+    Say("waiting for the next board on " + m_name + ": unplug the last one and plug in the next" +
         (byEnter ? ", or press Enter when it is in place" : "") + " (Ctrl-C ends)");
     bool sawGone = false;
     for (;;) {
@@ -293,6 +294,10 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     std::string successText;
     int status = EXIT_STATUS_FAILURE;
 
+    if (cl.repeat || attempt > 1)
+        reporter->Status(std::string(traits.name) + ": board " + std::to_string(board) +
+                         (attempt > 1 ? ", try " + std::to_string(attempt) + " of " + std::to_string(record.attempts)
+                                      : std::string()));
     // The image was checked before any station started: its warnings are not repeated.
     reporter->SetQuiet(true);
     const bool loaded = program->LoadImage(cl.image);
@@ -448,13 +453,13 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     if (m_context.log) {
         std::string logError;
         if (!m_context.log->Append(FormatBoardRecord(record), logError)) {
-            Say(std::string(traits.name) + ": cannot write the record of board " + std::to_string(board) + " to " +
-                m_context.cl->logPath + ": " + logError);
+            Say("cannot write the record of board " + std::to_string(board) + " to " + m_context.cl->logPath + ": " +
+                logError);
             m_context.logFailed = true;
         }
     }
     if (reporter->OutputFailed()) {
-        Say(std::string(traits.name) + ": cannot write to standard output: " + std::strerror(reporter->OutputError()));
+        Say(std::string("cannot write to standard output: ") + std::strerror(reporter->OutputError()));
         status = EXIT_STATUS_FAILURE;
         outcome.status = status;
     }

@@ -338,12 +338,14 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             ",\"failed\":" + std::to_string(boards - succeeded) + ",\"mean_seconds\":" + Fixed(mean, "%.3f") +
             ",\"interrupted\":" + (interrupted ? "true" : "false") + ",\"exit\":" + std::to_string(exitStatus) + "}");
     } else {
-        std::size_t portWidth = 8, idWidth = 9;
+        std::size_t portWidth = 8, idWidth = 9, resultWidth = 12;
         for (const auto& station : stations) {
             portWidth = std::max(portWidth, station->Name().size() + 1);
             idWidth = std::max(idWidth, AdapterWords(station->Totals().adapter).size() + 1);
+            if (station->Totals().boards > 1)
+                resultWidth = 20;
         }
-        out(Pad("station", portWidth) + Pad("identity", idWidth) + Pad("result", 13) + Pad("boards", 8) +
+        out(Pad("station", portWidth) + Pad("identity", idWidth) + Pad("result", resultWidth) + Pad("boards", 8) +
             Pad("time", 10) + "bytes");
         for (const auto& station : stations) {
             const StationTotals& t = station->Totals();
@@ -351,7 +353,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             if (t.boards > 1)
                 result = std::to_string(t.succeeded) + " ok, " + std::to_string(t.boards - t.succeeded) + " failed";
             const double stationMean = t.boards > 0 ? t.seconds / static_cast<double>(t.boards) : 0;
-            out(Pad(station->Name(), portWidth) + Pad(AdapterWords(t.adapter), idWidth) + Pad(result, 13) +
+            out(Pad(station->Name(), portWidth) + Pad(AdapterWords(t.adapter), idWidth) + Pad(result, resultWidth) +
                 Pad(std::to_string(t.boards), 8) + Pad(Fixed(stationMean, "%.1f s"), 10) +
                 Thousands(static_cast<unsigned long long>(t.bytes)));
         }
