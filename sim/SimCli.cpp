@@ -383,9 +383,10 @@ Production jig:
                      points at it and "line: PATH" is printed again
 
 A tool that opens the line and closes it again without sending a byte ends the
-run (incomplete, "ended by: the tool closed the line before its first byte");
-with --boards that ends the device's boards too (with --leave, the closings of
-a board's line after it has left are not seen).
+run (incomplete, "ended by: the tool closed the line before its first byte";
+seen on a pseudo-terminal on Linux); with --boards that ends the device's
+boards too (with --leave, the closings of a board's line after it has left are
+not seen).
 
 Without --expect, --blocks or --pages the loader cannot know the image's size:
 the run counts as complete only when the tool closes the line after the loader
@@ -393,10 +394,10 @@ acknowledged a whole transfer (IAP: a block; quarrow: the last frame of a
 page), nothing followed, that reply reached the tool whole, and the last block
 or page is recognisably the image's last: it ends in the 0xFF that fills the
 flash past the image's end (the image ended inside it), or it is the last the
-tool can send (block 112, page 1024); a quarrow page must also not be blank and
-the run's pages be 0 to it. A run that stopped after any other block or page
-looks the same as a finished one and is incomplete, with a "note:" line that
-says why; give the size to judge such images.
+tool can send (the 112th block, the 1,024th page); a quarrow page must also not
+be blank, and the run's pages be 0 to it. A run that stopped after any other
+block or page looks the same as a finished one and is incomplete, with a
+"note:" line that says why; give the size to judge such images.
 
 In-application-programming loaders:
   --start LETTERS    start reply: IAPC (default); UPDS (solvane) or UPDF (tirell)
