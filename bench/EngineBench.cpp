@@ -15,7 +15,7 @@
 // received bytes three (the monitor on input, the owner's thread, the monitor again
 // when the handler has returned), so on a machine with costly wake-ups (virtual
 // machines) the floor, not the engine, sets the figures.
-// Usage: engine_bench [seconds per CPU measurement, default 3]
+// Usage: engine_bench [SECONDS]   (seconds per CPU measurement, default 3)
 #include "platform/PortNames.h"
 #include "platform/posix/MessageLoop.h"
 #include "serial/SerialPort.h"
@@ -227,11 +227,43 @@ double WakeUpCost(double seconds)
     return cpu / wakes;
 }
 
+constexpr int EXIT_USAGE = 64;
+// Shorter measurements than this would hand the engine no byte to wait for.
+constexpr double MIN_SECONDS = 0.1;
+
+const char USAGE[] = "Usage: engine_bench [SECONDS]\n"
+                     "Prints figures of the serial engine on this machine: the hand-over rate\n"
+                     "from a pseudo-terminal, the CPU at a full 115200-baud line and when idle.\n"
+                     "SECONDS: how long each CPU measurement lasts (default 3, at least 0.1).\n";
+
+// The seconds per measurement from the command line; false on a bad one.
+bool ParseSeconds(int argc, char** argv, double& seconds)
+{
+    if (argc == 1)
+        return true;
+    if (argc != 2)
+        return false;
+    char* end = nullptr;
+    const double value = std::strtod(argv[1], &end);
+    if (end == argv[1] || *end != '\0' || !(value >= MIN_SECONDS && value <= 3600))
+        return false;
+    seconds = value;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(USAGE, stdout);
+        return 0;
+    }
+    double seconds = 3.0;
+    if (!ParseSeconds(argc, argv, seconds)) {
+        std::fprintf(stderr, "engine_bench: bad arguments\n%s", USAGE);
+        return EXIT_USAGE;
+    }
     signal(SIGPIPE, SIG_IGN);
     std::printf("serial engine, POSIX back end, pseudo-terminal line\n");
     const double wakeUp = WakeUpCost(seconds / 3);

@@ -10,6 +10,9 @@ namespace {
 
 // The tool takes at most this many image bytes, so it never sends more blocks.
 constexpr std::size_t IMAGE_LIMIT = 14336;
+constexpr long MAX_TOOL_BLOCKS = static_cast<long>(IMAGE_LIMIT / IAP_SIM_BLOCK_SIZE);
+// What the tool fills the last block with past the image's end (erased flash).
+constexpr std::uint8_t FILL_BYTE = 0xFF;
 // The flash model holds this many blocks at most; frames beyond are not stored.
 constexpr long FLASH_BLOCKS = 1024;
 
@@ -260,8 +263,22 @@ void IapLoader::Acknowledge(LoaderOutput& out)
 
 void IapLoader::OnLineClosed()
 {
-    if (m_config.expectedBlocks < 0 && m_state == State::Receiving && m_nBlocks > 0 && m_bLastAcked)
-        m_stats.complete = true;
+    if (m_config.expectedBlocks >= 0 || m_state != State::Receiving || m_nBlocks == 0 || !m_bLastAcked)
+        return;
+    const long last = m_nBlocks - 1;
+    if (m_bInFrame) {
+        m_stats.note = "the tool stopped in the middle of a frame after " + BlockText(last);
+        return;
+    }
+    const bool filled =
+        last < FLASH_BLOCKS && m_flash[static_cast<std::size_t>(m_nBlocks) * IAP_SIM_BLOCK_SIZE - 1] == FILL_BYTE;
+    if (!filled && m_nBlocks != MAX_TOOL_BLOCKS) {
+        m_stats.note = BlockText(last) +
+                       ", the last one acknowledged, ends in data, not in the 0xFF filler: a run that stopped early "
+                       "looks the same (--blocks or --expect tell the loader the image's size)";
+        return;
+    }
+    m_stats.complete = true;
 }
 
 std::vector<std::uint8_t> IapLoader::FlashImage() const

@@ -66,7 +66,11 @@ public:
     bool ExchangeStarted() const override { return m_bStarted; }
     // The blocks received so far, 128 bytes each, in order.
     std::vector<std::uint8_t> FlashImage() const override;
-    // Without a block count: complete if the last frame was a block, acknowledged.
+    // Without a block count: complete if the last frame was a block, acknowledged,
+    // with no frame begun after it, and that block is recognisably the image's last:
+    // its last byte is the 0xFF the tool fills the last block with, or it is the 112th
+    // block, the most the tool sends. A run that stopped after another block cannot
+    // be told from a finished one and is not counted complete.
     void OnLineClosed() override;
 
     State GetState() const { return m_state; }

@@ -26,6 +26,9 @@ struct LoaderStats {
     std::vector<std::string> errors;  // the first MAX_ERROR_TEXTS errors as text
     unsigned long bytesWritten = 0;   // data bytes stored (or erased, for the erase loader)
     bool complete = false;            // everything expected has been received and acknowledged
+    // Why a run that the tool ended on an acknowledgement is not counted complete
+    // (see OnLineClosed); empty: nothing to say.
+    std::string note;
 };
 
 class LoaderModel {
@@ -47,7 +50,9 @@ public:
     // True once the tool has answered an announcement (the exchange has begun).
     virtual bool ExchangeStarted() const = 0;
     // Called when the tool has closed the line: a loader that was not told what to
-    // expect marks the run complete if a whole transfer had been acknowledged.
+    // expect marks the run complete if a whole transfer had been acknowledged and its
+    // last unit is recognisably the image's last; otherwise it may say why not in
+    // Stats().note.
     virtual void OnLineClosed() {}
 
     // The flash as the device ends with it (the layout is each loader's own).

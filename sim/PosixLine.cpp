@@ -80,22 +80,37 @@ bool PosixLine::OpenPty(std::string& error)
     }
     path = name;
     isPty = true;
-    slaveFd = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (!HoldSlave(error)) {
+        Close();
+        return false;
+    }
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool PosixLine::HoldSlave(std::string& error)
+{
+    if (!isPty || fd < 0) {
+        error = "no pseudo-terminal to hold";
+        return false;
+    }
+    if (slaveFd >= 0)
+        return true;
+    slaveFd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tio{};
     if (slaveFd < 0 || tcgetattr(slaveFd, &tio) != 0) {
         error = Failed("cannot open", path);
-        Close();
+        CloseSlave();
         return false;
     }
     MakeRaw(tio);
     cfsetspeed(&tio, B115200);
     if (tcsetattr(slaveFd, TCSANOW, &tio) != 0) {
         error = Failed("cannot set raw mode on", path);
-        Close();
+        CloseSlave();
         return false;
     }
-    fcntl(fd, F_SETFD, FD_CLOEXEC);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     return true;
 }
 

@@ -21,6 +21,10 @@ struct PosixLine {
     // non-blocking. The slave is kept open: a pty whose slave has never been opened,
     // or whose every opener has closed it, loses its terminal settings.
     bool OpenPty(std::string& error);
+    // Pty only: opens and holds the slave again, in raw mode, after the device had let
+    // go of it for the tool (for the next board on the same line). Does nothing while
+    // the slave is held.
+    bool HoldSlave(std::string& error);
     // A serial device at `baud`, 8N1, raw, no flow control, RTS raised.
     bool OpenSerial(const std::string& device, unsigned baud, std::string& error);
     void CloseSlave();

@@ -19,6 +19,18 @@ namespace sim {
 
 namespace {
 
+constexpr long MAX_BOARDS = 1'000'000;
+constexpr long MAX_LEAVE_MS = 3'600'000;
+
+// The options that take a value (--no-restart is the one that takes none).
+const std::set<std::string> VALUE_OPTIONS = {
+    "--loader",     "--link",         "--port",        "--baud",         "--flash",        "--log",
+    "--expect",     "--blocks",       "--pages",       "--flash-length", "--max-time",     "--start",
+    "--ack",        "--announce",     "--wait-before", "--seed",         "--noise",        "--cut-reply",
+    "--dter",       "--wer",          "--erase-ack",   "--silent-after", "--vanish-after", "--delay",
+    "--slow-reply", "--before-reply", "--quiet-first", "--boards",       "--leave",
+};
+
 bool ParseLong(const std::string& text, long& value, long minimum = 0)
 {
     if (text.empty())
@@ -138,8 +150,14 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             o.faults.restartAfterError = false;
             continue;
         }
+        // The name is checked before its value is looked for, so that a misspelled
+        // option is called unknown wherever it stands.
+        if (VALUE_OPTIONS.count(arg) == 0) {
+            error = arg.rfind("-", 0) == 0 ? "unknown option " + arg : "unexpected argument " + arg;
+            return false;
+        }
         if (i + 1 >= args.size()) {
-            error = arg.rfind("--", 0) == 0 ? arg + " needs a value" : "unexpected argument " + arg;
+            error = arg + " needs a value";
             return false;
         }
         const std::string& value = args[++i];
@@ -158,7 +176,17 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             else
                 ok = false;
         } else if (arg == "--link") {
-            out.linkPath = value;
+            for (const std::string& link : out.linkPaths)
+                if (link == value) {
+                    error = "--link " + value + " is given twice";
+                    return false;
+                }
+            ok = !value.empty();
+            out.linkPaths.push_back(value);
+        } else if (arg == "--boards") {
+            ok = ParseLong(value, out.boards, 1) && out.boards <= MAX_BOARDS;
+        } else if (arg == "--leave") {
+            ok = ParseLong(value, out.leaveMs) && out.leaveMs <= MAX_LEAVE_MS;
         } else if (arg == "--port") {
             o.devicePath = value;
         } else if (arg == "--baud") {
@@ -287,8 +315,16 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
                                            ? IAP_LINE.baud
                                        : o.loader == LoaderKind::WholeFlash ? WHOLEFLASH_LINE.baud
                                                                             : ERASE_LINE.baud);
-    if (!o.devicePath.empty() && !out.linkPath.empty()) {
+    if (!o.devicePath.empty() && !out.linkPaths.empty()) {
         error = "--link makes a link to a pseudo-terminal; it cannot be used with --port";
+        return false;
+    }
+    if (out.leaveMs >= 0 && out.linkPaths.empty()) {
+        error = "--leave needs --link: the link is what the tool opens again when the board is back";
+        return false;
+    }
+    if (out.leaveMs >= 0 && out.boards < 2) {
+        error = "--leave needs --boards N with N of 2 or more: a board leaves only for the next one";
         return false;
     }
     return true;
@@ -310,7 +346,10 @@ KIND: erase     Dunmere's peer (erase frames, "*EOK#")
       quarrow   Quarrow's whole-flash loader
 
 Line:
-  --link PATH        make PATH a symbolic link to the pseudo-terminal
+  --link PATH        make PATH a symbolic link to the pseudo-terminal; given
+                     more than once, each link gets a device of its own (same
+                     options, own boards), and the report lines begin with
+                     the link
   --port DEV         serve the serial device DEV (null-modem cable to the host)
   --baud N           line rate in bit/s, 10 bits a byte (default: 115200 for
                      erase and quarrow, 19200 for solvane and tirell); on a
@@ -328,9 +367,37 @@ Run:
   --log FILE         write one line per frame received to FILE
   --max-time SECONDS end the run after this long
 
+Production jig:
+  --boards N         play N boards one after another on the same line (1): when
+                     a board's run ends (complete, or the tool closed the line)
+                     its report is printed, each line after "board K: ", and a
+                     new board follows: a new flash, the loader from its start
+                     (an IAP loader announces itself again). The tool may close
+                     the line between boards and open it again. Board K writes
+                     its --flash and --log files with ".K" appended (and with
+                     several links, each link's files with ".L" before it)
+  --leave MS         (with --link and --boards) between boards the board leaves
+                     as an adapter on it that is unplugged: the pseudo-terminal
+                     is closed (the tool sees a hangup) and the link removed;
+                     MS milliseconds later a new pseudo-terminal comes, the link
+                     points at it and "line: PATH" is printed again
+
+A tool that opens the line and closes it again without sending a byte ends the
+run (incomplete, "ended by: the tool closed the line before its first byte";
+seen on a pseudo-terminal on Linux); with --boards that ends the device's
+boards too (with --leave, the closings of a board's line after it has left are
+not seen).
+
 Without --expect, --blocks or --pages the loader cannot know the image's size:
-the run counts as complete when the tool closes the line after the loader
-acknowledged a whole transfer (IAP: the last block sent; quarrow: the last page).
+the run counts as complete only when the tool closes the line after the loader
+acknowledged a whole transfer (IAP: a block; quarrow: the last frame of a
+page), nothing followed, that reply reached the tool whole, and the last block
+or page is recognisably the image's last: it ends in the 0xFF that fills the
+flash past the image's end (the image ended inside it), or it is the last the
+tool can send (the 112th block, the 1,024th page); a quarrow page must also not
+be blank, and the run's pages be 0 to it. A run that stopped after any other
+block or page looks the same as a finished one and is incomplete, with a
+"note:" line that says why; give the size to judge such images.
 
 In-application-programming loaders:
   --start LETTERS    start reply: IAPC (default); UPDS (solvane) or UPDF (tirell)
@@ -371,7 +438,8 @@ that failed the checks; 2 the run ended incomplete (tool closed the line,
 device fell silent or vanished, --max-time); 3 the line could not be opened,
 the --link is in use, or a file (--expect, --flash, --log) cannot be read or
 written; 64 bad command line (unknown option, bad value, an option that does
-not apply to the loader).
+not apply to the loader). With several boards or links, the worst of their
+runs: 3, then 1, then 2, then 0.
 )";
 }
 
@@ -387,6 +455,33 @@ int SimExitStatus(const SimReport& report)
     if (!report.complete)
         return SIM_EXIT_INCOMPLETE;
     return SIM_EXIT_OK;
+}
+
+int WorseExitStatus(int a, int b)
+{
+    auto rank = [](int status) {
+        switch (status) {
+        case SIM_EXIT_OK:
+            return 0;
+        case SIM_EXIT_INCOMPLETE:
+            return 1;
+        case SIM_EXIT_ERRORS:
+            return 2;
+        default:
+            return 3;
+        }
+    };
+    return rank(b) > rank(a) ? b : a;
+}
+
+std::string BoardFilePath(const std::string& path, std::size_t link, std::size_t links, long board, long boards)
+{
+    std::string name = path;
+    if (links > 1)
+        name += "." + std::to_string(link + 1);
+    if (boards > 1)
+        name += "." + std::to_string(board);
+    return name;
 }
 
 }  // namespace sim

@@ -27,6 +27,7 @@
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 #ifdef __linux__
@@ -126,10 +127,14 @@ struct SimDevice::Impl : LoaderOutput {
     PosixLine line;
     std::unique_ptr<LoaderModel> model;
     int wakeFd = -1;
-    // Watches the pseudo-terminal for the tool's opening while a quiet start waits
-    // for it (Linux); -1: none.
+    // Watches the pseudo-terminal for the tool's opening (Linux): a quiet start counts
+    // from it, and the device lets go of its own hold on the slave then, so that a
+    // tool that closes the line again without a byte is seen as a hangup. -1: none.
     int openWatchFd = -1;
     std::thread thread;
+    bool started = false;       // Start succeeded
+    bool filesWritten = false;  // the board's flash and log files are written
+    long board = 1;
 
     // Guards everything below and the model: the thread holds it while it works on
     // them, Report() while it copies.
@@ -160,13 +165,26 @@ struct SimDevice::Impl : LoaderOutput {
     unsigned long inAtStart = 0, outAtStart = 0;
     std::int64_t lastAnnounceStart = 0;
     unsigned long inAtAnnounce = 0, outAtAnnounce = 0;
+    // An opening of the line was seen in this board.
+    bool opened = false;
+    // The board began with the line held by the tool of the board before (which may
+    // close it between boards), not by the device.
+    bool heldByPriorTool = false;
+    // The last reply went on the line whole (not cut, not dropped by silence).
+    bool lastReplyWhole = false;
+    // The reply that completed the run was whole; the deadline of its last byte.
+    bool completedWhole = false;
+    std::int64_t completedAt = 0;
 
     // LoaderOutput: a reply of the model, shaped by the faults and scheduled.
     void Reply(std::string_view bytes) override
     {
         const std::string shaped = shaper.Shape(bytes, model->Stats().framesReceived, !inAnnounce);
+        lastReplyWhole = false;
         if (shaped.empty() || vanishAt >= 0)
             return;
+        lastReplyWhole =
+            shaped.size() >= bytes.size() && std::string_view(shaped).substr(shaped.size() - bytes.size()) == bytes;
         ++report.repliesSent;
         const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * NS_PER_MS;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
@@ -181,6 +199,20 @@ struct SimDevice::Impl : LoaderOutput {
     bool Flush(std::int64_t now);
     void HandleInput(const std::uint8_t* data, std::size_t size);
     void UpdateReport();
+    // True if the watch has seen an opening since it was last read.
+    bool ReadWatch();
+    // The line has hung up: the run has ended, unless the last board's tool closed it
+    // between boards (true: the device holds it again for the next tool).
+    bool HungUp();
+    // The verdict when the run has ended.
+    void Judge();
+    bool OpenLine(std::string& error);
+    void OpenWatch();
+    void CloseWatch();
+    // Ends the thread and writes the board's files (once).
+    void FinishBoard();
+    // A new model and a line state as at the start, for the next board.
+    void ResetBoard();
 };
 
 void SimDevice::Impl::UpdateReport()
@@ -243,7 +275,9 @@ void SimDevice::Impl::HandleInput(const std::uint8_t* data, std::size_t size)
         }
     }
     if (!wasComplete && model->Stats().complete) {
-        report.complete = true;
+        completedWhole = lastReplyWhole;
+        completedAt = lastScheduled;
+        report.complete = lastReplyWhole;
         report.elapsedSeconds = static_cast<double>(std::max(lastScheduled, byteTime) - startTime) / 1e9;
         report.wireBytesIn = inBytes - inAtStart;
         report.wireBytesOut = outBytes - outAtStart;
@@ -261,7 +295,7 @@ void SimDevice::Impl::Run()
     // else from now.
     bool awaitingOpen = false;
     if (quietNs > 0 && model->Leads()) {
-        if (openWatchFd >= 0)
+        if (openWatchFd >= 0 && !heldByPriorTool)
             awaitingOpen = true;
         else
             nextAnnounce += quietNs;
@@ -276,10 +310,8 @@ void SimDevice::Impl::Run()
             std::lock_guard<std::mutex> lock(mutex);
             if (stopRequested)
                 break;
-            if (!Flush(now)) {
-                report.lineClosedByTool = true;
+            if (!Flush(now) && !HungUp())
                 break;
-            }
             const long vanishAfter = options.faults.vanishAfter;
             if (vanishAt < 0 && vanishAfter >= 0 &&
                 model->Stats().framesReceived >= static_cast<unsigned long>(vanishAfter) && output.empty())
@@ -341,7 +373,8 @@ void SimDevice::Impl::Run()
                 }
             }
         }
-        pollfd fds[3] = {{line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {awaitingOpen ? openWatchFd : -1, POLLIN, 0}};
+        pollfd fds[3] = {
+            {line.fd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {connected || opened ? -1 : openWatchFd, POLLIN, 0}};
         int ready = 0;
         if (sleepEnd > now) {
             const timespec timeout = ToTimespec(sleepEnd - now);
@@ -358,11 +391,16 @@ void SimDevice::Impl::Run()
             continue;
         if (fds[1].revents != 0)
             continue;  // Stop(): checked at the top
-        if (fds[2].revents != 0) {
-            // The tool has opened the line: the quiet time starts now.
-            awaitingOpen = false;
-            nextAnnounce = Now() + quietNs;
-            continue;
+        if (fds[2].revents != 0 && ReadWatch() && !opened) {
+            // The tool has opened the line (the watch began after the device's own
+            // opening): the quiet time starts now, and the device lets go of the
+            // slave, which keeps the settings while the tool holds it.
+            opened = true;
+            line.CloseSlave();
+            if (awaitingOpen) {
+                awaitingOpen = false;
+                nextAnnounce = Now() + quietNs;
+            }
         }
         if (fds[0].revents & POLLIN) {
             const ssize_t n = read(line.fd, buffer, sizeof buffer);
@@ -383,17 +421,14 @@ void SimDevice::Impl::Run()
         if (fds[0].revents & (POLLHUP | POLLERR | POLLIN)) {
             // End of input or EIO: nobody holds the other end any more.
             std::lock_guard<std::mutex> lock(mutex);
-            report.lineClosedByTool = true;
+            if (HungUp())
+                continue;
             break;
         }
     }
 
     std::lock_guard<std::mutex> lock(mutex);
-    if (report.lineClosedByTool && !report.complete) {
-        // A loader that was not told what to expect judges the run by where it stood.
-        model->OnLineClosed();
-        report.complete = model->Stats().complete;
-    }
+    Judge();
     if (startTaken && report.elapsedSeconds == 0) {
         // Complete at the close, or not complete: the exchange as far as it went.
         report.elapsedSeconds = static_cast<double>(std::max(lastScheduled, byteTime) - startTime) / 1e9;
@@ -403,6 +438,155 @@ void SimDevice::Impl::Run()
     UpdateReport();
     ended = true;
     endedCv.notify_all();
+}
+
+void SimDevice::Impl::Judge()
+{
+    bool modelComplete = model->Stats().complete;
+    bool whole = completedWhole;
+    if (!modelComplete && report.lineClosedByTool && !report.closedBeforeFirstByte) {
+        // A loader that was not told what to expect judges the run by where it stood.
+        model->OnLineClosed();
+        modelComplete = model->Stats().complete;
+        whole = lastReplyWhole;
+        completedAt = lastScheduled;
+    }
+    // The tool knows it is done only from the reply that completed the run: one that
+    // was cut short, dropped or never left the line leaves the tool failing.
+    const bool delivered = whole && (output.empty() || output.front().deadline > completedAt);
+    report.complete = modelComplete && delivered;
+    if (modelComplete && !delivered)
+        report.note = "the reply that ended the transfer did not reach the tool whole (cut short, dropped, or the line "
+                      "closed first)";
+    else
+        report.note = model->Stats().note;
+}
+
+bool SimDevice::Impl::HungUp()
+{
+    if (!connected && !opened && heldByPriorTool) {
+        heldByPriorTool = false;
+        std::string error;
+        if (line.HoldSlave(error)) {
+            OpenWatch();  // anew: the device's own opening is not the next tool's
+            return true;
+        }
+    }
+    report.lineClosedByTool = true;
+    // Gone before its first byte: bytes written before the closing are read before
+    // the hangup is seen.
+    report.closedBeforeFirstByte = !connected;
+    return false;
+}
+
+bool SimDevice::Impl::ReadWatch()
+{
+    bool seen = false;
+#ifdef __linux__
+    alignas(inotify_event) char events[4096];
+    for (;;) {
+        const ssize_t n = read(openWatchFd, events, sizeof events);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            seen = seen || (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+#endif
+    return seen;
+}
+
+bool SimDevice::Impl::OpenLine(std::string& error)
+{
+    return options.devicePath.empty() ? line.OpenPty(error) : line.OpenSerial(options.devicePath, options.baud, error);
+}
+
+void SimDevice::Impl::OpenWatch()
+{
+    CloseWatch();
+#ifdef __linux__
+    // Set before the thread starts, so that an opening right after Start is seen; the
+    // device's own hold on the slave is older, so it is not counted.
+    if (!line.isPty)
+        return;
+    openWatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (openWatchFd >= 0 && inotify_add_watch(openWatchFd, line.path.c_str(), IN_OPEN) < 0)
+        CloseWatch();
+#endif
+}
+
+void SimDevice::Impl::CloseWatch()
+{
+    if (openWatchFd >= 0)
+        close(openWatchFd);
+    openWatchFd = -1;
+}
+
+void SimDevice::Impl::FinishBoard()
+{
+    if (thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stopRequested = true;
+        }
+        const std::uint64_t one = 1;
+        (void)!write(wakeFd, &one, sizeof one);
+        thread.join();
+        // The wake-up is not read by the ended thread: drain it for the next board.
+        std::uint64_t count = 0;
+        (void)!read(wakeFd, &count, sizeof count);
+    }
+    if (filesWritten)
+        return;
+    filesWritten = true;
+    if (!options.flashPath.empty()) {
+        std::vector<std::uint8_t> flash = model->FlashImage();
+        if (options.flashLength >= 0)
+            flash.resize(static_cast<std::size_t>(options.flashLength), 0xFF);
+        if (!WriteFile(options.flashPath, flash.data(), flash.size()))
+            std::fprintf(stderr, "device-sim: cannot write %s\n", options.flashPath.c_str());
+    }
+    if (!options.logPath.empty()) {
+        std::string text;
+        for (const std::string& entry : model->FrameLog())
+            text += entry + "\n";
+        if (!WriteFile(options.logPath, text.data(), text.size()))
+            std::fprintf(stderr, "device-sim: cannot write %s\n", options.logPath.c_str());
+    }
+}
+
+void SimDevice::Impl::ResetBoard()
+{
+    std::string error;
+    std::unique_ptr<LoaderModel> fresh = MakeModel(options, error);  // as at Start, where it was made once
+    std::lock_guard<std::mutex> lock(mutex);
+    model = std::move(fresh);
+    clock = LineClock(options.devicePath.empty() ? options.baud : 0);
+    shaper = ReplyShaper(options.faults);
+    stopRequested = false;
+    ended = false;
+    report = SimReport{};
+    output.clear();
+    byteTime = 0;
+    lastScheduled = 0;
+    vanishAt = -1;
+    inAnnounce = false;
+    awaitingAnswer = false;
+    answerNsTotal = 0;
+    answers = 0;
+    connected = false;
+    startTaken = false;
+    startTime = 0;
+    inBytes = outBytes = inAtStart = outAtStart = 0;
+    lastAnnounceStart = 0;
+    inAtAnnounce = outAtAnnounce = 0;
+    opened = heldByPriorTool = false;
+    lastReplyWhole = completedWhole = false;
+    completedAt = 0;
+    filesWritten = false;
+    ++board;
 }
 
 SimDevice::SimDevice(SimOptions options)
@@ -418,15 +602,14 @@ SimDevice::~SimDevice()
 bool SimDevice::Start(std::string& error)
 {
     Impl& d = *m_pImpl;
-    if (d.thread.joinable() || d.stopped) {
+    if (d.started) {
         error = "the simulated device has already been started";
         return false;
     }
     d.model = MakeModel(d.options, error);
     if (!d.model)
         return false;
-    if (d.options.devicePath.empty() ? !d.line.OpenPty(error)
-                                     : !d.line.OpenSerial(d.options.devicePath, d.options.baud, error))
+    if (!d.OpenLine(error))
         return false;
     d.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (d.wakeFd < 0) {
@@ -434,18 +617,68 @@ bool SimDevice::Start(std::string& error)
         d.line.Close();
         return false;
     }
-#ifdef __linux__
-    // Set before the thread starts, so that an opening right after Start is seen.
-    if (d.options.quietFirstMs > 0 && d.model->Leads() && d.line.isPty) {
-        d.openWatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (d.openWatchFd >= 0 && inotify_add_watch(d.openWatchFd, d.line.path.c_str(), IN_OPEN) < 0) {
-            close(d.openWatchFd);
-            d.openWatchFd = -1;
-        }
-    }
-#endif
+    d.OpenWatch();
+    d.started = true;
     d.thread = std::thread([&d] { d.Run(); });
     return true;
+}
+
+bool SimDevice::NextBoard(std::string& error)
+{
+    Impl& d = *m_pImpl;
+    if (!d.started || d.stopped) {
+        error = "the simulated device is not running";
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(d.mutex);
+        if (!d.ended) {
+            error = "the board's run has not ended";
+            return false;
+        }
+    }
+    d.FinishBoard();
+    bool heldByTool = false;
+    if (d.line.fd >= 0 && d.line.isPty && d.line.slaveFd < 0) {
+        // The device had let go of the slave for the tool. A master that does not
+        // report a hangup still has the tool at the other end (one that keeps the
+        // line open from one board to the next); otherwise the device holds it again.
+        pollfd p{d.line.fd, POLLIN, 0};
+        heldByTool = poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+        if (!heldByTool) {
+            if (!d.line.HoldSlave(error))
+                return false;
+            tcflush(d.line.slaveFd, TCIOFLUSH);  // what the last board left unread
+        }
+    }
+    if (d.line.fd < 0 && !d.OpenLine(error))
+        return false;
+    d.ResetBoard();
+    d.heldByPriorTool = heldByTool;
+    d.OpenWatch();
+    d.thread = std::thread([&d] { d.Run(); });
+    return true;
+}
+
+void SimDevice::Leave()
+{
+    Impl& d = *m_pImpl;
+    if (!d.started || d.stopped)
+        return;
+    d.FinishBoard();
+    d.CloseWatch();
+    d.line.Close();
+}
+
+void SimDevice::SetFilePaths(const std::string& flashPath, const std::string& logPath)
+{
+    m_pImpl->options.flashPath = flashPath;
+    m_pImpl->options.logPath = logPath;
+}
+
+long SimDevice::Board() const
+{
+    return m_pImpl->board;
 }
 
 const std::string& SimDevice::SlavePath() const
@@ -457,7 +690,7 @@ bool SimDevice::WaitFinished(int timeoutMs)
 {
     Impl& d = *m_pImpl;
     std::unique_lock<std::mutex> lock(d.mutex);
-    if (!d.thread.joinable() && !d.stopped)
+    if (!d.started)
         return false;
     if (timeoutMs < 0) {
         d.endedCv.wait(lock, [&d] { return d.ended; });
@@ -469,37 +702,14 @@ bool SimDevice::WaitFinished(int timeoutMs)
 void SimDevice::Stop()
 {
     Impl& d = *m_pImpl;
-    if (!d.thread.joinable())
+    if (!d.started || d.stopped)
         return;
-    {
-        std::lock_guard<std::mutex> lock(d.mutex);
-        d.stopRequested = true;
-    }
-    const std::uint64_t one = 1;
-    (void)!write(d.wakeFd, &one, sizeof one);
-    d.thread.join();
+    d.FinishBoard();
     d.line.Close();
     close(d.wakeFd);
     d.wakeFd = -1;
-    if (d.openWatchFd >= 0)
-        close(d.openWatchFd);
-    d.openWatchFd = -1;
+    d.CloseWatch();
     d.stopped = true;
-
-    if (!d.options.flashPath.empty()) {
-        std::vector<std::uint8_t> flash = d.model->FlashImage();
-        if (d.options.flashLength >= 0)
-            flash.resize(static_cast<std::size_t>(d.options.flashLength), 0xFF);
-        if (!WriteFile(d.options.flashPath, flash.data(), flash.size()))
-            std::fprintf(stderr, "device-sim: cannot write %s\n", d.options.flashPath.c_str());
-    }
-    if (!d.options.logPath.empty()) {
-        std::string text;
-        for (const std::string& entry : d.model->FrameLog())
-            text += entry + "\n";
-        if (!WriteFile(d.options.logPath, text.data(), text.size()))
-            std::fprintf(stderr, "device-sim: cannot write %s\n", d.options.logPath.c_str());
-    }
 }
 
 SimReport SimDevice::Report() const
@@ -532,6 +742,10 @@ std::string FormatReport(const SimReport& report)
     add("elapsed", fixed("%.6f s", report.elapsedSeconds));
     add("mean answer time", fixed("%.3f ms", report.meanAnswerMs));
     add("all checked", yesNo(report.AllChecked()));
+    if (!report.note.empty())
+        add("note", report.note);
+    if (report.closedBeforeFirstByte)
+        add("ended by", "the tool closed the line before its first byte");
     return text;
 }
 

@@ -16,6 +16,11 @@
 //     device.Stop();                        // ends the thread, writes the flash file
 //     SimReport report = device.Report();
 //
+// A production jig plays one board after another: when WaitFinished says a board's
+// run has ended, Report() is that board's, and NextBoard() starts the next one with a
+// new flash and the loader from its start, on the same line (or, after Leave(), on a
+// new pseudo-terminal).
+//
 // All operations are called from one thread (the owner's); the device runs on its own.
 #pragma once
 
@@ -158,6 +163,12 @@ struct SimReport {
     // Mean time from the last byte of a reply to the tool's next byte, as the device
     // saw it (includes the pseudo-terminal's own latency).
     double meanAnswerMs = 0.0;
+    // The tool opened the line and closed it again without sending a byte (seen on a
+    // pseudo-terminal on Linux): the run ended there.
+    bool closedBeforeFirstByte = false;
+    // Why a run that looked finished is not counted complete (the loader could not
+    // recognise the end, the last reply did not reach the tool whole); empty: nothing.
+    std::string note;
     // Everything the tool sent checked out and the loader received all it expected.
     bool AllChecked() const { return complete && errorCount == 0; }
 };
@@ -183,6 +194,22 @@ public:
     // and acknowledged, the line closed by the tool, or the device vanished. Returns
     // true if it has ended.
     bool WaitFinished(int timeoutMs);
+    // After the run has ended: the next board. The finished board's flash and log
+    // files are written, then a new flash model and loader state start on the same
+    // line (held again for the tool if it had closed it); where the line is gone (the
+    // device vanished, or Leave()) a new one is opened, so SlavePath() may change.
+    // Returns false with `error` set when the run has not ended or no line could be
+    // opened.
+    bool NextBoard(std::string& error);
+    // After the run has ended: the board leaves, as an adapter on it that is unplugged.
+    // Its files are written and the line is closed (the tool sees a hangup); the
+    // report stays until NextBoard.
+    void Leave();
+    // The files the board being played writes when it ends (as SimOptions::flashPath
+    // and logPath; empty: none).
+    void SetFilePaths(const std::string& flashPath, const std::string& logPath);
+    // The board being played, from 1.
+    long Board() const;
     // Ends the thread, closes the line and writes the flash (and log) files. Safe to
     // call more than once.
     void Stop();

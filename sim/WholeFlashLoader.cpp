@@ -252,8 +252,30 @@ void WholeFlashLoader::CompletePage()
 
 void WholeFlashLoader::OnLineClosed()
 {
-    if (m_config.expectedPages < 0 && m_bEraseDone && m_nPagesWritten > 0 && m_bLastAcked)
-        m_stats.complete = true;
+    if (m_config.expectedPages >= 0 || !m_bEraseDone || m_nPagesWritten == 0 || !m_bLastAcked || m_nPage < 0)
+        return;
+    const long page = m_nPage;
+    if (!m_frame.empty()) {
+        m_stats.note = "the tool stopped in the middle of a frame after " + PageText(page);
+        return;
+    }
+    if (m_nPagesWritten != page + 1) {
+        m_stats.note = "the run's pages were not 0 to " + std::to_string(page) + ", each once";
+        return;
+    }
+    const auto begin = m_flash.begin() + page * static_cast<long>(WF_PAGE_SIZE);
+    const auto end = begin + static_cast<long>(WF_PAGE_SIZE);
+    if (std::all_of(begin, end, [](std::uint8_t b) { return b == WF_ERASED_BYTE; })) {
+        m_stats.note = PageText(page) + ", the last one written, is blank: the tool never ends a run on one";
+        return;
+    }
+    if (page != WF_PAGES - 1 && *(end - 1) != WF_ERASED_BYTE) {
+        m_stats.note = PageText(page) +
+                       ", the last one written, ends in data, not in erased flash: a run that stopped early looks "
+                       "the same (--pages or --expect tell the loader the image's size)";
+        return;
+    }
+    m_stats.complete = true;
 }
 
 std::vector<std::uint8_t> WholeFlashLoader::FlashImage() const

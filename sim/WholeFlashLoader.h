@@ -62,7 +62,12 @@ public:
     bool ExchangeStarted() const override { return m_stats.framesReceived > 0; }
     // Pages 0 .. the last page written.
     std::vector<std::uint8_t> FlashImage() const override;
-    // Without a page count: complete if the last frame finished a page, acknowledged.
+    // Without a page count: complete if the last frame finished a page, acknowledged,
+    // with no frame begun after it, the run's pages were 0 to that page, and that page
+    // is recognisably the image's last: not blank (the tool never ends on a blank
+    // page), and ending in erased flash (0xFF, where the image ended inside the page)
+    // or the flash's last page. A run that stopped after another page cannot be told
+    // from a finished one and is not counted complete.
     void OnLineClosed() override;
 
     long PagesWritten() const { return m_nPagesWritten; }

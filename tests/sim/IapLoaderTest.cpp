@@ -236,8 +236,9 @@ TEST(IapLoader, ConfigurationChecks)
 
 namespace {
 
-// Told nothing of the image, the loader judges the run when the tool closes the line.
-TEST(IapLoader, WithoutAnImageSizeATransferEndedOnAnAcknowledgementIsComplete)
+// Told nothing of the image, the loader judges the run when the tool closes the line:
+// complete only if the last block acknowledged is recognisably the image's last.
+TEST(IapLoader, WithoutAnImageSizeOnlyARecognisableEndIsComplete)
 {
     const auto image = TestImage(300);
     IapLoader loader(IapLoaderConfig{});
@@ -249,8 +250,40 @@ TEST(IapLoader, WithoutAnImageSizeATransferEndedOnAnAcknowledgementIsComplete)
         Feed(loader, IapDataFrame(image, k), out);
     EXPECT_FALSE(loader.Stats().complete);
     loader.OnLineClosed();
-    EXPECT_TRUE(loader.Stats().complete);
+    EXPECT_TRUE(loader.Stats().complete) << "block 2 ends in the filler";
     EXPECT_EQ(loader.Stats().bytesWritten, 384u);
+
+    // A run that stopped after a block ending in data looks like a finished one of
+    // whole blocks: not complete, and the note says why.
+    const auto whole = TestImage(384);
+    ASSERT_NE(whole.back(), 0xFF);
+    IapLoader stopped(IapLoaderConfig{});
+    Handshake(stopped, out);
+    for (std::size_t k = 0; k < 3; ++k)
+        Feed(stopped, IapDataFrame(whole, k), out);
+    EXPECT_EQ(out.Take().back(), "+DTOK-");
+    stopped.OnLineClosed();
+    EXPECT_FALSE(stopped.Stats().complete);
+    EXPECT_NE(stopped.Stats().note.find("block 2"), std::string::npos) << stopped.Stats().note;
+
+    // The 112th block is the last the tool ever sends, whatever it holds.
+    const auto full = TestImage(14336);
+    IapLoader longest(IapLoaderConfig{});
+    Handshake(longest, out);
+    for (std::size_t k = 0; k < 112; ++k)
+        Feed(longest, IapDataFrame(full, k), out);
+    longest.OnLineClosed();
+    EXPECT_TRUE(longest.Stats().complete);
+
+    // A frame begun after the last acknowledgement: the tool stopped in the middle.
+    IapLoader cut(IapLoaderConfig{});
+    Handshake(cut, out);
+    for (std::size_t k = 0; k < 3; ++k)
+        Feed(cut, IapDataFrame(image, k), out);
+    Feed(cut, IapDataFrame(image, 3).substr(0, 100), out);
+    cut.OnLineClosed();
+    EXPECT_FALSE(cut.Stats().complete);
+    EXPECT_NE(cut.Stats().note.find("middle of a frame"), std::string::npos) << cut.Stats().note;
 
     // A block that was answered "+DTER-" last is no finished transfer.
     IapLoaderConfig errorConfig;

@@ -178,6 +178,23 @@ TEST(SimCommandLine, VersionAndFlashLength)
     EXPECT_EQ(flash.options.flashLength, 300);
 }
 
+// A misspelled option is unknown wherever it stands, also last, where it has no value.
+TEST(SimCommandLine, AMisspelledOptionIsUnknownEvenAtTheEnd)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--loader", "erase", "--blcks"},
+          std::vector<std::string>{"--loader", "erase", "--blcks", "3"}, std::vector<std::string>{"--blcks"}}) {
+        SimCommandLine cli;
+        std::string error;
+        EXPECT_FALSE(ParseSimCommandLine(args, cli, error));
+        EXPECT_EQ(error, "unknown option --blcks");
+    }
+    SimCommandLine cli;
+    std::string error;
+    EXPECT_FALSE(ParseSimCommandLine({"--loader", "erase", "--boards"}, cli, error));
+    EXPECT_EQ(error, "--boards needs a value");
+}
+
 TEST(SimCommandLine, BadCommandLines)
 {
     const std::vector<std::vector<std::string>> bad = {
@@ -217,6 +234,12 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "erase", "--quiet-first", "5000"},  // the erase loader never speaks first
         {"--loader", "quarrow", "--quiet-first", "5000"},
         {"--loader", "solvane", "--quiet-first", "soon"},
+        // The jig: boards, the away time, several links.
+        {"--loader", "erase", "--boards", "0"},
+        {"--loader", "erase", "--link", "/tmp/l", "--leave", "100"},  // one board: never leaves
+        {"--loader", "erase", "--boards", "2", "--leave", "100"},     // no link to come back on
+        {"--loader", "erase", "--link", "/tmp/l", "--boards", "2", "--leave", "-5"},
+        {"--loader", "erase", "--link", "/tmp/a", "--link", "/tmp/a"},
     };
     for (const auto& args : bad) {
         SimCommandLine cli;

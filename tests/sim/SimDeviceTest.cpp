@@ -36,6 +36,8 @@ public:
     }
     ~ToolEnd() { Close(); }
     bool IsOpen() const { return m_fd >= 0; }
+    // Drops what came before, as the tools do on opening the port.
+    void DropReceived() { tcflush(m_fd, TCIFLUSH); }
     void Close()
     {
         if (m_fd >= 0)
@@ -288,6 +290,168 @@ TEST(SimDevice, VanishingDeviceHangsUpTheLine)
     EXPECT_TRUE(hungUp);
     ASSERT_TRUE(device.WaitFinished(1000));
     EXPECT_TRUE(device.Report().vanished);
+}
+
+// The IAP loader's exchange up to "+RECV-", as the tool makes it.
+void StartIapTransfer(ToolEnd& tool)
+{
+    EXPECT_EQ(tool.Read(6, 2000), "+IAPC-");
+    tool.Write("*IAPK#");
+    tool.Write("*0000#");
+    EXPECT_EQ(tool.Read(6, 1000), "+RECV-");
+}
+
+// A run whose tool could not have seen its end is never complete: the reply that
+// ended the transfer was dropped by a silent device, or cut short.
+TEST(SimDevice, ARunWhoseLastReplyDidNotReachTheToolIsIncomplete)
+{
+    const auto image = TestImage(200);
+    for (const bool counted : {false, true}) {
+        for (const bool cut : {false, true}) {
+            SimOptions options;
+            options.loader = LoaderKind::IapSolvane;
+            options.announceMs = 50;
+            options.expectedImage = image;
+            options.hasExpectedImage = counted;
+            if (cut)
+                options.faults.cutReply = 2;  // +RECV-, +DTOK-, then the last +DTOK-
+            else
+                options.faults.silentAfter = 3;  // the command, the length, block 0
+            SimDevice device(options);
+            std::string error;
+            ASSERT_TRUE(device.Start(error)) << error;
+            ToolEnd tool(device.SlavePath());
+            StartIapTransfer(tool);
+            tool.Write(IapDataFrame(image, 0));
+            EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+            tool.Write(IapDataFrame(image, 1));
+            EXPECT_NE(tool.Read(6, 300), "+DTOK-");
+            tool.Close();
+            ASSERT_TRUE(device.WaitFinished(3000));
+            const SimReport report = device.Report();
+            EXPECT_FALSE(report.complete) << "counted " << counted << ", cut " << cut;
+            EXPECT_EQ(report.errorCount, 0u);
+            EXPECT_NE(report.note.find("did not reach the tool"), std::string::npos) << report.note;
+            EXPECT_NE(FormatReport(report).find("\nnote: "), std::string::npos);
+        }
+    }
+}
+
+// A tool that opens the line and closes it again without a byte ends the run by
+// itself: once every opening has been closed, not at the first closing (a second
+// program that tried the line and found it in use).
+TEST(SimDevice, AToolThatLeavesBeforeItsFirstByteEndsTheRun)
+{
+    SimOptions options;
+    options.loader = LoaderKind::IapSolvane;
+    options.announceMs = 50;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd first(device.SlavePath());
+    ToolEnd second(device.SlavePath());
+    first.Close();
+    EXPECT_FALSE(device.WaitFinished(300)) << "the second opening still holds the line";
+    second.Close();
+    ASSERT_TRUE(device.WaitFinished(2000));
+    const SimReport report = device.Report();
+    EXPECT_TRUE(report.closedBeforeFirstByte);
+    EXPECT_TRUE(report.lineClosedByTool);
+    EXPECT_FALSE(report.complete);
+    EXPECT_NE(FormatReport(report).find("ended by: the tool closed the line before its first byte\n"),
+              std::string::npos);
+    // A normal report says nothing of it.
+    EXPECT_EQ(FormatReport(SimReport{}).find("ended by"), std::string::npos);
+}
+
+// Board after board on one line: each board has a new flash, its own report and
+// files, and the IAP loader announces itself again.
+TEST(SimDevice, NextBoardStartsAFreshLoaderOnTheSameLine)
+{
+    const auto image = TestImage(200);
+    SimOptions options;
+    options.loader = LoaderKind::IapSolvane;
+    options.announceMs = 50;
+    options.expectedImage = image;
+    options.hasExpectedImage = true;
+    options.flashPath = TempPath("board1.bin");
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    EXPECT_FALSE(device.NextBoard(error)) << "the first board still plays";
+    const std::string line = device.SlavePath();
+    {
+        ToolEnd tool(line);
+        StartIapTransfer(tool);
+        tool.Write(IapDataFrame(image, 0));
+        EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+        tool.Write(IapDataFrame(image, 1));
+        EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+    }
+    ASSERT_TRUE(device.WaitFinished(3000));
+    EXPECT_TRUE(device.Report().AllChecked());
+    EXPECT_EQ(device.Board(), 1);
+    const std::string secondFlash = TempPath("board2.bin");
+    ASSERT_TRUE(device.NextBoard(error)) << error;
+    device.SetFilePaths(secondFlash, "");
+    EXPECT_EQ(device.Board(), 2);
+    EXPECT_EQ(device.SlavePath(), line);
+    EXPECT_EQ(ReadAll(options.flashPath).size(), 256u) << "the first board wrote its flash";
+    EXPECT_FALSE(device.Report().complete);
+    EXPECT_EQ(device.Report().framesReceived, 0u);
+
+    // The second board stops after one block: only its own report says so.
+    {
+        ToolEnd tool(line);
+        StartIapTransfer(tool);
+        tool.Write(IapDataFrame(image, 0));
+        EXPECT_EQ(tool.Read(6, 1000), "+DTOK-");
+    }
+    ASSERT_TRUE(device.WaitFinished(3000));
+    const SimReport report = device.Report();
+    EXPECT_FALSE(report.complete);
+    EXPECT_EQ(report.framesReceived, 3u);
+    EXPECT_EQ(report.bytesWritten, 128u);
+    device.Stop();
+    EXPECT_EQ(ReadAll(secondFlash).size(), 128u) << "a new flash, not the first board's";
+    std::remove(options.flashPath.c_str());
+    std::remove(secondFlash.c_str());
+}
+
+// A tool that keeps the line open from one board to the next hears the next board's
+// loader announce itself; it may also close the line between boards.
+TEST(SimDevice, TheNextBoardAnnouncesItselfToAToolThatKeptTheLine)
+{
+    const auto image = TestImage(100);
+    SimOptions options;
+    options.loader = LoaderKind::IapSolvane;
+    options.announceMs = 50;
+    options.expectedImage = image;
+    options.hasExpectedImage = true;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    {
+        ToolEnd kept(device.SlavePath());
+        StartIapTransfer(kept);
+        kept.Write(IapDataFrame(image, 0));
+        EXPECT_EQ(kept.Read(6, 1000), "+DTOK-");
+        ASSERT_TRUE(device.WaitFinished(4000)) << "a complete board ends after its linger";
+        EXPECT_TRUE(device.Report().AllChecked());
+        ASSERT_TRUE(device.NextBoard(error)) << error;
+        EXPECT_EQ(kept.Read(6, 1000), "+IAPC-");
+    }
+    // Closed between boards: not a tool that went away before its first byte.
+    EXPECT_FALSE(device.WaitFinished(300));
+    ToolEnd next(device.SlavePath());
+    next.DropReceived();  // the announcements made while nobody listened
+    StartIapTransfer(next);
+    next.Write(IapDataFrame(image, 0));
+    EXPECT_EQ(next.Read(6, 1000), "+DTOK-");
+    next.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    EXPECT_TRUE(device.Report().AllChecked());
+    EXPECT_FALSE(device.Report().closedBeforeFirstByte);
 }
 
 TEST(SimDevice, StopEndsAnIdleDeviceAndStartTwiceFails)

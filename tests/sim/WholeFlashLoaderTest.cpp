@@ -187,9 +187,11 @@ TEST(WholeFlashLoader, OrderAndEraseRulesAreChecked)
 
 namespace {
 
-TEST(WholeFlashLoader, WithoutAnImageSizeARunEndedOnAWholePageIsComplete)
+// Told nothing of the image, the loader judges the run when the tool closes the line:
+// complete only on a whole page that is recognisably the image's last.
+TEST(WholeFlashLoader, WithoutAnImageSizeOnlyARecognisableEndIsComplete)
 {
-    const auto image = MarkerImage(2 * 2112);
+    const auto image = MarkerImage(2 * 2112 - 100);  // page 1 ends in erased flash
     RecordingOutput out;
 
     WholeFlashLoader whole{WholeFlashConfig{}};
@@ -208,6 +210,26 @@ TEST(WholeFlashLoader, WithoutAnImageSizeARunEndedOnAWholePageIsComplete)
     Feed(partial, WriteFrame(image, 1, 0), out);
     partial.OnLineClosed();
     EXPECT_FALSE(partial.Stats().complete);
+    out.Take();
+
+    // A run that stopped after a page ending in data looks like a finished one of
+    // whole pages; a blank page is never the tool's last.
+    const auto pages = MarkerImage(2 * 2112);
+    ASSERT_NE(pages.back(), 0xFF);
+    WholeFlashLoader stopped{WholeFlashConfig{}};
+    EraseStage(stopped, out);
+    WritePage(stopped, out, pages, 0);
+    WritePage(stopped, out, pages, 1);
+    stopped.OnLineClosed();
+    EXPECT_FALSE(stopped.Stats().complete);
+    EXPECT_NE(stopped.Stats().note.find("page 1"), std::string::npos) << stopped.Stats().note;
+    WholeFlashLoader blank{WholeFlashConfig{}};
+    EraseStage(blank, out);
+    WritePage(blank, out, image, 0);
+    WritePage(blank, out, std::vector<std::uint8_t>(), 1);
+    blank.OnLineClosed();
+    EXPECT_FALSE(blank.Stats().complete);
+    EXPECT_NE(blank.Stats().note.find("blank"), std::string::npos) << blank.Stats().note;
 }
 
 }  // namespace

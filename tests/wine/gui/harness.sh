@@ -75,8 +75,10 @@
 #   - the screen is the Wine desktop at 0,0 of the X screen, so `drv rect` gives X
 #     screen coordinates; `hover` moves the pointer as mouse input and waits for the
 #     program to take it (about half a second: mouse-leave tracking is slow);
-#   - a device-sim that the program never sent a byte to does not end when the program
-#     closes the port: stop it with `sim_stop COMn 2` (incomplete).
+#   - a device-sim that the program never sent a byte to ends by itself when the
+#     program closes the port (status 2, "ended by: the tool closed the line before
+#     its first byte"), and the port's link goes with it: start a new one before the
+#     program opens that port again; `sim_stop COMn 2` collects it.
 #
 # The environment (set by run.sh): WINE, HARNESS_BUILD (the Windows build),
 # HARNESS_NATIVE (the native build with bin/device-sim), HARNESS_OUT,

@@ -69,6 +69,11 @@ case_ports() {
   expect_eq "$(drv text $Q $PORT_LINE)" "Open serial port success!" "port line while the box is open"
   drv answer $Q >/dev/null
   drv waittext $Q $PORT_LINE "Open serial port fail!"
+  # The pick closed COM3 before a byte was sent on it: its device-sim ended there.
+  sim_wait COM3 10
+  sim_stop COM3 2
+  expect_eq "$(sim_field COM3 'ended by')" "the tool closed the line before its first byte" "COM3's device"
+  sim_start COM3 --loader quarrow --baud 0
   drv pick $Q $PORT_LIST COM3
   drv waittext $Q $PORT_LINE "Open serial port success!"
   screenshot quarrow-main $Q
@@ -95,7 +100,8 @@ case_update_needs_a_file() {
   expect_eq "$(drv answer $Q)" "Please open update file first!" "UPDATE before a file"
   drv close $Q
   drv gone $Q
-  # The device heard nothing, so it is still waiting.
+  # The device heard nothing: it ended when the program closed the line.
+  sim_wait COM1 10
   sim_stop COM1 2
   expect_eq "$(sim_field COM1 'frames received')" 0 "frames sent"
 }
