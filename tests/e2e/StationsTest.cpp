@@ -40,6 +40,14 @@ protected:
         return sim;
     }
 
+    static std::size_t CountLines(const std::string& text, const std::string& part)
+    {
+        std::size_t n = 0;
+        for (const std::string& line : Lines(text))
+            n += line.find(part) != std::string::npos ? 1 : 0;
+        return n;
+    }
+
     static std::vector<std::string> Lines(const std::string& text)
     {
         std::vector<std::string> lines;
@@ -181,26 +189,67 @@ TEST_F(Stations, TheLogSurvivesAKill)
     EXPECT_EQ(records[0].at("bytes"), "33792");
 }
 
-// --repeat with --count: one station writes board after board (here simulated ones,
-// there at once) and records each with the image's digest.
+// --repeat with --count against a device whose loader restarts after every board (a
+// jig whose boards are changed behind one adapter): the loader's start reply is the
+// sign of the next board, and each board is recorded with the image's digest.
 TEST_F(Stations, RepeatedBoardsAreRecordedWithTheImagesDigest)
 {
     const std::vector<std::uint8_t> bytes = Pattern(2000, 44);
     const std::string image = WriteImage(bytes);
     const std::string log = Path("boards.jsonl");
-    Process tool({SOLVANE, "--simulate", "--count", "2", "--log", log, image}, Path("tool"));
+    Process sim({DEVICE_SIM, "--loader", "solvane", "--baud", "0", "--link", Path("line"), "--expect", image,
+                 "--announce", "100", "--boards", "3", "--max-time", "30"},
+                Path("sim"));
+    WaitForLink(sim, Path("line"));
+    Process tool({SOLVANE, "--port", Path("line"), "--repeat", "--count", "3", "--log", log, image}, Path("tool"));
     const ProcessResult r = tool.Wait(30000);
+    const ProcessResult s = sim.Wait(5000, true);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(s.exitStatus, 0) << s.out;
+    EXPECT_EQ(CountLines(s.out, "all checked: yes"), 3u) << s.out;
     const auto records = JsonLines(ReadText(log));
-    ASSERT_EQ(records.size(), 2u);
+    ASSERT_EQ(records.size(), 3u);
     for (std::size_t k = 0; k < records.size(); ++k) {
         EXPECT_EQ(records[k].at("board"), std::to_string(k + 1));
         EXPECT_EQ(records[k].at("result"), "success");
         EXPECT_EQ(records[k].at("image.file"), image);
+        EXPECT_EQ(records[k].at("image.size"), "2000");
         EXPECT_EQ(records[k].at("image.sha256"), Sha256Hex(bytes.data(), bytes.size()));
         EXPECT_EQ(records[k].at("units"), "16");
+        EXPECT_EQ(records[k].at("bytes"), "2048");
     }
-    EXPECT_TRUE(Contains(r.out, "solvane: 2 boards: 2 done, 0 failed")) << r.out;
+    EXPECT_TRUE(Contains(r.out, "solvane: 3 boards: 3 done, 0 failed")) << r.out;
+    EXPECT_EQ(CountLines(r.out, "Update Complete!"), 3u) << r.out;
+}
+
+// --retries: a board whose run failed is run again from its start, and each try is in
+// the record; the board counts once, as failed when every try failed.
+TEST_F(Stations, AFailedBoardIsTriedAgainAndEveryTryIsRecorded)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(3000, 46);
+    const std::string image = WriteImage(bytes);
+    const std::string log = Path("boards.jsonl");
+    auto sim = StartQuarrowSim("line", image, bytes.size(), {"--silent-after", "30", "--boards", "2"});
+    Process tool({QUARROW, "--port", Path("line"), "--stall", "1", "--retries", "1", "--log", log, "--json", image},
+                 Path("tool"));
+    const ProcessResult r = tool.Wait(30000);
+    sim->Wait(5000, true);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    const auto records = JsonLines(ReadText(log));
+    ASSERT_EQ(records.size(), 2u) << ReadText(log);
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        EXPECT_EQ(records[k].at("board"), "1");
+        EXPECT_EQ(records[k].at("try"), std::to_string(k + 1));
+        EXPECT_EQ(records[k].at("tries"), "2");
+        EXPECT_EQ(records[k].at("result"), "stall");
+    }
+    EXPECT_TRUE(Contains(r.err, "quarrow: running the board again from its start (try 2 of 2)")) << r.err;
+    // The second try began again with the erase: its first frame went to the device.
+    EXPECT_TRUE(Contains(r.err, "quarrow: board 1, try 2 of 2")) << r.err;
+    const auto objects = JsonLines(r.out);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back().at("event"), "result");
+    EXPECT_EQ(objects.back().at("try"), "2");
 }
 
 // An adapter on the board itself: the board leaves (its port goes away) and the next
