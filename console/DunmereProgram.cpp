@@ -19,6 +19,7 @@ public:
 
     ToolLine Line() const override { return ERASE_LINE; }
     sim::LoaderKind SimLoader() const override { return sim::LoaderKind::Erase; }
+    long ReplyCount() const override { return ERASE_CHAIN_LENGTH; }
 
     bool Begin() override
     {

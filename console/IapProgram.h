@@ -17,6 +17,8 @@ public:
     bool LoadImage(const std::string& path) override;
     void DescribeJob(sim::SimOptions& options) const override;
     std::vector<std::uint8_t> ImageBytes() const override { return m_image; }
+    // The start reply, the receive reply and one acknowledgement a block.
+    long ReplyCount() const override { return 2 + m_job.GetTotalBlocks(); }
     bool Begin() override;
 
     void OnByte(std::uint8_t byte) override;

@@ -103,6 +103,7 @@ void ListFromSysfs(const fs::path& root, const fs::path& classDir, std::vector<S
         port.systemConsole = consoles.count(name) != 0;
         if (fs::is_symlink(device / "driver", ec))
             port.driver = fs::read_symlink(device / "driver", ec).filename().string();
+        port.latencyTimerMs = LatencyTimerMs(root.string(), name);
         // The kernel makes ttyS0.. for every possible 8250 port; type 0 means no UART.
         if (name.rfind("ttyS", 0) == 0 && ReadLine(entry.path() / "type") == "0")
             continue;
@@ -180,6 +181,10 @@ std::string FormatPortLine(const SerialPortInfo& port)
             line += "  serial " + port.serial;
         if (!port.usbPath.empty())
             line += "  at " + port.usbPath;
+        if (!port.driver.empty())
+            line += "  driver " + port.driver;
+        if (port.latencyTimerMs >= 0)
+            line += "  latency " + std::to_string(port.latencyTimerMs) + " ms";
         const std::vector<std::string> names = UsbPortNames(port);
         if (!names.empty()) {
             line += "  names";
@@ -207,7 +212,35 @@ std::string FormatPortJson(const SerialPortInfo& port)
     for (std::size_t i = 0; i < names.size(); ++i)
         json += (i ? "," : "") + JsonString(names[i]);
     json += std::string("],\"system_console\":") + (port.systemConsole ? "true" : "false");
+    json += ",\"latency_timer_ms\":" + (port.latencyTimerMs >= 0 ? std::to_string(port.latencyTimerMs) : "null");
     return json + "}";
+}
+
+int LatencyTimerMs(const std::string& root, const std::string& name)
+{
+    const fs::path base = root.empty() ? fs::path("/") : fs::path(root);
+    const std::string text = ReadLine(base / "sys/class/tty" / name / "device" / "latency_timer");
+    if (text.empty())
+        return -1;
+    char* end = nullptr;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    return *end != '\0' || ms < 0 || ms > 255 ? -1 : static_cast<int>(ms);
+}
+
+std::string LatencyTimerWarning(const std::string& program, const std::string& device, const std::string& name, int ms,
+                                long replies)
+{
+    std::string cost;
+    if (replies > 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.0f", static_cast<double>(replies) * ms / 1000.0);
+        cost = ": up to " + std::string(seconds) + " s more for this run's " + std::to_string(replies) + " replies";
+    }
+    return program + ": warning: the adapter of " + device + " holds every reply for its latency timer, " +
+           std::to_string(ms) + " ms" + cost +
+           ". For good: install packaging/udev/60-serial-service-suite.rules (README, Adapters), or as root: echo 1 > "
+           "/sys/bus/usb-serial/devices/" +
+           name + "/latency_timer";
 }
 
 int PrintPortList(bool json)

@@ -19,7 +19,20 @@ struct SerialPortInfo {
     std::string usbPath;         // "1-1.4": the USB device's sysfs name, bus and hub ports
     int interfaceNumber = -1;    // the USB interface behind the tty (multi-port adapters); -1 unknown
     bool systemConsole = false;  // the kernel writes its console here: no device line
+    int latencyTimerMs = -1;     // an FTDI adapter's latency timer (ms); -1: it has none
 };
+
+// The latency timer of tty `name` ("ttyUSB0") under `root`, in ms: how long the adapter
+// holds received bytes before passing them on (FTDI); -1 when it has none.
+int LatencyTimerMs(const std::string& root, const std::string& name);
+
+// Above this, the latency timer costs a run noticeably (every reply waits for it).
+constexpr int LATENCY_TIMER_WARN_MS = 2;
+
+// The warning for an adapter whose latency timer is `ms` (above the limit), for a run
+// of `replies` replies, with the fix for good: "... 16 ms ... 262 s more ...".
+std::string LatencyTimerWarning(const std::string& program, const std::string& device, const std::string& name, int ms,
+                                long replies);
 
 // The ports under `root` ("" for the system itself; a folder holding sys/ and dev/
 // for tests), sorted by path.

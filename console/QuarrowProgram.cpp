@@ -48,6 +48,7 @@ public:
     }
 
     std::vector<std::uint8_t> ImageBytes() const override { return m_image; }
+    long ReplyCount() const override { return ERASE_FRAMES + m_updater.GetPageCount() * FLASH_SUBFRAMES_PER_PAGE; }
 
     void DescribeJob(sim::SimOptions& options) const override
     {

@@ -2,11 +2,13 @@
 
 #include "console/ImageCheck.h"
 #include "console/PortCheck.h"
+#include "console/PortList.h"
 #include "console/StationScreen.h"
 #include "console/UsbPortName.h"
 #include "platform/PortNames.h"
 
 #include <chrono>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -164,8 +166,10 @@ bool Station::WaitForPort()
         std::unique_lock<std::mutex> lock(m_lock);
         m_wake.wait_for(lock, PORT_POLL);
     }
-    if (waited)
+    if (waited) {
+        m_bLatencyUnknown = true;  // perhaps another adapter
         std::this_thread::sleep_for(PORT_SETTLE);
+    }
     return !Stopping();
 }
 
@@ -194,8 +198,10 @@ bool Station::WaitForNextBoard()
         std::unique_lock<std::mutex> lock(m_lock);
         m_wake.wait_for(lock, PORT_POLL);
     }
-    if (sawGone)
+    if (sawGone) {
+        m_bLatencyUnknown = true;
         std::this_thread::sleep_for(PORT_SETTLE);
+    }
     return !Stopping();
 }
 
@@ -318,6 +324,7 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
         }
     }
     std::string path = portName;
+    std::string ttyName;  // the adapter's tty in sysfs ("ttyUSB0"), when it is a listed one
     if (loaded && !outcome.openFailed && !cl.simulate) {
         const PortResolution found = ResolvePortName(m_name, m_context.systemRoot);
         if (!found.ok) {
@@ -326,6 +333,8 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
         } else {
             path = found.path;
             adapter = IdentityOf(found.info, path);
+            if (found.info.usb)
+                ttyName = std::filesystem::path(found.info.path).filename().string();
             if (path != m_name)
                 reporter->Status(m_name + " is " + path);
         }
@@ -347,10 +356,19 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
         if (waiting)
             host->SetWaitingText(std::string(traits.name) + ": waiting for the next board on " + path +
                                  " (its loader's start reply; Ctrl-C ends)");
-        if (!host->OpenPort(portnr, program->Line())) {
+        const bool opened = host->OpenPort(portnr, program->Line());
+        if (!opened) {
             reporter->Failure(PortFailureMessage(traits.name, path));
             outcome.openFailed = true;
-        } else if (program->Begin()) {
+        } else if (!ttyName.empty() && m_bLatencyUnknown) {
+            // Read once the port is open: asking for low latency may have lowered it.
+            // Once for each adapter that comes, not for every board behind one.
+            m_bLatencyUnknown = false;
+            const int ms = LatencyTimerMs(m_context.systemRoot, ttyName);
+            if (ms > LATENCY_TIMER_WARN_MS)
+                reporter->Status(LatencyTimerWarning(traits.name, path, ttyName, ms, program->ReplyCount()));
+        }
+        if (opened && program->Begin()) {
             runBegan = true;
             {
                 std::lock_guard<std::mutex> lock(m_lock);

@@ -106,7 +106,9 @@ private:
     int m_nNumber;
     int m_nScreenLine = 0;
     std::string m_name;
-    std::uint64_t m_lastDevice = 0;  // the port's device when the last board ended
+    std::uint64_t m_lastDevice = 0;
+    bool m_bLatencyUnknown = true;  // the adapter's latency timer has not been looked at since it came  // the port's
+                                    // device when the last board ended
     StationTotals m_totals;
 
     std::mutex m_lock;                       // guards the two below

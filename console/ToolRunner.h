@@ -36,6 +36,8 @@ public:
     // The image LoadImage took, as it is sent (for the board records); empty for a
     // tool without an image.
     virtual std::vector<std::uint8_t> ImageBytes() const { return {}; }
+    // The replies the device sends in a whole run (for what an adapter's latency costs).
+    virtual long ReplyCount() const { return 0; }
     // Tells the simulated device what to expect (the image the tool will send).
     virtual void DescribeJob(sim::SimOptions& options) const { (void)options; }
     // The port is open: shows the tool's own texts for it and starts the job as the

@@ -65,6 +65,7 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
 {
     const std::string usb = "pci0000:00/0000:00:14.0/usb1/1-2";
     Tty("ttyUSB0", usb + "/1-2:1.0/ttyUSB0", "ftdi_sio");
+    Write(m_root / "sys/devices" / usb / "1-2:1.0/ttyUSB0/latency_timer", "16");
     Write(m_root / "sys/devices" / usb / "idVendor", "0403");
     Write(m_root / "sys/devices" / usb / "idProduct", "6001");
     Write(m_root / "sys/devices" / usb / "manufacturer", "FTDI");
@@ -91,13 +92,16 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
     EXPECT_TRUE(ports[3].usb);
     EXPECT_EQ(ports[3].driver, "ftdi_sio");
     EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  "
-                                              "names usb:0403:6001:A50285BI usb-path:1-2");
-    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043  at 2-1  names usb:2341:0043 usb-path:2-1");
+                                              "driver ftdi_sio  latency 16 ms  names usb:0403:6001:A50285BI "
+                                              "usb-path:1-2");
+    EXPECT_EQ(ports[3].latencyTimerMs, 16);
+    EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043  at 2-1  driver cdc_acm  names usb:2341:0043 "
+                                              "usb-path:2-1");
     EXPECT_FALSE(ports[1].usb);
     EXPECT_EQ(FormatPortLine(ports[1]), dev + "ttyS0  (serial8250)");
     EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev +
                                             "ttyS0\",\"driver\":\"serial8250\",\"usb\":false,\"names\":[],"
-                                            "\"system_console\":false}");
+                                            "\"system_console\":false,\"latency_timer_ms\":null}");
 }
 
 TEST_F(PortListTest, WithoutSysfsTheCallOutDevicesAreListed)

@@ -204,17 +204,18 @@ TEST_F(UsbPortName, TheListingShowsPasteNamesThePlaceAndTheConsole)
     EXPECT_EQ(FormatPortLine(ports[0]), Dev("ttyS0") + "  (serial8250)  (system console: not a device line)");
     EXPECT_EQ(FormatPortLine(ports[1]),
               Dev("ttyUSB0") +
-                  "  USB 0403:6001  serial A50285BI  at 1-1.2  names usb:0403:6001:A50285BI usb-path:1-1.2");
+                  "  USB 0403:6001  serial A50285BI  at 1-1.2  driver ftdi_sio  names usb:0403:6001:A50285BI "
+                  "usb-path:1-1.2");
     EXPECT_EQ(FormatPortLine(ports[3]),
-              Dev("ttyUSB2") + "  USB 1a86:7523  at 1-1.3  names usb:1a86:7523 usb-path:1-1.3");
+              Dev("ttyUSB2") + "  USB 1a86:7523  at 1-1.3  driver ch341-uart  names usb:1a86:7523 usb-path:1-1.3");
 
-    EXPECT_TRUE(Contains(FormatPortJson(ports[0]), ",\"names\":[],\"system_console\":true}"));
+    EXPECT_TRUE(Contains(FormatPortJson(ports[0]), ",\"names\":[],\"system_console\":true,\"latency_timer_ms\":null}"));
     EXPECT_EQ(FormatPortJson(ports[3]),
               "{\"path\":\"" + Dev("ttyUSB2") +
                   "\",\"driver\":\"ch341-uart\",\"usb\":true,\"vendor_id\":\"1a86\","
                   "\"product_id\":\"7523\",\"manufacturer\":\"\",\"product\":\"\",\"serial\":"
                   "\"\",\"usb_path\":\"1-1.3\",\"names\":[\"usb:1a86:7523\",\"usb-path:1-1.3\"],"
-                  "\"system_console\":false}");
+                  "\"system_console\":false,\"latency_timer_ms\":null}");
 }
 
 }  // namespace
