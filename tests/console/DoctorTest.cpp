@@ -21,15 +21,15 @@ const std::string HUB = "pci0000:00/0000:00:14.0/usb1/1-1/";
 const uid_t NODE_OWNER_AS_ROOT = 4321;
 const gid_t NODE_GROUP_AS_ROOT = 4320;
 
-bool Contains(const std::string& text, const std::string& piece)
-{
-    return text.find(piece) != std::string::npos;
-}
-
 struct Report {
     int status = -1;
     std::string text;
 };
+
+void Has(const Report& report, const std::string& piece)
+{
+    EXPECT_NE(report.text.find(piece), std::string::npos) << "wanted: " << piece << "\nin:\n" << report.text;
+}
 
 Report RunOver(const std::string& port, const std::string& root, const DoctorIdentity& identity)
 {
@@ -85,7 +85,10 @@ protected:
         }
     }
 
-    void Group(const std::string& members) { Write(m_root / "etc/group", "dialout:x:" + std::to_string(m_nodeGid) + ":" + members); }
+    void Group(const std::string& members)
+    {
+        Write(m_root / "etc/group", "dialout:x:" + std::to_string(m_nodeGid) + ":" + members);
+    }
 
     Report Check(const std::string& port) { return RunOver(port, m_root.string(), m_alice); }
 
@@ -93,65 +96,56 @@ protected:
     DoctorIdentity m_alice;
 };
 
-TEST_F(DoctorCheck, AnFtdiAdapterAtOneMsPassesEveryCheck)
+TEST_F(DoctorCheck, AnFtdiAdapterAtOneMsPassesEveryCheckAndAt16MsCostsAWholeWriteSeconds)
 {
-    const Report r = Check(Dev("ttyUSB0"));
+    const std::string usb0 = Dev("ttyUSB0");
+    Report r = Check(usb0);
     EXPECT_EQ(r.status, 0);
-    const std::string dev = Dev("ttyUSB0");
-    EXPECT_EQ(r.text, "port: " + dev + "  USB 0403:6001  serial A50285BI  at 1-1.2  names usb:0403:6001:A50285BI usb-path:1-1.2\n"
-                      "ok: alice can read and write " + dev + " (owner uucp, group dialout, mode 0660)\n"
-                      "ok: no other process has " + dev + " open\n"
-                      "ok: ModemManager is not running\n"
-                      "ok: brltty is not installed\n"
-                      "ok: latency timer 1 ms\n");
-}
+    EXPECT_EQ(r.text, "port: " + usb0 + "  USB 0403:6001  serial A50285BI  at 1-1.2  names usb:0403:6001:A50285BI " +
+                          "usb-path:1-1.2\nok: alice can read and write " + usb0 + " (owner uucp, group dialout, " +
+                          "mode 0660)\nok: no other process has " + usb0 + " open\nok: ModemManager is not running\n" +
+                          "ok: brltty is not installed\nok: latency timer 1 ms\n");
 
-TEST_F(DoctorCheck, ALatencyTimerOf16MsIsCountedOverAWholeQuarrowWrite)
-{
     Write(m_root / "sys/devices" / HUB / "1-1.2/1-1.2:1.0/ttyUSB0/latency_timer", "16");
-    const Report r = Check("usb:A50285BI");
+    r = Check("usb:A50285BI");
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, "usb:A50285BI is " + Dev("ttyUSB0") + "\n"));
-    EXPECT_TRUE(Contains(r.text, "warning: the latency timer of " + Dev("ttyUSB0") + " is 16 ms: every reply can wait "
-                                 "that long, and a whole Quarrow write has 16,401 replies: 16 ms × 16,401 = 262.4 s; "
-                                 "fix: install the suite's udev rule (sudo cp packaging/udev/60-serial-service-suite.rules"))
-        << r.text;
-    EXPECT_TRUE(Contains(r.text, "or for now: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer\n"));
-    // The CH340 has no latency timer: nothing to say against it.
-    EXPECT_TRUE(Contains(Check(Dev("ttyUSB1")).text, "ok: no latency timer (not an FTDI adapter)\n"));
+    Has(r, "usb:A50285BI is " + usb0 + "\nport: " + usb0);
+    Has(r, "\nwarning: the latency timer of " + usb0 + " is 16 ms: every reply can wait that long, and a whole " +
+               "Quarrow write has 16,401 replies: 16 ms × 16,401 = 262.4 s; fix: install the suite's udev rule (sudo " +
+               "cp packaging/udev/60-serial-service-suite.rules /etc/udev/rules.d/ && sudo udevadm control --reload " +
+               "&& sudo udevadm trigger), or for now: echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/" +
+               "latency_timer\n");
+    Has(Check(Dev("ttyUSB1")), "ok: no latency timer (not an FTDI adapter)\n");
 }
 
 TEST_F(DoctorCheck, AUserWhoCannotOpenThePortIsToldWhyAndHowToGetIn)
 {
-    const std::string facts = "problem: alice cannot open " + Dev("ttyUSB0") + " (owner uucp, group dialout, mode ";
+    const std::string usb0 = Dev("ttyUSB0"),
+                      problem = "problem: alice cannot open " + usb0 + " (owner uucp, group dialout, mode ";
     m_alice.groups.clear();
-    Report r = Check(Dev("ttyUSB0"));
+    Report r = Check(usb0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, facts + "0660); fix: sudo usermod -aG dialout alice, then log out and in again\n"))
-        << r.text;
+    Has(r, problem + "0660); fix: sudo usermod -aG dialout alice, then log out and in again\n");
 
     // Added to the group since this login began: the group file lists alice, the login lacks it.
     Group("bob,alice");
-    r = Check(Dev("ttyUSB0"));
+    r = Check(usb0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, facts + "0660): alice was added to group dialout, but this login does not have it "
-                                         "yet; fix: log out and in again (or run `newgrp dialout` in this shell)\n"))
-        << r.text;
+    Has(r, problem + "0660): alice was added to group dialout, but this login does not have it yet; fix: log out " +
+               "and in again (or run `newgrp dialout` in this shell)\n");
 
     // Only the owner may: joining the group is not enough.
     Group("");
-    fs::permissions(Dev("ttyUSB0"), fs::perms(0600));
-    r = Check(Dev("ttyUSB0"));
-    EXPECT_TRUE(Contains(r.text, facts + "0600): its group may not read and write it; fix: sudo chmod g+rw " +
-                                     Dev("ttyUSB0") + " (until udev makes the node again: the next plug-in or boot); then sudo usermod "
-                                                      "-aG dialout alice, then log out and in again\n"))
-        << r.text;
-    // The owner's bits are the owner's, even when the group's would let it in.
+    fs::permissions(usb0, fs::perms(0600));
+    Has(Check(usb0), problem + "0600): its group may not read and write it; fix: sudo chmod g+rw " + usb0 +
+                         " (until udev makes the node again: the next plug-in or boot); then sudo usermod -aG " +
+                         "dialout alice, then log out and in again\n");
+    // The owner's bits are the owner's, even where the group's would let it in.
     m_alice.uid = m_alice.uid - 1;
-    fs::permissions(Dev("ttyUSB0"), fs::perms(0060));
-    EXPECT_TRUE(Contains(Check(Dev("ttyUSB0")).text, "its owner may not read and write it; fix: sudo chmod u+rw"));
-    fs::permissions(Dev("ttyUSB0"), fs::perms(0600));
-    EXPECT_EQ(Check(Dev("ttyUSB0")).status, 0);
+    fs::permissions(usb0, fs::perms(0060));
+    Has(Check(usb0), "its owner may not read and write it; fix: sudo chmod u+rw " + usb0);
+    fs::permissions(usb0, fs::perms(0600));
+    EXPECT_EQ(Check(usb0).status, 0);
 }
 
 TEST_F(DoctorCheck, AMissingPortEndsItsChecks)
@@ -159,32 +153,30 @@ TEST_F(DoctorCheck, AMissingPortEndsItsChecks)
     fs::remove(Dev("ttyUSB0"));
     const Report r = Check("/dev/ttyUSB0");  // under a root, its dev/
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, "problem: " + Dev("ttyUSB0") + ": No such file or directory; fix: plug the adapter "
-                                 "in, or name a port that is present (--list-ports lists them)\n"))
-        << r.text;
-    EXPECT_FALSE(Contains(r.text, "ok: "));
-    EXPECT_TRUE(Contains(Check("usb:NOSUCH").text, "problem: no USB serial adapter matches usb:NOSUCH"));
+    Has(r, "problem: " + Dev("ttyUSB0") + ": No such file or directory; fix: plug the adapter in, or name a port " +
+               "that is present (--list-ports lists them)\n");
+    EXPECT_EQ(r.text.find("ok: "), std::string::npos);
+    Has(Check("usb:NOSUCH"), "problem: no USB serial adapter matches usb:NOSUCH");
 }
 
 TEST_F(DoctorCheck, AProcessThatHoldsThePortIsNamedButNeverThisOne)
 {
+    const std::string usb0 = Dev("ttyUSB0");
     fs::create_directories(m_root / "proc/4242/fd");
     Write(m_root / "proc/4242/comm", "minicom");
-    fs::create_symlink(Dev("ttyUSB0"), m_root / "proc/4242/fd/3");
-    fs::create_symlink(Dev("ttyUSB0"), m_root / "proc/4242/fd/4");
+    fs::create_symlink(usb0, m_root / "proc/4242/fd/3");
+    fs::create_symlink(usb0, m_root / "proc/4242/fd/4");
     fs::create_directories(m_root / "proc/77/fd");
     Write(m_root / "proc/77/comm", "screen");
     fs::create_symlink("/dev/ttyUSB0", m_root / "proc/77/fd/5");  // as a copied /proc shows it
-    const Report r = Check(Dev("ttyUSB0"));
+    const Report r = Check(usb0);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, "problem: " + Dev("ttyUSB0") + " is held by process 77 (screen); fix: close screen, "
-                                 "or `kill 77`\nproblem: " + Dev("ttyUSB0") + " is held by process 4242 (minicom); "
-                                 "fix: close minicom, or `kill 4242`\nok: ModemManager"))
-        << r.text;
+    Has(r, "\nproblem: " + usb0 + " is held by process 77 (screen); fix: close screen, or `kill 77`\nproblem: " + usb0 +
+               " is held by process 4242 (minicom); fix: close minicom, or `kill 4242`\nok: ModemManager");
 
     fs::remove_all(m_root / "proc/77");
     m_alice.pid = 4242;
-    EXPECT_EQ(Check(Dev("ttyUSB0")).status, 0);
+    EXPECT_EQ(Check(usb0).status, 0);
 }
 
 TEST_F(DoctorCheck, ThisProcessHoldingARealPseudoTerminalIsFoundInProc)
@@ -193,44 +185,40 @@ TEST_F(DoctorCheck, ThisProcessHoldingARealPseudoTerminalIsFoundInProc)
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
-    const std::string slave = ::ptsname(master);
-    const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    const std::string pty = ::ptsname(master);
+    const int fd = ::open(pty.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     DoctorIdentity self = ProcessIdentity();
-    self.pid = 0;
-    const Report r = RunOver(slave, "", self);
-    const std::string pid = std::to_string(::getpid());
-    EXPECT_TRUE(Contains(r.text, "port: " + slave + "  (not among the serial ports listed)\n")) << r.text;
-    EXPECT_TRUE(Contains(r.text, "ok: " + self.userName + " can read and write " + slave)) << r.text;
-    EXPECT_TRUE(Contains(r.text, slave + " is held by process " + pid + " (")) << r.text;
+    self.pid = 0;  // nobody skipped
+    const Report r = RunOver(pty, "", self);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(RunOver(slave, "", ProcessIdentity()).text, "ok: no other process has " + slave + " open"));
+    Has(r,
+        "port: " + pty + "  (not among the serial ports listed)\nok: " + self.userName + " can read and write " + pty);
+    Has(r, "\nproblem: " + pty + " is held by process " + std::to_string(::getpid()) + " (");
+    Has(RunOver(pty, "", ProcessIdentity()), "\nok: no other process has " + pty + " open");
     ::close(fd);
     ::close(master);
 }
 
-TEST_F(DoctorCheck, ModemManagerMustIgnoreTheAdapter)
+TEST_F(DoctorCheck, ARunningModemManagerMustIgnoreTheAdapter)
 {
+    const std::string usb1 = Dev("ttyUSB1");
     Write(m_root / "proc/812/comm", "ModemManager");
-    Report r = Check(Dev("ttyUSB1"));
+    Report r = Check(usb1);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, "warning: ModemManager (process 812) is running and does not ignore " +
-                                     Dev("ttyUSB1") + ": it probes new serial ports and corrupts the first bytes of "
-                                                      "a run; fix: install the suite's udev rule (sudo cp "
-                                                      "packaging/udev/60-serial-service-suite.rules /etc/udev/"
-                                                      "rules.d/ && sudo udevadm control --reload && sudo udevadm "
-                                                      "trigger), or sudo systemctl stop ModemManager\n"))
-        << r.text;
+    Has(r, "\nwarning: ModemManager (process 812) is running and does not ignore " + usb1 + ": it probes new " +
+               "serial ports and corrupts the first bytes of a run; fix: install the suite's udev rule (sudo cp " +
+               "packaging/udev/60-serial-service-suite.rules /etc/udev/rules.d/ && sudo udevadm control --reload " +
+               "&& sudo udevadm trigger), or sudo systemctl stop ModemManager\n");
 
-    // The tty's udev record marks it; another tty's record is no help.
+    // The tty's own udev record marks it; another tty's record is no help.
     Write(m_root / "run/udev/data/c188:0", "E:ID_MM_DEVICE_IGNORE=1");
-    EXPECT_EQ(Check(Dev("ttyUSB1")).status, 1);
+    EXPECT_EQ(Check(usb1).status, 1);
     Write(m_root / "run/udev/data/c188:1", "I:123\nE:ID_VENDOR_ID=1a86\nE:ID_MM_DEVICE_IGNORE=1\nG:systemd");
-    r = Check(Dev("ttyUSB1"));
+    r = Check(usb1);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(Contains(r.text, "ok: ModemManager is running and ignores " + Dev("ttyUSB1") +
-                                     " (ID_MM_DEVICE_IGNORE=1)\n"));
-    // Or the USB device's record above it.
+    Has(r, "\nok: ModemManager is running and ignores " + usb1 + " (ID_MM_DEVICE_IGNORE=1)\n");
+    // Or the record of the USB device above the tty.
     fs::remove(m_root / "run/udev/data/c188:0");
     EXPECT_EQ(Check(Dev("ttyUSB0")).status, 1);
     Write(m_root / "sys/devices" / HUB / "1-1.2/dev", "189:1");
@@ -240,26 +228,21 @@ TEST_F(DoctorCheck, ModemManagerMustIgnoreTheAdapter)
 
 TEST_F(DoctorCheck, BrlttyRulesThatClaimTheAdapterAreNamed)
 {
+    const std::string rule = (m_root / "usr/lib/udev/rules.d/85-brltty.rules").string();
     Write(m_root / "usr/bin/brltty", "");
-    Write(m_root / "usr/lib/udev/rules.d/85-brltty.rules",
-          "# ENV{PRODUCT}==\"403/6001/*\", GOTO=\"brltty_usb_run\"\n"
-          "ENV{PRODUCT}==\"403/6010/*\", GOTO=\"brltty_usb_run\"\n"
-          "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"");
-    Report r = Check(Dev("ttyUSB1"));
+    Write(rule, "# ENV{PRODUCT}==\"403/6001/*\", GOTO=\"brltty_usb_run\"\n"
+                "ENV{PRODUCT}==\"403/6010/*\", GOTO=\"brltty_usb_run\"\n"
+                "ENV{PRODUCT}==\"1a86/7523/*\", ENV{BRLTTY_BRAILLE_DRIVER}=\"bm\", GOTO=\"brltty_usb_run\"");
+    const Report r = Check(Dev("ttyUSB1"));
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.text, "warning: brltty is installed and its udev rule claims 1a86:7523 (" +
-                                     (m_root / "usr/lib/udev/rules.d/85-brltty.rules").string() +
-                                     ", line 3): it takes the adapter for a braille display and holds the port or "
-                                     "makes it vanish; fix: sudo apt remove brltty (or mask the rule: sudo ln -s "
-                                     "/dev/null /etc/udev/rules.d/85-brltty.rules)\n"))
-        << r.text;
-    // A commented line and another product claim nothing.
-    EXPECT_TRUE(Contains(Check(Dev("ttyUSB0")).text, "ok: brltty is installed, but its udev rules do not claim "
-                                                      "0403:6001\n"));
+    Has(r, "\nwarning: brltty is installed and its udev rule claims 1a86:7523 (" + rule + ", line 3): it takes the " +
+               "adapter for a braille display and holds the port or makes it vanish; fix: sudo apt remove brltty " +
+               "(or mask the rule: sudo ln -s /dev/null /etc/udev/rules.d/85-brltty.rules)\n");
+    // A commented line and another product claim nothing; the ATTRS form claims too.
+    Has(Check(Dev("ttyUSB0")), "\nok: brltty is installed, but its udev rules do not claim 0403:6001\n");
     Write(m_root / "lib/udev/rules.d/90-brltty-extra.rules",
           "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", TAG+=\"brltty\"");
     EXPECT_EQ(Check(Dev("ttyUSB0")).status, 1);
-
     // A rule of the same name in /etc masks it.
     fs::create_directories(m_root / "etc/udev/rules.d");
     fs::create_symlink("/dev/null", m_root / "etc/udev/rules.d/85-brltty.rules");
@@ -268,12 +251,11 @@ TEST_F(DoctorCheck, BrlttyRulesThatClaimTheAdapterAreNamed)
 
 TEST_F(DoctorCheck, WithNoPortEveryPortIsCheckedUsbAdaptersFirst)
 {
-    Tty("ttyS0", "platform/serial8250/tty/ttyS0", "serial8250");
-    Write(m_root / "sys/class/tty/ttyS0/type", "4");
-    Node("ttyS0");
-    Tty("ttyS1", "platform/serial8250/tty/ttyS1", "serial8250");
-    Write(m_root / "sys/class/tty/ttyS1/type", "4");
-    MakeNode("ttyS1");
+    for (const char* tty : {"ttyS0", "ttyS1"}) {
+        Tty(tty, std::string("platform/serial8250/tty/") + tty, "serial8250");
+        Write(m_root / "sys/class/tty" / tty / "type", "4");
+        Node(tty);
+    }
     Write(m_root / "sys/class/tty/console/active", "tty0 ttyS1");
     const Report r = Check("");
     EXPECT_EQ(r.status, 0) << r.text;
@@ -282,13 +264,13 @@ TEST_F(DoctorCheck, WithNoPortEveryPortIsCheckedUsbAdaptersFirst)
     EXPECT_LT(usb0, usb1);
     EXPECT_LT(usb1, s0);
     EXPECT_NE(s0, std::string::npos) << r.text;
-    EXPECT_TRUE(Contains(r.text, "skipped: " + Dev("ttyS1") + " (system console: not a device line)\n"));
+    Has(r, "\nskipped: " + Dev("ttyS1") + " (system console: not a device line)\n");
 
     // COMn is $SUITE_COMn, else ttyS(n-1).
-    EXPECT_TRUE(Contains(Check("COM1").text, "COM1 is /dev/ttyS0 (the default; set SUITE_COM1 to choose another "
-                                              "device)\nport: " + Dev("ttyS0") + "  (serial8250)\n"));
+    Has(Check("COM1"), "COM1 is /dev/ttyS0 (the default; set SUITE_COM1 to choose another device)\nport: " +
+                           Dev("ttyS0") + "  (serial8250)\n");
     ::setenv("SUITE_COM7", Dev("ttyUSB1").c_str(), 1);
-    EXPECT_TRUE(Contains(Check("com7").text, "com7 is " + Dev("ttyUSB1") + " (from $SUITE_COM7)\nport: " + Dev("ttyUSB1")));
+    Has(Check("com7"), "com7 is " + Dev("ttyUSB1") + " (from $SUITE_COM7)\nport: " + Dev("ttyUSB1"));
     ::unsetenv("SUITE_COM7");
 
     for (const char* tty : {"ttyUSB0", "ttyUSB1", "ttyS0", "ttyS1"})
