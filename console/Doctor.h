@@ -1,0 +1,42 @@
+// --doctor: what stands between this user and a serial port on Linux, one line a check,
+// each either "ok: ..." or what is wrong and the command that puts it right:
+//   1. the device node exists and this user may read and write it (and, when the user
+//      was added to the port's group but this login predates it, says so);
+//   2. no other process has the port open;
+//   3. ModemManager, if it runs, ignores the adapter (it probes new ttys and corrupts
+//      the first bytes of a run);
+//   4. brltty, if installed, has no udev rule that claims the adapter's USB ids;
+//   5. an FTDI adapter's latency timer is 1 or 2 ms.
+// Everything is read from files (sysfs, /dev, /proc, /etc/group, the udev database and
+// rules), so a test can point the checks at a folder of its own.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Who asks: the process's effective user and groups, and its own PID (a process does
+// not count as holding the port against itself).
+struct DoctorIdentity {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;  // the supplementary groups of this login
+    std::string userName;       // for the commands shown: "usermod -aG dialout NAME"
+    pid_t pid = 0;              // 0: no process is skipped
+};
+
+// This process: geteuid, getegid, getgroups, its user's name, getpid.
+DoctorIdentity ProcessIdentity();
+
+// Checks `port` (a path, COMn, usb:... or usb-path:...; empty: every serial port present,
+// USB adapters first) under `root` ("" for the system itself; else a folder holding sys/,
+// dev/, proc/, etc/, run/, usr/), writing one line a check to `out`. Under a root a port
+// path in /dev/ means the one in ROOT/dev/. Returns 0 when every check passed, 1 when
+// anything needs the user (also when the port is missing or there are no ports at all).
+int RunDoctor(const std::string& port, const std::string& root, std::FILE* out, const DoctorIdentity& identity);
+int RunDoctor(const std::string& port, const std::string& root, std::FILE* out);
+
+// --doctor as the programs run it: under SUITE_SYSTEM_ROOT (unset: the system itself),
+// on standard output. Returns the exit status, as RunDoctor.
+int PrintDoctor(const std::string& port);
