@@ -115,6 +115,14 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
             if (!noValue())
                 return name + " takes no value";
             out.json = true;
+        } else if (name == "--doctor") {
+            if (!noValue())
+                return name + " takes no value";
+            out.doctor = true;
+        } else if (name == "--no-low-latency") {
+            if (!noValue())
+                return name + " takes no value";
+            out.lowLatency = false;
         } else if (name == "--list-ports") {
             if (!noValue())
                 return name + " takes no value";
@@ -184,6 +192,11 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
     if (out.help || out.version)
         return {};
     const bool portGiven = !out.ports.empty() || !out.portsFile.empty();
+    if (out.doctor) {
+        if (out.listPorts || out.simulate || imageGiven)
+            return "--doctor takes only --port (or none: every port is checked)";
+        return {};
+    }
     if (out.listPorts) {
         if (portGiven || out.simulate || imageGiven)
             return "--list-ports takes no device and no image";
@@ -223,6 +236,7 @@ std::string UsageText(const ToolTraits& traits)
     s += "Usage: " + name + " --port DEV [--port DEV...] [OPTION...]" + image + "\n";
     s += "       " + name + " --simulate [OPTION...]" + (traits.takesImage ? " [IMAGE]" : "") + "\n";
     s += "       " + name + " --list-ports [--json]\n";
+    s += "       " + name + " --doctor [--port DEV]\n";
     s += "       " + name + " --help | --version\n\n";
     s += traits.summary;
     s += "\n\n";
@@ -246,6 +260,12 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.simulateHelp;
     }
     s += "\n";
+    s += "  --doctor           check that the port (with --port; else every port) can be\n"
+         "                     used: access, other programs holding it, ModemManager,\n"
+         "                     brltty, the adapter's latency timer; one line each, with\n"
+         "                     the fix; status 0 when all is well, 1 otherwise\n"
+         "  --no-low-latency   leave the port's low-latency setting as it is (Linux asks\n"
+         "                     USB adapters for low latency when it opens them)\n";
     s += "  --stations N       (with --simulate) run N simulated stations at once\n"
          "  --repeat           after each board, wait for the next one and run again:\n"
          "                     the port going away and coming back (an adapter on the\n"

@@ -48,6 +48,8 @@ struct CommandLine {
     bool cut = false;                             // --cut: send the first bytes of an image larger than the tool takes
     bool json = false;                            // --json: one JSON object per line on standard output
     bool listPorts = false;                       // --list-ports: list the serial ports present and exit
+    bool doctor = false;                          // --doctor: check the ports (or every port) and exit
+    bool lowLatency = true;                       // off with --no-low-latency: ports are left as they are
 };
 
 // Exit statuses of every console program.

@@ -3,6 +3,7 @@
 #include "common/FileReader.h"
 #include "common/Sha256.h"
 #include "console/BoardLog.h"
+#include "console/Doctor.h"
 #include "console/ImageCheck.h"
 #include "console/PortCheck.h"
 #include "console/PortList.h"
@@ -206,6 +207,15 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     }
     if (cl.listPorts)
         return ListPorts(cl.json);
+    if (cl.doctor) {
+        if (cl.ports.empty())
+            return PrintDoctor("");
+        int status = EXIT_STATUS_SUCCESS;
+        for (const std::string& port : cl.ports)
+            if (PrintDoctor(port) != EXIT_STATUS_SUCCESS)
+                status = EXIT_STATUS_FAILURE;
+        return status;
+    }
 
     std::signal(SIGPIPE, SIG_IGN);
     // Before any thread starts, so that every thread inherits the mask.

@@ -531,6 +531,24 @@ TEST_F(ConsoleTools, ListPortsShowsTheSerialDevicesUnderTheSystemRoot)
     EXPECT_EQ(ports[0].at("names"), "usb:0403:6001:A50285BI\nusb-path:1-2");
     EXPECT_EQ(ports[0].at("system_console"), "false");
 
+    // --doctor on the adapter, by its name: no node yet, then one whose adapter holds
+    // replies for 16 ms, then 1 ms.
+    const ProcessResult absent = RunAlone({QUARROW, "--doctor", "--port", "usb-path:1-2"});
+    EXPECT_EQ(absent.exitStatus, 1) << absent.out;
+    EXPECT_TRUE(Contains(absent.out, "problem: ")) << absent.out;
+    std::ofstream(root + "/dev/ttyUSB0") << "";
+    std::ofstream(usb + "/1-2:1.0/ttyUSB0/latency_timer") << "16\n";
+    const ProcessResult slow = RunAlone({QUARROW, "--doctor", "--port", "usb-path:1-2"});
+    EXPECT_EQ(slow.exitStatus, 1) << slow.out;
+    EXPECT_TRUE(Contains(slow.out, "usb-path:1-2 is " + root + "/dev/ttyUSB0")) << slow.out;
+    EXPECT_TRUE(Contains(slow.out, "warning: the latency timer of " + root + "/dev/ttyUSB0 is 16 ms")) << slow.out;
+    EXPECT_TRUE(Contains(slow.out, "ok: no other process has")) << slow.out;
+    std::ofstream(usb + "/1-2:1.0/ttyUSB0/latency_timer") << "1\n";
+    const ProcessResult fine = RunAlone({QUARROW, "--doctor", "--port", "usb-path:1-2"});
+    EXPECT_EQ(fine.exitStatus, 0) << fine.out;
+    EXPECT_TRUE(Contains(fine.out, "ok: latency timer 1 ms")) << fine.out;
+    std::remove((root + "/dev/ttyUSB0").c_str());
+
     // A second adapter with the same serial number: both listed, and a warning.
     const std::string clone = root + "/sys/devices/pci0000:00/usb1/1-3";
     const std::string more = "mkdir -p " + clone + "/1-3:1.0/ttyUSB1 " + root + "/sys/class/tty/ttyUSB1 && " +
