@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <thread>
 #include <unistd.h>
@@ -85,14 +87,24 @@ std::string Pad(const std::string& text, std::size_t width)
 // Signals of the whole run, taken on a thread of their own (they are blocked in every
 // other thread): the first SIGINT or SIGTERM ends every station's board where it is,
 // a second one ends the program at once; SIGWINCH passes the terminal's new width on.
+// The thread outlives the run (it is never joined): once the run is over, it touches
+// nothing of it.
 class SignalThread {
 public:
-    SignalThread(RunContext& context, std::vector<std::unique_ptr<Station>>& stations, bool screenResize)
-        : m_context(context),
-          m_stations(stations),
-          m_bScreenResize(screenResize)
+    SignalThread(RunContext& context, std::vector<std::unique_ptr<Station>>& stations)
+        : m_shared(std::make_shared<Shared>())
     {
+        m_shared->context = &context;
+        m_shared->stations = &stations;
     }
+    ~SignalThread()
+    {
+        std::lock_guard<std::mutex> lock(m_shared->lock);
+        m_shared->context = nullptr;
+        m_shared->stations = nullptr;
+    }
+    SignalThread(const SignalThread&) = delete;
+    SignalThread& operator=(const SignalThread&) = delete;
 
     static void BlockSignals()
     {
@@ -102,10 +114,16 @@ public:
 
     void Start()
     {
-        std::thread([this] { Serve(); }).detach();
+        std::thread([shared = m_shared] { Serve(*shared); }).detach();
     }
 
 private:
+    struct Shared {
+        std::mutex lock;  // held while a signal is handled; the run's end waits for it
+        RunContext* context = nullptr;
+        std::vector<std::unique_ptr<Station>>* stations = nullptr;
+    };
+
     static sigset_t Set()
     {
         sigset_t set;
@@ -116,37 +134,42 @@ private:
         return set;
     }
 
-    void Serve()
+    static void Serve(Shared& shared)
     {
         const sigset_t set = Set();
         for (;;) {
             int signal = 0;
             if (sigwait(&set, &signal) != 0)
                 continue;
+            std::lock_guard<std::mutex> lock(shared.lock);
+            if (!shared.context) {
+                if (signal != SIGWINCH)
+                    ::_exit(128 + signal);  // the run is over; the program is ending anyway
+                continue;
+            }
+            RunContext& context = *shared.context;
             if (signal == SIGWINCH) {
                 const int width = ConsoleReporter::TerminalWidth(stderr);
-                if (m_context.screen && m_bScreenResize)
-                    m_context.screen->SetWidth(width);
-                for (auto& station : m_stations)
+                if (context.screen)
+                    context.screen->SetWidth(width);
+                for (auto& station : *shared.stations)
                     station->SetWidth(width);
                 continue;
             }
             int expected = 0;
-            if (!m_context.interrupted.compare_exchange_strong(expected, signal)) {
+            if (!context.interrupted.compare_exchange_strong(expected, signal)) {
                 // A second Ctrl-C: the user does not want to wait for a clean end.
                 const char newline = '\n';
                 ssize_t ignored = ::write(STDERR_FILENO, &newline, 1);
                 (void)ignored;
                 ::_exit(128 + signal);
             }
-            for (auto& station : m_stations)
+            for (auto& station : *shared.stations)
                 station->Interrupt(signal);
         }
     }
 
-    RunContext& m_context;
-    std::vector<std::unique_ptr<Station>>& m_stations;
-    bool m_bScreenResize;
+    std::shared_ptr<Shared> m_shared;
 };
 
 }  // namespace
@@ -291,7 +314,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         enter.Start();
     context.enter = &enter;
 
-    SignalThread signals(context, stations, true);
+    SignalThread signals(context, stations);
     signals.Start();
 
     std::vector<std::thread> threads;
@@ -314,6 +337,8 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         interrupted = interrupted || t.interrupted;
     }
 
+    if (boards == 0 && signal)
+        return 128 + signal;  // interrupted before any board began
     if (!several && !cl.repeat) {
         const StationTotals& t = stations[0]->Totals();
         if (context.logFailed && t.lastStatus == EXIT_STATUS_SUCCESS)
