@@ -15,9 +15,18 @@
 // control; building the line state from a settings text turns both off (as Win32's
 // BuildCommDCBA does), and applying it clears every flow-control and input-mapping
 // flag that the line state doesn't ask for.
+//
+// A port is left as it was found: its termios settings are saved when it is opened and
+// put back when it is closed (after the output still queued has gone out, or, on a
+// line that no longer sends, has been discarded), so that a terminal someone uses is
+// not left raw and without echo. On Linux the open also asks the driver for low
+// latency (platform/LowLatency.h) and the close clears the flag again if the open set
+// it.
 #include "platform/SerialBackend.h"
 
+#include "platform/LowLatency.h"
 #include "platform/PortNames.h"
+#include "platform/posix/PosixSerialIoctls.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,6 +44,46 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
+
+#ifdef __linux__
+namespace {
+
+// The real driver calls, and the table the back end goes through (a test may replace it).
+int SystemGetSerial(int fd, serial_struct* settings)
+{
+    return ioctl(fd, TIOCGSERIAL, settings);
+}
+
+int SystemSetSerial(int fd, const serial_struct* settings)
+{
+    return ioctl(fd, TIOCSSERIAL, settings);
+}
+
+std::mutex g_ioctlsLock;
+SerialIoctls g_ioctls{SystemGetSerial, SystemSetSerial};  // guarded by g_ioctlsLock
+
+SerialIoctls CurrentIoctls()
+{
+    std::lock_guard<std::mutex> lock(g_ioctlsLock);
+    return g_ioctls;
+}
+
+}  // namespace
+
+SerialIoctls SystemSerialIoctls()
+{
+    return {SystemGetSerial, SystemSetSerial};
+}
+
+SerialIoctls ReplaceSerialIoctlsForTest(const SerialIoctls& table)
+{
+    std::lock_guard<std::mutex> lock(g_ioctlsLock);
+    const SerialIoctls previous = g_ioctls;
+    g_ioctls = table;
+    return previous;
+}
+#endif
 
 namespace {
 
@@ -72,6 +121,9 @@ struct PosixPort {
     bool hungUp = false;                                  // poll reported a hang-up: reads must fail
     std::uint32_t* eventWord = nullptr;                   // the word of the last comm wait (monitor thread)
     PosixEvent* armedEvent = nullptr;                     // the event of a pending comm wait, if any
+    termios found{};                                      // the settings the port had when opened
+    bool foundValid = false;                              // `found` was read: put it back on close
+    bool clearLowLatency = false;                         // the open set low latency: clear it on close
 };
 
 PosixPort* AsPort(PortHandle handle)
@@ -148,6 +200,94 @@ std::uint32_t BaudOf(speed_t speed)
 void SetModemLine(int fd, int line, bool raise)
 {
     (void)ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &line);  // ignore ENOTTY/EINVAL (ptys)
+}
+
+// Asks the driver of `port` for low latency, as LowLatencyRequested() says, and notes
+// in the port whether the close must clear the flag again. Any refusal leaves the port
+// as it was; it is reported, never treated as a failure.
+LowLatencyState RequestLowLatency(PosixPort& port)
+{
+#ifdef __linux__
+    if (!LowLatencyRequested())
+        return LowLatencyState::Off;
+    const SerialIoctls calls = CurrentIoctls();
+    serial_struct settings{};
+    if (calls.getSerial(port.fd, &settings) != 0)
+        return LowLatencyState::Unsupported;  // ENOTTY/EINVAL: no serial driver (a pseudo-terminal)
+    if (settings.flags & ASYNC_LOW_LATENCY)
+        return LowLatencyState::Set;  // on already: nothing to put back
+    settings.flags |= ASYNC_LOW_LATENCY;
+    if (calls.setSerial(port.fd, &settings) != 0)
+        return LowLatencyState::Refused;
+    // Some drivers take the call and drop the flag: only a flag that stuck counts.
+    serial_struct after{};
+    if (calls.getSerial(port.fd, &after) == 0 && !(after.flags & ASYNC_LOW_LATENCY))
+        return LowLatencyState::Refused;
+    port.clearLowLatency = true;
+    return LowLatencyState::Set;
+#else
+    (void)port;
+    return LowLatencyState::NotApplicable;
+#endif
+}
+
+// Clears the low-latency flag that RequestLowLatency set on `port`, keeping whatever
+// else the driver's settings hold now.
+void ClearLowLatency(PosixPort& port)
+{
+#ifdef __linux__
+    if (!port.clearLowLatency)
+        return;
+    port.clearLowLatency = false;
+    const SerialIoctls calls = CurrentIoctls();
+    serial_struct settings{};
+    if (calls.getSerial(port.fd, &settings) != 0 || !(settings.flags & ASYNC_LOW_LATENCY))
+        return;
+    settings.flags &= ~static_cast<int>(ASYNC_LOW_LATENCY);
+    (void)calls.setSerial(port.fd, &settings);  // a port that went away keeps nothing anyway
+#else
+    (void)port;
+#endif
+}
+
+// Closing: how long the output queue may go without getting shorter before the line
+// counts as not sending (a wedged line, a device holding it), and how often it is looked at.
+constexpr int CLOSE_DRAIN_STALL_MS = 200;
+constexpr int CLOSE_DRAIN_POLL_MS = 2;
+// The transmitter's own buffer, which the driver's count leaves out: the bytes the
+// close lets go out at the line's rate before the settings change (a 16550A holds 16,
+// USB adapters commonly up to 64 or more).
+constexpr std::uint32_t TRANSMIT_FIFO_BYTES = 64;
+
+// Lets the output still queued on `fd` go out at the line's current settings, for as
+// long as the queue keeps getting shorter; whatever is left then is discarded. Never
+// blocks for ever, unlike tcdrain on a line that stopped sending.
+void DrainOutputBounded(int fd)
+{
+    using Clock = std::chrono::steady_clock;
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
+        return;  // nothing queued (or no count to go by)
+    int last = queued;
+    auto progress = Clock::now();
+    while (queued > 0) {
+        if (Clock::now() - progress > std::chrono::milliseconds(CLOSE_DRAIN_STALL_MS)) {
+            (void)tcflush(fd, TCOFLUSH);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(CLOSE_DRAIN_POLL_MS));
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0)
+            break;
+        if (queued < last) {
+            last = queued;
+            progress = Clock::now();
+        }
+    }
+    // The queue is empty; its last bytes may still be in the transmitter.
+    termios tio{};
+    const std::uint32_t baud = tcgetattr(fd, &tio) == 0 ? BaudOf(cfgetospeed(&tio)) : 0;
+    if (baud != 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(TRANSMIT_FIFO_BYTES * 10u * 1000000u / baud + 1));
 }
 
 // How long a write that makes no progress, although the port polls writable, pauses
@@ -254,6 +394,8 @@ public:
         }
         auto* port = new PosixPort;
         port->fd = fd;
+        port->foundValid = tcgetattr(fd, &port->found) == 0;
+        RecordLowLatency(device, RequestLowLatency(*port));
         return port;
     }
 
@@ -729,6 +871,13 @@ public:
             std::lock_guard<std::mutex> lock(event->lock);
             Disarm(event);
         }
+        // Back as it was found. A line that hung up takes no settings any more.
+        if (!port->hungUp) {
+            DrainOutputBounded(port->fd);
+            if (port->foundValid)
+                (void)tcsetattr(port->fd, TCSANOW, &port->found);
+            ClearLowLatency(*port);
+        }
         (void)ioctl(port->fd, TIOCNXCL);  // the terminal outlives us: let others open it again
         close(port->fd);                  // also drops the flock
         delete port;
@@ -768,4 +917,24 @@ SerialBackend& PlatformSerialBackend()
 {
     static PosixSerialBackend backend;
     return backend;
+}
+
+LowLatencyState QueryLowLatency(const std::string& device)
+{
+#ifdef __linux__
+    if (!LowLatencyRequested())
+        return LowLatencyState::Off;
+    const int fd = open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return LowLatencyState::Unknown;
+    LowLatencyState state = LowLatencyState::Unsupported;
+    serial_struct settings{};
+    if (isatty(fd) && CurrentIoctls().getSerial(fd, &settings) == 0)
+        state = (settings.flags & ASYNC_LOW_LATENCY) ? LowLatencyState::Set : LowLatencyState::Available;
+    close(fd);
+    return state;
+#else
+    (void)device;
+    return LowLatencyState::NotApplicable;
+#endif
 }

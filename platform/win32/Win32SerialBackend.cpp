@@ -22,6 +22,7 @@
 // the port's index, writes into the engine's event word what has completed.
 #include "platform/SerialBackend.h"
 
+#include "platform/LowLatency.h"
 #include "platform/PortNames.h"
 
 #include <windows.h>
@@ -891,4 +892,11 @@ SerialBackend& PlatformSerialBackend()
 {
     static Win32SerialBackend backend;
     return backend;
+}
+
+// Windows drivers have no low-latency flag to ask for: their receive timing is the
+// engine's read timeouts.
+LowLatencyState QueryLowLatency(const std::string&)
+{
+    return LowLatencyState::NotApplicable;
 }
