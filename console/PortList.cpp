@@ -185,6 +185,8 @@ std::string FormatPortLine(const SerialPortInfo& port)
             line += "  driver " + port.driver;
         if (port.latencyTimerMs >= 0)
             line += "  latency " + std::to_string(port.latencyTimerMs) + " ms";
+        if (LowLatencyShortensHold(port) && port.latencyTimerMs > 1)
+            line += " (1 ms while a tool has it open: low latency)";
         const std::vector<std::string> names = UsbPortNames(port);
         if (!names.empty()) {
             line += "  names";
@@ -213,7 +215,13 @@ std::string FormatPortJson(const SerialPortInfo& port)
         json += (i ? "," : "") + JsonString(names[i]);
     json += std::string("],\"system_console\":") + (port.systemConsole ? "true" : "false");
     json += ",\"latency_timer_ms\":" + (port.latencyTimerMs >= 0 ? std::to_string(port.latencyTimerMs) : "null");
+    json += std::string(",\"low_latency_shortens_hold\":") + (LowLatencyShortensHold(port) ? "true" : "false");
     return json + "}";
+}
+
+bool LowLatencyShortensHold(const SerialPortInfo& port)
+{
+    return port.driver == "ftdi_sio";
 }
 
 int LatencyTimerMs(const std::string& root, const std::string& name)

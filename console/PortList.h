@@ -22,6 +22,12 @@ struct SerialPortInfo {
     int latencyTimerMs = -1;     // an FTDI adapter's latency timer (ms); -1: it has none
 };
 
+// Whether asking for low latency when the port is opened shortens the adapter's hold
+// of replies: an FTDI adapter's driver then sets its latency timer to 1 ms. Told from
+// the driver, without opening the port (an open raises DTR and RTS, which resets some
+// boards).
+bool LowLatencyShortensHold(const SerialPortInfo& port);
+
 // The latency timer of tty `name` ("ttyUSB0") under `root`, in ms: how long the adapter
 // holds received bytes before passing them on (FTDI); -1 when it has none.
 int LatencyTimerMs(const std::string& root, const std::string& name);

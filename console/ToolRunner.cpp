@@ -9,6 +9,7 @@
 #include "console/PortList.h"
 #include "console/Station.h"
 #include "console/StationScreen.h"
+#include "platform/LowLatency.h"
 
 #include <algorithm>
 #include <csignal>
@@ -240,6 +241,8 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         return status;
     }
 
+    // Ports are opened with low latency asked of the driver unless --no-low-latency.
+    SetLowLatencyRequest(cl.lowLatency);
     std::signal(SIGPIPE, SIG_IGN);
     // Before any thread starts, so that every thread inherits the mask.
     SignalThread::BlockSignals();

@@ -101,10 +101,11 @@ TEST_F(DoctorCheck, AnFtdiAdapterAtOneMsPassesEveryCheckAndAt16MsCostsAWholeWrit
     const std::string usb0 = Dev("ttyUSB0");
     Report r = Check(usb0);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.text, "port: " + usb0 + "  USB 0403:6001  serial A50285BI  at 1-1.2  names usb:0403:6001:A50285BI " +
-                          "usb-path:1-1.2\nok: alice can read and write " + usb0 + " (owner uucp, group dialout, " +
-                          "mode 0660)\nok: no other process has " + usb0 + " open\nok: ModemManager is not running\n" +
-                          "ok: brltty is not installed\nok: latency timer 1 ms\n");
+    EXPECT_EQ(r.text,
+              "port: " + usb0 + "  USB 0403:6001  serial A50285BI  at 1-1.2  driver ftdi_sio  latency 1 ms  names " +
+                  "usb:0403:6001:A50285BI " + "usb-path:1-1.2\nok: alice can read and write " + usb0 +
+                  " (owner uucp, group dialout, " + "mode 0660)\nok: no other process has " + usb0 +
+                  " open\nok: ModemManager is not running\n" + "ok: brltty is not installed\nok: latency timer 1 ms\n");
 
     Write(m_root / "sys/devices" / HUB / "1-1.2/1-1.2:1.0/ttyUSB0/latency_timer", "16");
     r = Check("usb:A50285BI");

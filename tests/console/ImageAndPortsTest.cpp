@@ -91,9 +91,11 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
     ASSERT_EQ(ports.size(), 4u);
     EXPECT_TRUE(ports[3].usb);
     EXPECT_EQ(ports[3].driver, "ftdi_sio");
-    EXPECT_EQ(FormatPortLine(ports[3]), dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  "
-                                              "driver ftdi_sio  latency 16 ms  names usb:0403:6001:A50285BI "
-                                              "usb-path:1-2");
+    EXPECT_EQ(FormatPortLine(ports[3]),
+              dev + "ttyUSB0  USB 0403:6001  FTDI FT232R USB UART  serial A50285BI  at 1-2  "
+                    "driver ftdi_sio  latency 16 ms (1 ms while a tool has it open: low latency)  names "
+                    "usb:0403:6001:A50285BI "
+                    "usb-path:1-2");
     EXPECT_EQ(ports[3].latencyTimerMs, 16);
     EXPECT_EQ(FormatPortLine(ports[0]), dev + "ttyACM0  USB 2341:0043  at 2-1  driver cdc_acm  names usb:2341:0043 "
                                               "usb-path:2-1");
@@ -101,7 +103,8 @@ TEST_F(PortListTest, ListsRealPortsWithTheirUsbDetailsInNaturalOrder)
     EXPECT_EQ(FormatPortLine(ports[1]), dev + "ttyS0  (serial8250)");
     EXPECT_EQ(FormatPortJson(ports[1]), "{\"path\":\"" + dev +
                                             "ttyS0\",\"driver\":\"serial8250\",\"usb\":false,\"names\":[],"
-                                            "\"system_console\":false,\"latency_timer_ms\":null}");
+                                            "\"system_console\":false,\"latency_timer_ms\":null,"
+                                            "\"low_latency_shortens_hold\":false}");
 }
 
 TEST_F(PortListTest, WithoutSysfsTheCallOutDevicesAreListed)

@@ -209,13 +209,14 @@ TEST_F(UsbPortName, TheListingShowsPasteNamesThePlaceAndTheConsole)
     EXPECT_EQ(FormatPortLine(ports[3]),
               Dev("ttyUSB2") + "  USB 1a86:7523  at 1-1.3  driver ch341-uart  names usb:1a86:7523 usb-path:1-1.3");
 
-    EXPECT_TRUE(Contains(FormatPortJson(ports[0]), ",\"names\":[],\"system_console\":true,\"latency_timer_ms\":null}"));
+    EXPECT_TRUE(Contains(FormatPortJson(ports[0]), ",\"names\":[],\"system_console\":true,\"latency_timer_ms\":null,"
+                                                   "\"low_latency_shortens_hold\":false}"));
     EXPECT_EQ(FormatPortJson(ports[3]),
               "{\"path\":\"" + Dev("ttyUSB2") +
                   "\",\"driver\":\"ch341-uart\",\"usb\":true,\"vendor_id\":\"1a86\","
                   "\"product_id\":\"7523\",\"manufacturer\":\"\",\"product\":\"\",\"serial\":"
                   "\"\",\"usb_path\":\"1-1.3\",\"names\":[\"usb:1a86:7523\",\"usb-path:1-1.3\"],"
-                  "\"system_console\":false,\"latency_timer_ms\":null}");
+                  "\"system_console\":false,\"latency_timer_ms\":null,\"low_latency_shortens_hold\":false}");
 }
 
 }  // namespace
