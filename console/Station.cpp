@@ -210,9 +210,11 @@ void Station::Run()
     const CommandLine& cl = *m_context.cl;
     const long attempts = 1 + cl.retries;
     const bool deviceLeads = m_context.traits->deviceSpeaksFirst;
+    bool nextBoardHere = true;  // the first board; or a port that went away and is back
     for (long board = 1; !Stopping(); ++board) {
-        if (board > 1 && !deviceLeads && !WaitForNextBoard())
+        if (!nextBoardHere && !deviceLeads && !WaitForNextBoard())
             break;
+        nextBoardHere = false;
         Outcome outcome;
         long attempt = 1;
         bool recorded = false;
@@ -246,8 +248,13 @@ void Station::Run()
             break;
         if (cl.count > 0 && board >= cl.count)
             break;
-        if (outcome.lost && !deviceLeads && !WaitForPort())
-            break;
+        if (outcome.lost && !deviceLeads) {
+            // The board went away in the middle of its run: the port coming back is
+            // the next board.
+            if (!WaitForPort())
+                break;
+            nextBoardHere = true;
+        }
     }
 }
 

@@ -252,6 +252,32 @@ TEST_F(Stations, AFailedBoardIsTriedAgainAndEveryTryIsRecorded)
     EXPECT_EQ(objects.back().at("try"), "2");
 }
 
+// A board that goes away in the middle of its run (its adapter pulled) is recorded as
+// failed, and the port coming back is the next board: the station does not wait for it
+// to go away once more.
+TEST_F(Stations, ABoardPulledInTheMiddleFailsAndTheNextOneFollows)
+{
+    const std::vector<std::uint8_t> bytes = Pattern(4000, 47);
+    const std::string image = WriteImage(bytes);
+    auto sim =
+        StartQuarrowSim("line", image, bytes.size(), {"--vanish-after", "20", "--boards", "2", "--leave", "300"});
+    Process tool(
+        {QUARROW, "--port", Path("line"), "--count", "2", "--stall", "2", "--log", Path("boards.jsonl"), image},
+        Path("tool"));
+    const ProcessResult r = tool.Wait(20000);
+    sim->Wait(5000, true);
+    ASSERT_FALSE(r.killed) << r.err;
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    const auto records = JsonLines(ReadText(Path("boards.jsonl")));
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& record : records) {
+        EXPECT_EQ(record.at("result"), "failure");
+        EXPECT_TRUE(Contains(record.at("error"), "device unplugged?")) << record.at("error");
+    }
+    EXPECT_TRUE(Contains(r.err, "quarrow: waiting for " + Path("line") + " to come back")) << r.err;
+    EXPECT_TRUE(Contains(r.out, "quarrow: 2 boards: 0 done, 2 failed")) << r.out;
+}
+
 // An adapter on the board itself: the board leaves (its port goes away) and the next
 // one comes (the port is back, here with a new pseudo-terminal behind the same node).
 // The station finds it again by its place on the USB tree and writes it too.
