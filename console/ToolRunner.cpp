@@ -281,10 +281,13 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         if (!program->LoadImage(cl.image)) {
             if (cl.json) {
                 const std::string port = names.size() == 1 ? names[0] : std::string();
+                // The result of a run that never began: nothing acknowledged.
                 reporter.Output("{\"event\":\"result\",\"tool\":" + JsonString(traits.name) +
                                 ",\"port\":" + JsonString(port) +
-                                ",\"status\":\"failure\",\"result\":\"failure\",\"exit\":1,\"error\":" +
-                                JsonString(reporter.LastFailure()) + "}");
+                                ",\"identity\":null,\"board\":1,\"try\":1,\"status\":\"failure\","
+                                "\"result\":\"failure\",\"exit\":1,\"" +
+                                traits.unitName + "\":0,\"total\":0,\"bytes\":0,\"seconds\":0.000,\"error\":" +
+                                JsonString(reporter.LastFailure()) + ",\"message\":null}");
             }
             return EXIT_STATUS_FAILURE;
         }
