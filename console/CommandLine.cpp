@@ -267,11 +267,14 @@ std::string UsageText(const ToolTraits& traits)
          "  --no-low-latency   leave the port's low-latency setting as it is (Linux asks\n"
          "                     USB adapters for low latency when it opens them)\n";
     s += "  --stations N       (with --simulate) run N simulated stations at once\n"
-         "  --repeat           after each board, wait for the next one and run again:\n"
-         "                     the port going away and coming back (an adapter on the\n"
-         "                     board), the loader's start reply (solvane, tirell), or\n"
-         "                     Enter on a terminal; until Ctrl-C or --count\n"
-         "  --count N          stop after N boards a station (implies --repeat)\n"
+         "  --repeat           after each board, wait for the next one and run again:\n";
+    if (traits.deviceSpeaksFirst)
+        s += "                     its loader's start reply (or the port going away and\n"
+             "                     coming back); until Ctrl-C or --count\n";
+    else
+        s += "                     the port going away and coming back (an adapter on the\n"
+             "                     board), or Enter on a terminal; until Ctrl-C or --count\n";
+    s += "  --count N          stop after N boards a station (implies --repeat)\n"
          "  --retries N        run a failed board again from its start, up to N times\n"
          "  --log FILE         append one JSON line per board (and try) to FILE\n";
     s += "  --list-ports       list the serial ports present (USB adapters with their\n"
@@ -301,11 +304,14 @@ std::string UsageText(const ToolTraits& traits)
          "(its last line) and exits 0. Progress, status lines, the summary and every\n"
          "failure go to standard error. The progress bar needs a terminal (TERM set\n"
          "and not \"dumb\"); otherwise progress is a plain line at every tenth of the\n"
-         "work.\n\n"
+         "work. With several ports, every station's lines start with its port (on a\n"
+         "terminal: one progress line a station), and the run ends with a table of\n"
+         "the stations on standard output; so does a --repeat run.\n\n"
          "Exit status: 0 success; 1 the port, the image or the device failed (also a\n"
          "stall, and a failed write to standard output); 2 wrong command line; 3 no\n"
          "byte from the device within --timeout; 130 interrupted (Ctrl-C, SIGINT);\n"
-         "143 terminated (SIGTERM).\n";
+         "143 terminated (SIGTERM). With several ports or --repeat: 0 only when every\n"
+         "board succeeded, else 1 (130 or 143 when a board was interrupted).\n";
     return s;
 }
 
