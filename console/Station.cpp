@@ -442,6 +442,8 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     if (outcome.left)
         return outcome;  // no board was there: nothing to record
 
+    if (m_context.screen)
+        m_context.screen->EndBar(m_nNumber, ResultWord(outcome.end));
     // The summary, then the success text or the JSON result, last.
     if (runBegan) {
         const double rate = seconds > 0 ? static_cast<double>(figures.bytes) / seconds / 1000 : 0;

@@ -110,6 +110,16 @@ void StationScreen::Bar(int station, const std::string& text, bool now)
         DrawBlock();
 }
 
+void StationScreen::EndBar(int station, const std::string& result)
+{
+    if (!m_bLive)
+        return;
+    std::lock_guard<std::mutex> lock(m_lock);
+    // The result goes first, so that a line cut to the width still shows it.
+    m_stations[station].bar = "[" + result + "] " + m_stations[station].bar;
+    DrawBlock();
+}
+
 void StationScreen::SetWidth(int width)
 {
     std::lock_guard<std::mutex> lock(m_lock);

@@ -31,6 +31,9 @@ public:
     // Live: the station's progress line is now `text` (redrawn at most every 100 ms
     // for all stations together, at once when `now`).
     void Bar(int station, const std::string& text, bool now);
+    // Live: the station's board has ended: its progress line keeps its last state and
+    // says how the board ended ("success", "stall", ...).
+    void EndBar(int station, const std::string& result);
     // The terminal has `width` columns now (SIGWINCH). Any thread.
     void SetWidth(int width);
     // Columns a station's bar may take (the width less its label).

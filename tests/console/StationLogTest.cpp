@@ -99,6 +99,10 @@ TEST(StationScreen, LiveLinesStayBelowEverythingElse)
     const std::string after = s.ErrText().substr(err.size());
     EXPECT_NE(std::string::npos, after.find("\033[Ksim-1  " + std::string(32, '=') + "\n")) << after;
     EXPECT_EQ(std::string::npos, after.find(std::string(33, '='))) << after;
+    // A board that ends keeps its line, with how it ended in front.
+    screen.Bar(b, "writing 55%", true);
+    screen.EndBar(b, "stall");
+    EXPECT_NE(std::string::npos, s.ErrText().rfind("\033[Ksim-2  [stall] writing 55%\n")) << s.ErrText();
 }
 
 TEST(BoardLog, RecordIsOneJsonLineWithEveryField)
