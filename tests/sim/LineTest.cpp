@@ -238,6 +238,7 @@ TEST(SimCommandLine, OptionsAndDefaults)
     ASSERT_TRUE(ParseSimCommandLine({"--loader", "solvane"}, solvane, error));
     EXPECT_EQ(solvane.options.baud, 19200u);
     EXPECT_EQ(solvane.options.quietFirstMs, 0u);
+    EXPECT_EQ(solvane.options.adapterLatencyMs, 0u);
     EXPECT_TRUE(solvane.options.faults.slowReplyMs.empty());
 
     SimCommandLine slow;
@@ -254,6 +255,13 @@ TEST(SimCommandLine, OptionsAndDefaults)
                                     before, error))
         << error;
     EXPECT_EQ(before.options.faults.beforeReply, (std::map<long, std::string>{{4, "*W"}, {9, "a:b"}}));
+
+    SimCommandLine adapter;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "erase", "--adapter-latency", "1000", "--link", "/tmp/a", "--link",
+                                     "/tmp/b", "--boards", "2", "--leave", "100"},
+                                    adapter, error))
+        << error;
+    EXPECT_EQ(adapter.options.adapterLatencyMs, 1000u);
 }
 
 TEST(SimCommandLine, VersionAndFlashLength)
@@ -334,6 +342,11 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "erase", "--boards", "2", "--leave", "100"},     // no link to come back on
         {"--loader", "erase", "--link", "/tmp/l", "--boards", "2", "--leave", "-5"},
         {"--loader", "erase", "--link", "/tmp/a", "--link", "/tmp/a"},
+        // The adapter: pseudo-terminals only, up to a second.
+        {"--loader", "erase", "--adapter-latency", "1001"},
+        {"--loader", "erase", "--adapter-latency", "-1"},
+        {"--loader", "erase", "--adapter-latency", "16ms"},
+        {"--loader", "erase", "--port", "/dev/ttyS0", "--adapter-latency", "16"},
     };
     for (const auto& args : bad) {
         SimCommandLine cli;
