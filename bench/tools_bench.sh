@@ -79,10 +79,11 @@ printf '%-8s %7s %12s %12s %8s %7s %12s %10s\n' tool baud measured/s limit/s rat
 bench() { # tool loader baud limit target replies image-or-empty
   local tool=$1 loader=$2 baud=$3 limit=$4 target=$5 replies=$6 image=$7
   local link=$work/line report=$work/$tool.report
-  local expect=() args=()
+  local expect=() args=() adapter=()
   if [ -n "$image" ]; then expect=(--expect "$image"); args=("$image"); fi
-  "$bin/device-sim" --loader "$loader" --baud "$baud" --adapter-latency "$latency" --link "$link" \
-    "${expect[@]}" --max-time 900 > "$report" 2> "$work/$tool.sim.err" &
+  [ "$latency" -eq 0 ] || adapter=(--adapter-latency "$latency")
+  "$bin/device-sim" --loader "$loader" --baud "$baud" "${adapter[@]}" --link "$link" "${expect[@]}" \
+    --max-time 900 > "$report" 2> "$work/$tool.sim.err" &
   sim_pid=$!
   for _ in $(seq 500); do [ -L "$link" ] && break; sleep 0.01; done
   local start end status=0
