@@ -2,6 +2,7 @@
 
 #include "erase/EraseLine.h"
 #include "iap/IapLine.h"
+#include "sim/AdapterHold.h"
 #include "sim/IapLoader.h"
 #include "wholeflash/WholeFlashLine.h"
 
@@ -28,7 +29,7 @@ const std::set<std::string> VALUE_OPTIONS = {
     "--expect",     "--blocks",       "--pages",       "--flash-length", "--max-time",     "--start",
     "--ack",        "--announce",     "--wait-before", "--seed",         "--noise",        "--cut-reply",
     "--dter",       "--wer",          "--erase-ack",   "--silent-after", "--vanish-after", "--delay",
-    "--slow-reply", "--before-reply", "--quiet-first", "--boards",       "--leave",
+    "--slow-reply", "--before-reply", "--quiet-first", "--boards",       "--leave",        "--adapter-latency",
 };
 
 bool ParseLong(const std::string& text, long& value, long minimum = 0)
@@ -189,6 +190,8 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
             ok = ParseLong(value, out.leaveMs) && out.leaveMs <= MAX_LEAVE_MS;
         } else if (arg == "--port") {
             o.devicePath = value;
+        } else if (arg == "--adapter-latency") {
+            ok = ParseUnsigned(value, o.adapterLatencyMs) && o.adapterLatencyMs <= MAX_ADAPTER_LATENCY_MS;
         } else if (arg == "--baud") {
             ok = ParseUnsigned(value, o.baud);
             haveBaud = true;
@@ -319,6 +322,10 @@ bool ParseSimCommandLine(const std::vector<std::string>& args, SimCommandLine& o
         error = "--link makes a link to a pseudo-terminal; it cannot be used with --port";
         return false;
     }
+    if (!o.devicePath.empty() && o.adapterLatencyMs > 0) {
+        error = "--adapter-latency plays an adapter on a pseudo-terminal; on --port the real adapter has its own";
+        return false;
+    }
     if (out.leaveMs >= 0 && out.linkPaths.empty()) {
         error = "--leave needs --link: the link is what the tool opens again when the board is back";
         return false;
@@ -354,6 +361,13 @@ Line:
   --baud N           line rate in bit/s, 10 bits a byte (default: 115200 for
                      erase and quarrow, 19200 for solvane and tirell); on a
                      pseudo-terminal the line is emulated at this rate, 0 = off
+  --adapter-latency MS
+                     play a USB-serial adapter in front of the tool (not with
+                     --port): the device's bytes, once off the wire, are held
+                     until 62 are waiting or MS milliseconds (up to 1000) after
+                     the first of them came, as an FTDI adapter's latency timer
+                     holds them (16 by default on such an adapter); 0 = off
+                     (the default). The report says "adapter latency: MS ms"
 
 Run:
   --expect FILE      the image the tool sends: the run is complete when all of

@@ -5,10 +5,14 @@
 // it (or after it was read, if the line was idle), so a frame written at once by the
 // tool is only complete after its own wire time; a reply starts when the byte that
 // caused it has arrived (plus the slow-device delay) and its bytes leave one byte
-// time apart. Deadlines are absolute times on CLOCK_MONOTONIC; the thread sleeps with
-// a timer slack of 1 ns so that it wakes close to them.
+// time apart. With an adapter latency the bytes of a reply, once they have arrived at
+// the adapter after their wire time, are held as a USB adapter holds them (AdapterHold)
+// and written to the tool when their batch is released. Deadlines are absolute times
+// on CLOCK_MONOTONIC; the thread sleeps with a timer slack of 1 ns so that it wakes
+// close to them.
 #include "sim/SimDevice.h"
 
+#include "sim/AdapterHold.h"
 #include "sim/EraseLoader.h"
 #include "sim/IapLoader.h"
 #include "sim/LineClock.h"
@@ -117,13 +121,15 @@ struct SimDevice::Impl : LoaderOutput {
     explicit Impl(SimOptions o)
         : options(std::move(o)),
           clock(options.devicePath.empty() ? options.baud : 0),
-          shaper(options.faults)
+          shaper(options.faults),
+          hold(options.adapterLatencyMs)
     {
     }
 
     SimOptions options;
     LineClock clock;
     ReplyShaper shaper;
+    AdapterHold hold;
     PosixLine line;
     std::unique_ptr<LoaderModel> model;
     int wakeFd = -1;
@@ -148,7 +154,7 @@ struct SimDevice::Impl : LoaderOutput {
     // Thread state.
     struct Pending {
         std::uint8_t byte;
-        std::int64_t deadline;
+        std::int64_t deadline;  // when it is written to the tool: off the wire, and out of the adapter
     };
     std::deque<Pending> output;
     std::int64_t byteTime = 0;       // arrival time of the byte being handled
@@ -188,8 +194,17 @@ struct SimDevice::Impl : LoaderOutput {
         ++report.repliesSent;
         const std::int64_t ready = byteTime + static_cast<std::int64_t>(shaper.DelayMs()) * NS_PER_MS;
         const std::int64_t start = clock.Transmit(ready, shaped.size());
-        for (std::size_t i = 0; i < shaped.size(); ++i)
-            output.push_back({static_cast<std::uint8_t>(shaped[i]), start + clock.WireNs(i + 1)});
+        for (std::size_t i = 0; i < shaped.size(); ++i) {
+            const AdapterHold::Placed placed = hold.Add(start + clock.WireNs(i + 1));
+            output.push_back({static_cast<std::uint8_t>(shaped[i]), placed.release});
+            if (placed.batched == ADAPTER_BATCH_BYTES) {
+                // The batch is full: it goes to the tool now, the bytes before this one
+                // too (none of them has been written: the batch was still held).
+                const std::size_t batch = std::min(placed.batched, output.size());
+                for (std::size_t j = output.size() - batch; j < output.size(); ++j)
+                    output[j].deadline = placed.release;
+            }
+        }
         lastScheduled = output.back().deadline;
         outBytes += shaped.size();
         awaitingAnswer = true;
@@ -222,6 +237,7 @@ void SimDevice::Impl::UpdateReport()
     report.errorCount = stats.errorCount;
     report.errors = stats.errors;
     report.bytesWritten = stats.bytesWritten;
+    report.adapterLatencyMs = options.adapterLatencyMs;
 }
 
 // Writes the bytes whose time has come. Returns false when the line is gone.
@@ -366,7 +382,9 @@ void SimDevice::Impl::Run()
             if (!output.empty()) {
                 sleepEnd = wake - SPIN_NS;
             } else {
-                const std::int64_t answerDue = clock.TxFree() + ANSWER_SPIN_NS;
+                // The tool's answer is due once the last reply has reached it: off the
+                // wire, and out of the adapter's hold.
+                const std::int64_t answerDue = std::max(clock.TxFree(), lastScheduled) + ANSWER_SPIN_NS;
                 if (now < answerDue) {
                     sleepEnd = now;
                     spinEnd = std::min(wake, answerDue);
@@ -565,6 +583,7 @@ void SimDevice::Impl::ResetBoard()
     model = std::move(fresh);
     clock = LineClock(options.devicePath.empty() ? options.baud : 0);
     shaper = ReplyShaper(options.faults);
+    hold = AdapterHold(options.adapterLatencyMs);
     stopRequested = false;
     ended = false;
     report = SimReport{};
@@ -741,6 +760,8 @@ std::string FormatReport(const SimReport& report)
     add("wire bytes out", std::to_string(report.wireBytesOut));
     add("elapsed", fixed("%.6f s", report.elapsedSeconds));
     add("mean answer time", fixed("%.3f ms", report.meanAnswerMs));
+    if (report.adapterLatencyMs > 0)
+        add("adapter latency", std::to_string(report.adapterLatencyMs) + " ms");
     add("all checked", yesNo(report.AllChecked()));
     if (!report.note.empty())
         add("note", report.note);

@@ -93,6 +93,11 @@ struct SimOptions {
     // emulation off. On a real serial device (`devicePath`) this is the port's rate and
     // the hardware does the pacing.
     unsigned baud = 0;
+    // Pseudo-terminal only: the latency of a USB adapter in front of the tool, in
+    // milliseconds (0: none). The device's bytes, once off the emulated wire, are held
+    // until 62 are waiting or this long after the first of them came, and then reach
+    // the tool together (see AdapterHold). The tool's bytes to the device are not held.
+    unsigned adapterLatencyMs = 0;
     // Empty: a new pseudo-terminal. Otherwise a serial device to open (a real adapter
     // with a null-modem cable to the host running the tool).
     std::string devicePath;
@@ -156,13 +161,16 @@ struct SimReport {
     unsigned long repliesSent = 0;
     // Bytes on the line and the time from the start of the exchange (the announcement
     // the tool answered, or the first frame's first byte) to the last byte of the
-    // loader's final reply (of its last reply so far while the run is not complete).
+    // loader's final reply (of its last reply so far while the run is not complete),
+    // as the tool gets it: after the adapter's hold, when one is played.
     unsigned long wireBytesIn = 0;
     unsigned long wireBytesOut = 0;
     double elapsedSeconds = 0.0;
-    // Mean time from the last byte of a reply to the tool's next byte, as the device
-    // saw it (includes the pseudo-terminal's own latency).
+    // Mean time from the last byte of a reply (as the tool got it) to the tool's next
+    // byte, as the device saw it (includes the pseudo-terminal's own latency).
     double meanAnswerMs = 0.0;
+    // The adapter latency played (SimOptions::adapterLatencyMs); 0: none.
+    unsigned adapterLatencyMs = 0;
     // The tool opened the line and closed it again without sending a byte (seen on a
     // pseudo-terminal on Linux): the run ended there.
     bool closedBeforeFirstByte = false;

@@ -1,7 +1,8 @@
 // device-sim as a production jig, against the real console tools: boards one after
 // another on one line, a board that leaves and comes back on a new pseudo-terminal,
 // several links in one process, and a device-sim that ends by itself when the tool
-// goes away before its first frame. Also engine_bench's command line.
+// goes away before its first frame; a played adapter's latency, which every reply
+// waits. Also engine_bench's command line.
 #include "E2eSupport.h"
 
 #include <climits>
@@ -188,6 +189,27 @@ TEST_F(DeviceSimJig, EachLinkIsADeviceOfItsOwn)
         EXPECT_TRUE(HasLine(r.out, link + ": frames received: 1008")) << r.out;
         EXPECT_TRUE(Contains(r.out, link + ": line: /dev/")) << r.out;
     }
+}
+
+// Behind a played adapter every reply waits the adapter's latency before the tool
+// gets it, even with the line itself not emulated: a one-page Quarrow run (17 erase
+// frames, 16 write frames, each answered) takes at least 33 holds. Lower bounds only.
+TEST_F(DeviceSimJig, QuarrowBehindAnAdapterWaitsItsLatencyForEveryReply)
+{
+    auto bytes = Pattern(2112, 25);
+    bytes.back() = 0x5A;  // not 0xFF: the page is sent whole
+    const std::string image = WriteImage(bytes);
+    const Outcome o = Run("quarrow", QUARROW, {"--adapter-latency", "20"}, image, 5);
+    ExpectSuccess(o, "Updata success!");
+    EXPECT_EQ(o.report.at("replies sent"), "33");
+    EXPECT_EQ(o.report.count("adapter latency") ? o.report.at("adapter latency") : "", "20 ms") << o.sim.out;
+    EXPECT_GE(o.toolSeconds, 33 * 0.020);
+    EXPECT_GE(std::stod(o.report.at("elapsed")), 33 * 0.020) << "device-sim's time leaves the hold out";
+
+    Process help({DEVICE_SIM, "--help"}, Path("help"));
+    const ProcessResult h = help.Wait(5000);
+    EXPECT_EQ(h.exitStatus, 0);
+    EXPECT_TRUE(Contains(h.out, "--adapter-latency MS")) << h.out;
 }
 
 TEST(EngineBench, HelpIsUsageAndUnknownArgumentsAreRefused)

@@ -1,4 +1,5 @@
-// The emulated line's timing and the reply faults.
+// The emulated line's timing, the adapter's hold and the reply faults.
+#include "sim/AdapterHold.h"
 #include "sim/LineClock.h"
 #include "sim/ReplyShaper.h"
 #include "sim/SimCli.h"
@@ -38,6 +39,99 @@ TEST(LineClock, RepliesWaitForTheLineToBeFree)
     EXPECT_EQ(off.Receive(42), 42);
     EXPECT_EQ(off.Transmit(42, 262), 42);
     EXPECT_EQ(off.TxFree(), 42);
+}
+
+constexpr std::int64_t MS = 1'000'000;
+
+// The release times of bytes arriving at `arrivals`, as the line reads them: a byte
+// whose batch fills later is released with it.
+std::vector<std::int64_t> Released(AdapterHold& hold, const std::vector<std::int64_t>& arrivals,
+                                   std::vector<std::int64_t> released = {})
+{
+    for (const std::int64_t arrival : arrivals) {
+        const AdapterHold::Placed placed = hold.Add(arrival);
+        released.push_back(placed.release);
+        for (std::size_t j = released.size() - placed.batched; j < released.size(); ++j)
+            released[j] = placed.release;
+    }
+    return released;
+}
+
+// Arrival times of `count` bytes, one `byteNs` apart, the first at `first`.
+std::vector<std::int64_t> Arrivals(std::int64_t first, std::size_t count, std::int64_t byteNs)
+{
+    std::vector<std::int64_t> times;
+    for (std::size_t i = 0; i < count; ++i)
+        times.push_back(first + static_cast<std::int64_t>(i) * byteNs);
+    return times;
+}
+
+TEST(AdapterHold, AShortReplyIsHeldItsLatencyFromItsFirstByte)
+{
+    const std::int64_t t = LineClock(115200).ByteNs();
+    AdapterHold hold(16);
+    // A 5-byte acknowledgement: every byte goes to the host 16 ms after the first came.
+    const auto released = Released(hold, Arrivals(100 * MS, 5, t));
+    EXPECT_EQ(released, std::vector<std::int64_t>(5, 116 * MS));
+    // The next reply, after the release, waits again from its own first byte, not
+    // from the end of the last batch.
+    const auto next = Released(hold, Arrivals(117 * MS, 5, t));
+    EXPECT_EQ(next, std::vector<std::int64_t>(5, 133 * MS));
+    // A byte that comes just as its batch is released is in the next one.
+    AdapterHold edge(10);
+    EXPECT_EQ(Released(edge, {0, 10 * MS}), (std::vector<std::int64_t>{10 * MS, 20 * MS}));
+}
+
+TEST(AdapterHold, SixtyTwoBytesAreReleasedAtOnce)
+{
+    // Bytes all there at once (no wire time): a full batch does not wait; what is left
+    // over starts a batch that waits its time.
+    AdapterHold hold(16);
+    const auto released = Released(hold, std::vector<std::int64_t>(140, 5 * MS));
+    for (std::size_t i = 0; i < 124; ++i)
+        ASSERT_EQ(released[i], 5 * MS) << i;
+    for (std::size_t i = 124; i < 140; ++i)
+        ASSERT_EQ(released[i], 21 * MS) << i;
+
+    // On a slow line the 62nd byte comes before the timer runs out: the batch goes
+    // with it, the bytes before it too.
+    const std::int64_t t = LineClock(115200).ByteNs();
+    AdapterHold fast(16);
+    const auto frame = Released(fast, Arrivals(0, 63, t));
+    for (std::size_t i = 0; i < 62; ++i)
+        ASSERT_EQ(frame[i], 61 * t) << i;
+    EXPECT_EQ(frame[62], 62 * t + 16 * MS);
+
+    // At 9600 baud (1.04 ms a byte) 62 bytes take 64.6 ms: the timer releases them,
+    // 16 ms after the first byte of each batch (bytes 0-15, 16-31, 32-47, 48-61).
+    const std::int64_t slow = LineClock(9600).ByteNs();
+    AdapterHold timer(16);
+    const auto batches = Released(timer, Arrivals(0, 62, slow));
+    EXPECT_EQ(batches[0], 16 * MS);
+    EXPECT_EQ(batches[15], 16 * MS);
+    EXPECT_EQ(batches[16], 16 * slow + 16 * MS);
+    EXPECT_EQ(batches[32], 32 * slow + 16 * MS);
+    EXPECT_EQ(batches[61], 48 * slow + 16 * MS);
+}
+
+TEST(AdapterHold, ASecondReplyWithinTheWindowJoinsTheBatch)
+{
+    AdapterHold hold(20);
+    // "+UPDS-" and, 2 ms after it, the acknowledgement: one batch, released 20 ms after
+    // the first byte of the first.
+    const auto released = Released(hold, Arrivals(0, 6, 0));
+    const auto both = Released(hold, Arrivals(2 * MS, 6, 0), released);
+    EXPECT_EQ(both, std::vector<std::int64_t>(12, 20 * MS));
+}
+
+TEST(AdapterHold, NoLatencyIsAPassThrough)
+{
+    const std::int64_t t = LineClock(19200).ByteNs();
+    AdapterHold hold(0);
+    const auto arrivals = Arrivals(7 * MS, 200, t);
+    EXPECT_EQ(Released(hold, arrivals), arrivals);
+    AdapterHold together(0);
+    EXPECT_EQ(Released(together, std::vector<std::int64_t>(100, 3)), std::vector<std::int64_t>(100, 3));
 }
 
 TEST(ReplyShaper, NoiseIsSeededBoundedAndNeverAMarker)
@@ -144,6 +238,7 @@ TEST(SimCommandLine, OptionsAndDefaults)
     ASSERT_TRUE(ParseSimCommandLine({"--loader", "solvane"}, solvane, error));
     EXPECT_EQ(solvane.options.baud, 19200u);
     EXPECT_EQ(solvane.options.quietFirstMs, 0u);
+    EXPECT_EQ(solvane.options.adapterLatencyMs, 0u);
     EXPECT_TRUE(solvane.options.faults.slowReplyMs.empty());
 
     SimCommandLine slow;
@@ -160,6 +255,13 @@ TEST(SimCommandLine, OptionsAndDefaults)
                                     before, error))
         << error;
     EXPECT_EQ(before.options.faults.beforeReply, (std::map<long, std::string>{{4, "*W"}, {9, "a:b"}}));
+
+    SimCommandLine adapter;
+    ASSERT_TRUE(ParseSimCommandLine({"--loader", "erase", "--adapter-latency", "1000", "--link", "/tmp/a", "--link",
+                                     "/tmp/b", "--boards", "2", "--leave", "100"},
+                                    adapter, error))
+        << error;
+    EXPECT_EQ(adapter.options.adapterLatencyMs, 1000u);
 }
 
 TEST(SimCommandLine, VersionAndFlashLength)
@@ -240,6 +342,11 @@ TEST(SimCommandLine, BadCommandLines)
         {"--loader", "erase", "--boards", "2", "--leave", "100"},     // no link to come back on
         {"--loader", "erase", "--link", "/tmp/l", "--boards", "2", "--leave", "-5"},
         {"--loader", "erase", "--link", "/tmp/a", "--link", "/tmp/a"},
+        // The adapter: pseudo-terminals only, up to a second.
+        {"--loader", "erase", "--adapter-latency", "1001"},
+        {"--loader", "erase", "--adapter-latency", "-1"},
+        {"--loader", "erase", "--adapter-latency", "16ms"},
+        {"--loader", "erase", "--port", "/dev/ttyS0", "--adapter-latency", "16"},
     };
     for (const auto& args : bad) {
         SimCommandLine cli;

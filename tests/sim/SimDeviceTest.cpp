@@ -73,6 +73,18 @@ public:
         return got;
     }
 
+    // What one read gives once bytes are there (up to `timeoutMs`): the bytes the
+    // device wrote together.
+    std::string ReadOnce(int timeoutMs)
+    {
+        pollfd p{m_fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0)
+            return "";
+        char buffer[512];
+        const ssize_t n = read(m_fd, buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    }
+
 private:
     int m_fd = -1;
 };
@@ -180,6 +192,35 @@ TEST(SimDevice, EmulatedLineTakesTheWireTimeBothWays)
     }
     tool.Close();
     ASSERT_TRUE(device.WaitFinished(3000));
+}
+
+// Behind a played adapter a reply reaches the tool its latency after its first byte
+// came off the wire, all of it at once (the bytes after the first are held with it),
+// and the report's time counts the hold.
+TEST(SimDevice, AdapterLatencyHoldsEveryReplyAfterItsWireTime)
+{
+    SimOptions options;
+    options.loader = LoaderKind::Erase;
+    options.baud = 9600;  // 1.0417 ms a byte
+    options.adapterLatencyMs = 40;
+    SimDevice device(options);
+    std::string error;
+    ASSERT_TRUE(device.Start(error)) << error;
+    ToolEnd tool(device.SlavePath());
+    // 7 bytes in, the reply's first byte out, then the hold.
+    const auto held = std::chrono::microseconds(8 * 1041 + 40'000);
+    for (unsigned a = 1024; a < 1024 + 5 * 64; a += 64) {
+        const auto sent = Clock::now();
+        tool.Write(EraseFrame(a));
+        EXPECT_EQ(tool.ReadOnce(2000), "*EOK#") << "the reply came in pieces";
+        EXPECT_GE(Clock::now() - sent, held);
+    }
+    tool.Close();
+    ASSERT_TRUE(device.WaitFinished(3000));
+    const SimReport report = device.Report();
+    EXPECT_EQ(report.adapterLatencyMs, 40u);
+    EXPECT_GE(report.elapsedSeconds, 5 * std::chrono::duration<double>(held).count());
+    EXPECT_NE(FormatReport(report).find("\nadapter latency: 40 ms\n"), std::string::npos);
 }
 
 TEST(SimDevice, SlowDeviceDelaysEveryReply)
