@@ -6,7 +6,15 @@
 #include "common/Sha256.h"
 
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <termios.h>
+#if defined(__APPLE__)
+#include <util.h>
+#else
+#include <pty.h>
+#endif
 
 using namespace e2e;
 
@@ -341,6 +349,43 @@ TEST_F(Stations, ABoardThatLeavesAndComesBackIsFoundAgainByItsUsbPath)
         EXPECT_EQ(record.at("adapter.device"), node);
     }
     EXPECT_TRUE(Contains(r.out, "quarrow: 2 boards: 2 done, 0 failed")) << r.out;
+}
+
+// A tool pointed at a terminal someone uses (echo and line editing on) leaves it as it
+// found it: after the run, here one that gives up waiting for a device, the terminal's
+// settings are the ones it had.
+TEST_F(Stations, ATerminalIsLeftAsTheToolFoundIt)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    before.c_lflag |= ECHO | ICANON | ISIG | IEXTEN;
+    before.c_iflag |= ICRNL;
+    before.c_oflag |= OPOST | ONLCR;
+    cfsetispeed(&before, B9600);
+    cfsetospeed(&before, B9600);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    close(slave);  // the tool opens it exclusively
+
+    Process tool({SOLVANE, "--port", name, "--timeout", "1", WriteImage(Pattern(500, 48))}, Path("tool"));
+    const ProcessResult r = tool.Wait(10000);
+    EXPECT_EQ(r.exitStatus, 3) << r.err;
+
+    slave = open(name, O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    EXPECT_EQ(0, std::memcmp(after.c_cc, before.c_cc, sizeof after.c_cc));
+    close(slave);
+    close(master);
 }
 
 }  // namespace
