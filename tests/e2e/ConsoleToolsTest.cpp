@@ -394,6 +394,24 @@ TEST_F(ConsoleTools, TheBarFollowsTheTerminalsWidth)
     EXPECT_GT(bars, 3);
 }
 
+// --repeat on a terminal: Enter says that the next board is in place.
+TEST_F(ConsoleTools, OnATerminalEnterStartsTheNextBoard)
+{
+    ScopedEnv term("TERM", "xterm");
+    const std::string link = Path("line");
+    Process sim({DEVICE_SIM, "--loader", "erase", "--baud", "0", "--link", link, "--boards", "2", "--max-time", "30"},
+                Path("sim"));
+    WaitForLink(sim, link);
+    const TerminalResult t = RunOnTerminal({DUNMERE, "--port", link, "--count", "2", "--timeout", "5"}, 30000, 100, -1,
+                                           0, {{"press Enter when it is in place", "\n"}});
+    const ProcessResult s = sim.Wait(5000, true);
+    ASSERT_FALSE(t.killed) << t.output;
+    EXPECT_EQ(t.exitStatus, 0) << t.output;
+    EXPECT_EQ(CountOf(t.output, "Finish"), 2u) << t.output;
+    EXPECT_TRUE(Contains(t.output, "dunmere: 2 boards: 2 done, 0 failed")) << t.output;
+    EXPECT_EQ(CountOf(s.out, "all checked: yes"), 2u) << s.out;
+}
+
 // --json on a terminal: the objects go to standard output, and the person watching
 // still sees the bar on standard error.
 TEST_F(ConsoleTools, JsonOnATerminalStillShowsTheBar)

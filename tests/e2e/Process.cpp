@@ -74,8 +74,10 @@ std::string Process::OutputSoFar() const
 }
 
 TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns, int resizeAfterMs,
-                             int resizeColumns)
+                             int resizeColumns, const std::vector<Keystrokes>& typed)
 {
+    std::size_t nextTyped = 0;
+    std::size_t cueFrom = 0;  // where the next cue is looked for
     TerminalResult result;
     struct winsize size {};
     size.ws_row = 40;
@@ -112,6 +114,15 @@ TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, 
             const ssize_t n = read(master, buffer, sizeof buffer);
             if (n > 0) {
                 result.output.append(buffer, static_cast<std::size_t>(n));
+                if (nextTyped < typed.size()) {
+                    const std::size_t cue = result.output.find(typed[nextTyped].cue, cueFrom);
+                    if (cue != std::string::npos) {
+                        const std::string& text = typed[nextTyped++].text;
+                        if (write(master, text.data(), text.size()) < 0)
+                            break;
+                        cueFrom = cue + 1;
+                    }
+                }
                 continue;
             }
             if (exited)

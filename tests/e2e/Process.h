@@ -56,7 +56,13 @@ struct TerminalResult {
 };
 // With `resizeAfterMs` >= 0 the terminal becomes `resizeColumns` wide that long after
 // the start (the program gets SIGWINCH, as when a person drags the window).
+// `typed`: what the person types, each text once the output so far holds its cue, in
+// order (a prompt, then the answer).
+struct Keystrokes {
+    std::string cue;
+    std::string text;
+};
 TerminalResult RunOnTerminal(const std::vector<std::string>& argv, int limitMs, int columns = 100,
-                             int resizeAfterMs = -1, int resizeColumns = 0);
+                             int resizeAfterMs = -1, int resizeColumns = 0, const std::vector<Keystrokes>& typed = {});
 
 }  // namespace e2e
