@@ -333,13 +333,18 @@ TEST(SimDevice, VanishingDeviceHangsUpTheLine)
     EXPECT_TRUE(device.Report().vanished);
 }
 
-// The IAP loader's exchange up to "+RECV-", as the tool makes it.
+// The IAP loader's exchange up to "+RECV-", as the tool makes it. The loader may
+// announce itself once more before it has read the answer (its timer and the answer
+// cross on a loaded machine): such a start reply is skipped, as the tool skips it.
 void StartIapTransfer(ToolEnd& tool)
 {
     EXPECT_EQ(tool.Read(6, 2000), "+IAPC-");
     tool.Write("*IAPK#");
     tool.Write("*0000#");
-    EXPECT_EQ(tool.Read(6, 1000), "+RECV-");
+    std::string reply = tool.Read(6, 1000);
+    for (int i = 0; i < 3 && reply == "+IAPC-"; ++i)
+        reply = tool.Read(6, 1000);
+    EXPECT_EQ(reply, "+RECV-");
 }
 
 // A run whose tool could not have seen its end is never complete: the reply that
