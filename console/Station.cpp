@@ -6,6 +6,7 @@
 #include "console/StationScreen.h"
 #include "console/UsbPortName.h"
 #include "platform/PortNames.h"
+#include "sim/SimulatedBackend.h"
 
 #include <chrono>
 #include <filesystem>
@@ -292,8 +293,9 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     if (cl.json)
         reporter->SetJson(jsonPrefix());
 
-    // Declared before the host, so that the port closes before the device's end does.
-    std::unique_ptr<sim::SimDevice> device;
+    // With --simulate: the name of this board's simulated device ("COMn", the port the
+    // station opens), registered with the in-process back end; empty: none.
+    std::string simulatedPort;
     auto host = std::make_unique<ConsoleHost>(traits.name, *reporter, cl.trace, waiting ? 0 : cl.timeoutSeconds);
     std::unique_ptr<ConsoleProgram> program = (*m_context.factory)(*host);
     host->SetTool(program.get());
@@ -316,16 +318,19 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     const bool loaded = program->LoadImage(cl.image);
     reporter->SetQuiet(false);
     if (loaded && cl.simulate) {
+        // A new device for every board and try, on the port number of this station.
         sim::SimOptions options;
         options.loader = program->SimLoader();
         options.baud = static_cast<unsigned>(program->Line().baud);
         program->DescribeJob(options);
-        device = std::make_unique<sim::SimDevice>(options);
+        const std::string name = "COM" + std::to_string(STATION_PORT_BASE + static_cast<unsigned>(m_nNumber));
         std::string error;
-        if (device->Start(error)) {
-            portName = device->SlavePath();
-            reporter->Status("Simulated device on " + portName);
+        if (m_context.simulated && m_context.simulated->AddDevice(name, options, error)) {
+            simulatedPort = name;
+            reporter->Status("Simulated device on " + name + " (in this process)");
         } else {
+            if (!m_context.simulated)
+                error = "no simulated ports in this run";
             reporter->Failure(std::string(traits.name) + ": cannot start the simulated device: " + error);
             outcome.openFailed = true;
         }
@@ -353,8 +358,9 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
         reporter->SetJson(jsonPrefix());
 
     if (loaded && !outcome.openFailed) {
-        // "COMn" opens the platform's port n; anything else is a device path.
-        unsigned portnr = ParseComName(path.c_str());
+        // "COMn" opens the platform's port n; anything else is a device path. A
+        // simulated device is opened by its own port name.
+        unsigned portnr = ParseComName(simulatedPort.empty() ? path.c_str() : simulatedPort.c_str());
         if (portnr == 0) {
             portnr = STATION_PORT_BASE + static_cast<unsigned>(m_nNumber);
             SetPortDevice(portnr, path);
@@ -416,11 +422,11 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
 
     program.reset();
     host.reset();
-    if (device) {
-        if (status == EXIT_STATUS_SUCCESS)
-            device->WaitFinished(2000);
-        device->Stop();
-        const sim::SimReport report = device->Report();
+    if (!simulatedPort.empty()) {
+        // The port is closed: the device has its verdict.
+        m_context.simulated->WaitFinished(simulatedPort, 2000);
+        const sim::SimReport report = m_context.simulated->Report(simulatedPort);
+        m_context.simulated->RemoveDevice(simulatedPort);
         reporter->Status("Simulated device: " + std::to_string(report.framesReceived) + " frames received, " +
                          std::to_string(report.errorCount) + " errors, " + std::to_string(report.bytesWritten) +
                          " bytes written");

@@ -15,6 +15,10 @@
 #include <mutex>
 #include <string>
 
+namespace sim {
+class SimulatedBackend;
+}
+
 class StationScreen;
 
 // Enter on the terminal: "the next board is in place". One reading thread counts the
@@ -46,6 +50,9 @@ struct RunContext {
     std::string hostName;
     std::string systemRoot;  // SUITE_SYSTEM_ROOT, for usb: names
     EnterKey* enter = nullptr;
+    // --simulate: the back end whose simulated devices the stations' ports are (the
+    // back end in use while the stations run); null without.
+    sim::SimulatedBackend* simulated = nullptr;
     std::atomic<int> interrupted{0};  // the signal that ended the run; 0: none
     std::atomic<bool> logFailed{false};
 };

@@ -10,6 +10,8 @@
 #include "console/Station.h"
 #include "console/StationScreen.h"
 #include "platform/LowLatency.h"
+#include "platform/SerialBackend.h"
+#include "sim/SimulatedBackend.h"
 
 #include <algorithm>
 #include <csignal>
@@ -309,6 +311,27 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         context.log = &log;
     }
 
+    // --simulate: every station's port is a simulated device in this process, each
+    // station registering its own. Installed before any monitor thread runs, taken
+    // out again once every station has ended.
+    sim::SimulatedBackend simulated;
+    struct BackendInstall {
+        explicit BackendInstall(SerialBackend* backend)
+            : installed(backend != nullptr)
+        {
+            if (installed)
+                SetSerialBackendOverride(backend);
+        }
+        ~BackendInstall()
+        {
+            if (installed)
+                SetSerialBackendOverride(nullptr);
+        }
+        bool installed;
+    };
+    if (cl.simulate)
+        context.simulated = &simulated;
+
     std::vector<std::unique_ptr<Station>> stations;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (screen)
@@ -324,10 +347,13 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
     signals.Start();
 
     std::vector<std::thread> threads;
-    for (auto& station : stations)
-        threads.emplace_back([&station] { station->Run(); });
-    for (std::thread& thread : threads)
-        thread.join();
+    {
+        const BackendInstall install(context.simulated);
+        for (auto& station : stations)
+            threads.emplace_back([&station] { station->Run(); });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
     if (screen)
         screen->Finish();
 

@@ -13,12 +13,10 @@
 #include "sim/SimDevice.h"
 
 #include "sim/AdapterHold.h"
-#include "sim/EraseLoader.h"
-#include "sim/IapLoader.h"
 #include "sim/LineClock.h"
+#include "sim/LoaderFactory.h"
 #include "sim/PosixLine.h"
 #include "sim/ReplyShaper.h"
-#include "sim/WholeFlashLoader.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -68,44 +66,6 @@ timespec ToTimespec(std::int64_t ns)
     ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000LL);
     ts.tv_nsec = static_cast<long>(ns % 1'000'000'000LL);
     return ts;
-}
-
-std::unique_ptr<LoaderModel> MakeModel(const SimOptions& options, std::string& error)
-{
-    switch (options.loader) {
-    case LoaderKind::Erase:
-        return std::make_unique<EraseLoader>();
-    case LoaderKind::IapSolvane:
-    case LoaderKind::IapTirell: {
-        IapLoaderConfig config;
-        config.variant = options.loader == LoaderKind::IapTirell ? IapVariant::Tirell : IapVariant::Solvane;
-        config.startReply = options.startReply;
-        config.ackReply = options.ackReply;
-        config.expectedBlocks = options.expectedUnits;
-        if (options.hasExpectedImage)
-            config.expectedImage = options.expectedImage;
-        config.errorBlocks.insert(options.faults.errorBlocks.begin(), options.faults.errorBlocks.end());
-        config.restartAfterError = options.faults.restartAfterError;
-        config.waitBeforeBlocks.insert(options.waitBeforeBlocks.begin(), options.waitBeforeBlocks.end());
-        error = CheckIapConfig(config);
-        if (!error.empty())
-            return nullptr;
-        return std::make_unique<IapLoader>(std::move(config));
-    }
-    case LoaderKind::WholeFlash: {
-        WholeFlashConfig config;
-        config.expectedPages = options.expectedUnits;
-        config.hasExpectedImage = options.hasExpectedImage;
-        if (options.hasExpectedImage)
-            config.expectedImage = options.expectedImage;
-        for (const RejectRule& rule : options.faults.rejectFrames)
-            config.rejectFrames[rule.frame] += rule.times;
-        config.eraseAck = options.eraseAck;
-        return std::make_unique<WholeFlashLoader>(std::move(config));
-    }
-    }
-    error = "unknown loader";
-    return nullptr;
 }
 
 bool WriteFile(const std::string& path, const void* data, std::size_t size)
@@ -578,7 +538,7 @@ void SimDevice::Impl::FinishBoard()
 void SimDevice::Impl::ResetBoard()
 {
     std::string error;
-    std::unique_ptr<LoaderModel> fresh = MakeModel(options, error);  // as at Start, where it was made once
+    std::unique_ptr<LoaderModel> fresh = MakeLoaderModel(options, error);  // as at Start, where it was made once
     std::lock_guard<std::mutex> lock(mutex);
     model = std::move(fresh);
     clock = LineClock(options.devicePath.empty() ? options.baud : 0);
@@ -625,7 +585,7 @@ bool SimDevice::Start(std::string& error)
         error = "the simulated device has already been started";
         return false;
     }
-    d.model = MakeModel(d.options, error);
+    d.model = MakeLoaderModel(d.options, error);
     if (!d.model)
         return false;
     if (!d.OpenLine(error))

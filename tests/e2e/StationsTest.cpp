@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <termios.h>
 #if defined(__APPLE__)
 #include <util.h>
@@ -173,6 +175,41 @@ TEST_F(Stations, AnInterruptedRunSaysWhereItStopped)
     EXPECT_EQ(objects.back().at("event"), "result");
     EXPECT_EQ(objects.back().at("status"), "interrupted");
     EXPECT_EQ(objects.back().at("exit"), "130");
+}
+
+// --simulate with several stations: each gets its own device in the process, on
+// its own port number, and each device confirms its whole job; no pseudo-terminal.
+TEST_F(Stations, SimulatedStationsEachHaveTheirOwnDevice)
+{
+    Process tool({DUNMERE, "--simulate", "--stations", "3", "--json", "--timeout", "10"}, Path("tool"));
+    const ProcessResult r = tool.Wait(60000);
+    ASSERT_FALSE(r.killed) << r.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    std::map<std::string, std::map<std::string, std::string>> results;
+    for (const auto& object : JsonLines(r.out)) {
+        if (object.at("event") == "result")
+            results[object.at("port")] = object;
+    }
+    ASSERT_EQ(results.size(), 3u) << r.out;
+    std::set<std::string> devices;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string station = "sim-" + std::to_string(k);
+        SCOPED_TRACE(station);
+        EXPECT_EQ(results[station].at("status"), "success");
+        EXPECT_EQ(results[station].at("frames"), "1008");
+        const std::size_t at = r.err.find(station + ": Simulated device on COM");
+        ASSERT_NE(at, std::string::npos) << r.err;
+        const std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+        EXPECT_TRUE(Contains(line, "(in this process)")) << line;
+        devices.insert(line);
+    }
+    EXPECT_EQ(devices.size(), 3u) << "stations share a device";
+    EXPECT_FALSE(Contains(r.err, "/dev/pts/")) << r.err;
+    std::size_t confirmed = 0;
+    for (std::size_t at = r.err.find("Simulated device: 1008 frames received, 0 errors"); at != std::string::npos;
+         at = r.err.find("Simulated device: 1008 frames received, 0 errors", at + 1))
+        ++confirmed;
+    EXPECT_EQ(confirmed, 3u) << r.err;
 }
 
 // A record is whole or absent: killed in the middle of its second board, the process
