@@ -253,8 +253,8 @@ std::string UsageText(const ToolTraits& traits)
          "                     them). Given more than once: one station a port, all\n"
          "                     running at once\n"
          "  --ports FILE       more ports, one a line (# starts a comment)\n"
-         "  --simulate         run against the built-in simulated device on a\n"
-         "                     pseudo-terminal; no hardware needed.";
+         "  --simulate         run against a simulated device inside the program (the\n"
+         "                     line's timing emulated); no hardware needed.";
     if (*traits.simulateHelp) {
         s += "\n                     ";
         s += traits.simulateHelp;
