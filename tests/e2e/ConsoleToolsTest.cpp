@@ -373,7 +373,7 @@ TEST_F(ConsoleTools, OnATerminalTheFinishedBarComesBeforeTheSuccessTextWhichIsLa
 TEST_F(ConsoleTools, TheBarFollowsTheTerminalsWidth)
 {
     ScopedEnv term("TERM", "xterm");
-    const TerminalResult t = RunOnTerminal({QUARROW, "--simulate", "--timeout", "10"}, 30000, 100, 1500, 50);
+    const TerminalResult t = RunOnTerminal({QUARROW, "--simulate", "--timeout", "10"}, 30000, 100, 2000, 50);
     ASSERT_FALSE(t.killed);
     EXPECT_EQ(t.exitStatus, 0) << t.output;
     ASSERT_NE(t.resizedAt, std::string::npos);

@@ -82,7 +82,7 @@ TEST_F(Stations, FourQuarrowStationsOneFallsSilent)
             StartQuarrowSim("line" + std::to_string(k), image, bytes.size(),
                             k == 3 ? std::vector<std::string>{"--silent-after", "40"} : std::vector<std::string>{}));
     Process tool({QUARROW, "--port", Path("line1"), "--port", Path("line2"), "--port", Path("line3"), "--port",
-                  Path("line4"), "--stall", "1", "--timeout", "5", "--json", image},
+                  Path("line4"), "--stall", "2", "--timeout", "5", "--json", image},
                  Path("tool"));
     const ProcessResult r = tool.Wait(30000);
     ASSERT_FALSE(r.killed) << r.err;
@@ -106,7 +106,7 @@ TEST_F(Stations, FourQuarrowStationsOneFallsSilent)
         if (k == 3) {
             EXPECT_EQ(result.at("status"), "failure");
             EXPECT_EQ(result.at("result"), "stall");
-            EXPECT_TRUE(Contains(result.at("error"), "no progress for 1 s (--stall)")) << result.at("error");
+            EXPECT_TRUE(Contains(result.at("error"), "no progress for 2 s (--stall)")) << result.at("error");
             continue;
         }
         EXPECT_EQ(result.at("status"), "success");
@@ -124,7 +124,7 @@ TEST_F(Stations, FourQuarrowStationsOneFallsSilent)
     for (const std::string& line : Lines(r.err))
         for (const char* unnamed : {"quarrow", "writing", "erasing", "Open serial", "Updata"})
             EXPECT_NE(line.rfind(unnamed, 0), 0u) << line;
-    EXPECT_TRUE(Contains(r.err, Path("line3") + ": quarrow: no progress for 1 s")) << r.err;
+    EXPECT_TRUE(Contains(r.err, Path("line3") + ": quarrow: no progress for 2 s")) << r.err;
 }
 
 // Without --json the stations' lines carry their port and the run ends on a table of
