@@ -13,6 +13,7 @@
 // so the loader sees both in the order of the line.
 #include "sim/SimulatedBackend.h"
 
+#include "platform/LineSettings.h"
 #include "sim/AdapterHold.h"
 #include "sim/LineClock.h"
 #include "sim/LoaderFactory.h"
@@ -514,68 +515,7 @@ bool SimulatedBackend::GetLineState(PortHandle handle, LineState& state)
 
 bool SimulatedBackend::BuildLineState(const char* settings, LineState& state)
 {
-    // The POSIX back end's reading of the text: "key=value" pairs separated by blanks.
-    LineState result = state;
-    const char* p = settings ? settings : "";
-    while (*p) {
-        while (*p == ' ')
-            ++p;
-        if (!*p)
-            break;
-        const char* key = p;
-        while (*p && *p != '=' && *p != ' ')
-            ++p;
-        const std::string name(key, p);
-        if (*p != '=')
-            return Fail(EINVAL);
-        const char* value = ++p;
-        while (*p && *p != ' ')
-            ++p;
-        const std::string text(value, p);
-        if (text.empty())
-            return Fail(EINVAL);
-        if (name == "baud") {
-            char* end = nullptr;
-            const unsigned long baud = std::strtoul(text.c_str(), &end, 10);
-            if (*end || baud == 0 || baud > 0xFFFFFFFFul)
-                return Fail(EINVAL);
-            result.BaudRate = static_cast<std::uint32_t>(baud);
-        } else if (name == "parity") {
-            static const char NAMES[] = "noems";  // in the order of the SERIAL_*PARITY values
-            const char* at =
-                text.size() == 1 ? std::strchr(NAMES, std::tolower(static_cast<unsigned char>(text[0]))) : nullptr;
-            if (!at || !*at)
-                return Fail(EINVAL);
-            result.Parity = static_cast<std::uint8_t>(at - NAMES);
-            result.fParity = result.Parity != SERIAL_NOPARITY;
-        } else if (name == "data") {
-            if (text.size() != 1 || text[0] < '5' || text[0] > '8')
-                return Fail(EINVAL);
-            result.ByteSize = static_cast<std::uint8_t>(text[0] - '0');
-        } else if (name == "stop") {
-            if (text == "1")
-                result.StopBits = SERIAL_ONESTOPBIT;
-            else if (text == "1.5")
-                result.StopBits = SERIAL_ONE5STOPBITS;
-            else if (text == "2")
-                result.StopBits = SERIAL_TWOSTOPBITS;
-            else
-                return Fail(EINVAL);
-        } else {
-            return Fail(EINVAL);
-        }
-    }
-    // As BuildCommDCBA: no flow control unless asked for, DTR and RTS simply raised.
-    result.fBinary = 1;
-    result.fOutX = 0;
-    result.fInX = 0;
-    result.fOutxCtsFlow = 0;
-    result.fOutxDsrFlow = 0;
-    result.fDsrSensitivity = 0;
-    result.fDtrControl = SERIAL_DTR_CONTROL_ENABLE;
-    result.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
-    state = result;
-    return true;
+    return ParseLineSettings(settings, state) || Fail(EINVAL);
 }
 
 bool SimulatedBackend::SetLineState(PortHandle handle, const LineState& state)

@@ -22,6 +22,7 @@
 // not left raw and without echo. On Linux the open also asks the driver for low
 // latency (platform/LowLatency.h) and the close clears the flag again if the open set
 // it.
+#include "platform/LineSettings.h"
 #include "platform/SerialBackend.h"
 
 #include "platform/LowLatency.h"
@@ -466,88 +467,7 @@ public:
 
     bool BuildLineState(const char* settings, LineState& state) override
     {
-        LineState result = state;
-        const char* p = settings;
-        while (*p) {
-            while (*p == ' ')
-                ++p;
-            if (!*p)
-                break;
-            const char* key = p;
-            while (*p && *p != '=' && *p != ' ')
-                ++p;
-            const std::string name(key, p);
-            if (*p != '=')
-                return Fail(EINVAL);
-            const char* value = ++p;
-            while (*p && *p != ' ')
-                ++p;
-            const std::string text(value, p);
-            if (text.empty())
-                return Fail(EINVAL);
-            if (name == "baud") {
-                char* end = nullptr;
-                const unsigned long baud = std::strtoul(text.c_str(), &end, 10);
-                if (*end || baud == 0 || baud > 0xFFFFFFFFul)
-                    return Fail(EINVAL);
-                result.BaudRate = static_cast<std::uint32_t>(baud);
-            } else if (name == "parity") {
-                if (text.size() != 1)
-                    return Fail(EINVAL);
-                switch (text[0]) {
-                case 'n':
-                case 'N':
-                    result.Parity = SERIAL_NOPARITY;
-                    break;
-                case 'o':
-                case 'O':
-                    result.Parity = SERIAL_ODDPARITY;
-                    break;
-                case 'e':
-                case 'E':
-                    result.Parity = SERIAL_EVENPARITY;
-                    break;
-                case 'm':
-                case 'M':
-                    result.Parity = SERIAL_MARKPARITY;
-                    break;
-                case 's':
-                case 'S':
-                    result.Parity = SERIAL_SPACEPARITY;
-                    break;
-                default:
-                    return Fail(EINVAL);
-                }
-                result.fParity = result.Parity != SERIAL_NOPARITY;
-            } else if (name == "data") {
-                if (text.size() != 1 || text[0] < '5' || text[0] > '8')
-                    return Fail(EINVAL);
-                result.ByteSize = static_cast<std::uint8_t>(text[0] - '0');
-            } else if (name == "stop") {
-                if (text == "1")
-                    result.StopBits = SERIAL_ONESTOPBIT;
-                else if (text == "1.5")
-                    result.StopBits = SERIAL_ONE5STOPBITS;
-                else if (text == "2")
-                    result.StopBits = SERIAL_TWOSTOPBITS;
-                else
-                    return Fail(EINVAL);
-            } else {
-                return Fail(EINVAL);
-            }
-        }
-        result.fBinary = 1;
-        // As BuildCommDCBA: no software or hardware flow control unless asked for, DTR
-        // and RTS simply raised.
-        result.fOutX = 0;
-        result.fInX = 0;
-        result.fOutxCtsFlow = 0;
-        result.fOutxDsrFlow = 0;
-        result.fDsrSensitivity = 0;
-        result.fDtrControl = SERIAL_DTR_CONTROL_ENABLE;
-        result.fRtsControl = SERIAL_RTS_CONTROL_ENABLE;
-        state = result;
-        return true;
+        return ParseLineSettings(settings, state) || Fail(EINVAL);
     }
 
     bool SetLineState(PortHandle handle, const LineState& state) override
