@@ -1,5 +1,6 @@
 // Port names and port failures in the platform's words, for the console tools'
-// messages. POSIX only.
+// messages, and --doctor. One header, an implementation per system (PortCheck.cpp
+// and Doctor.cpp on POSIX, win32/ on Windows).
 #pragma once
 
 #include <string>
@@ -21,3 +22,7 @@ std::string DescribeOpenFailure(const std::string& device);
 
 // The one line that tells a failed opening: "quarrow: /dev/ttyUSB0: not a serial port".
 std::string PortFailureMessage(const std::string& program, const std::string& name);
+
+// --doctor as the programs run it, for `port` (empty: every serial port present): one
+// line a check on standard output. Returns the exit status: 0 when every check passed.
+int PrintDoctor(const std::string& port);
