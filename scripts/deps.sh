@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the suite needs. Usage: scripts/deps.sh [native|all]
+# Installs the Debian packages the suite needs. Usage: scripts/deps.sh [native|release|all]
 #   native: compilers, CMake, GoogleTest (enough to build and run the Linux programs)
 #           and clang-format-14, which keeps the sources' layout (scripts/check_format.sh)
 #   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
 #           wine64 with Xvfb to run the Windows tests (with Wine's own fonts, a CJK
 #           font for the Chinese texts, and ImageMagick for the screenshots); wine32
 #           (an i386 package: the i386 architecture is added) and gcc-multilib (its
-#           32-bit pty shim) to run the tests of the 32-bit build too.
+#           32-bit pty shim) to run the tests of the 32-bit build too; and what
+#           "release" needs, with lintian, debootstrap and man-db for its tests
+#   release: the native and Windows compilers, help2man, dpkg-dev (dpkg-shlibdeps),
+#           python3 (the zips): what scripts/release.sh needs
 set -euo pipefail
 set_name=${1:-all}
 
 pkgs=(build-essential cmake ninja-build googletest libgtest-dev clang-format-14)
+if [ "$set_name" = release ] || [ "$set_name" = all ]; then
+  pkgs+=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 help2man dpkg-dev python3 xz-utils)
+fi
 if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          wine64 wine32:i386 gcc-multilib xvfb xauth
-         fonts-wine fonts-wqy-microhei imagemagick)
+         fonts-wine fonts-wqy-microhei imagemagick
+         lintian debootstrap man-db zip unzip)
 fi
 
 missing=()
