@@ -33,8 +33,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 mkdir -p "$build" "$dist"
-build=$(cd "$build" && pwd)
-dist=$(cd "$dist" && pwd)
+build=$(cd "$build" && pwd -P)
+dist=$(cd "$dist" && pwd -P)
 jobs=${JOBS:-2}
 
 scripts/deps.sh release
@@ -72,9 +72,9 @@ build_targets() { # dir, targets...
 
 # --- the builds ------------------------------------------------------------------
 mkdir -p "$build/native" "$build/win64" "$build/win32"
-# With the hardening Debian builds its packages with.
-release_build "$build/native" -DCMAKE_C_FLAGS_RELEASE="-O3 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
-  -DCMAKE_CXX_FLAGS_RELEASE="-O3 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+# With the optimisation and hardening Debian builds its packages with.
+release_build "$build/native" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG -D_FORTIFY_SOURCE=2 -fstack-protector-strong" \
   -DCMAKE_EXE_LINKER_FLAGS_RELEASE="-Wl,-z,relro,-z,now"
 build_targets "$build/native" "${console_tools[@]}" device-sim
 win_targets=("${dialog_programs[@]}" "${console_tools[@]}")
@@ -130,7 +130,16 @@ for tool in "${console_tools[@]}" device-sim; do
   strip --strip-unneeded --remove-section=.comment "$root/usr/bin/$tool"
 done
 
-# A man page a program, from its own --help and --version.
+# A man page a program, from its own --help and --version. help2man takes the usage
+# lines after the first for the description unless they start with "or:".
+wrap=$build/help2man
+rm -rf "$wrap"
+mkdir -p "$wrap"
+for tool in "${console_tools[@]}" device-sim; do
+  printf '#!/bin/sh\n"%s" "$@" | sed -E "s/^       (%s) /   or: \\1 /"\n' \
+    "$root/usr/bin/$tool" "$tool" >"$wrap/$tool"
+  chmod 0755 "$wrap/$tool"
+done
 for tool in "${console_tools[@]}" device-sim; do
   case $tool in
     dunmere) what="erase the device's flash over a serial line" ;;
@@ -141,7 +150,7 @@ for tool in "${console_tools[@]}" device-sim; do
   esac
   help2man --no-info --no-discard-stderr --section=1 --source="$name $version" \
     --name="$what" --include=packaging/debian/man-see-also.h2m \
-    "$root/usr/bin/$tool" >"$build/$tool.1"
+    "$wrap/$tool" >"$build/$tool.1"
   gzip -9n <"$build/$tool.1" >"$root/usr/share/man/man1/$tool.1.gz"
 done
 
