@@ -8,6 +8,9 @@
 #   4. libFuzzer targets (clang, ASan + UBSan), each for FUZZ_SECONDS
 #   5. Windows cross-builds (x86_64, and i686 with warnings as errors, both with
 #      their tests), then under Wine each build's tests and the Wine benchmarks
+#   6. the release (tests/release/run.sh): built twice and compared byte for byte,
+#      the .deb in a fresh Debian 12 root, the zips in fresh Wine prefixes (about
+#      12 minutes on 2 cores, 3 more the first time, for debootstrap)
 # Environment: JOBS (default: number of cores), FUZZ_SECONDS (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -85,5 +88,8 @@ for dir in build-win64 build-win32; do
   timed "Solvane bench of $dir" tests/wine/run.sh "$dir" bench/wine/solvane_bench.sh
   timed "flash tools bench of $dir" tests/wine/run.sh "$dir" bench/wine/flash_tools_bench.sh
 done
+
+step "release: reproducible, the .deb in Debian 12, the zips under Wine"
+timed "release tests" tests/release/run.sh --wine-build64 build-win64 --wine-build32 build-win32
 
 step "all tests passed"
