@@ -6,10 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
@@ -42,14 +38,16 @@ std::string AdapterWords(const AdapterIdentity& id)
 
 std::string UtcNow()
 {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    using namespace std::chrono;
+    const auto now = time_point_cast<milliseconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> time{now - day};
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
     return text;
 }
 
@@ -72,19 +70,10 @@ std::string FormatBoardRecord(const BoardRecord& r)
            ",\"data_errors\":" + std::to_string(r.dataErrors) + "}";
 }
 
-BoardLog::~BoardLog()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool BoardLog::Open(const std::string& path, std::string& error)
 {
-    m_fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        error = std::strerror(errno);
+    if (!m_file.Open(path, error))
         return false;
-    }
     m_path = path;
     return true;
 }
@@ -92,23 +81,5 @@ bool BoardLog::Open(const std::string& path, std::string& error)
 bool BoardLog::Append(const std::string& line, std::string& error)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    const std::string whole = line + "\n";
-    // The lock keeps other processes' lines out of this one even where a file
-    // system does not make one append atomic.
-    while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    const ssize_t written = ::write(m_fd, whole.data(), whole.size());
-    const int writeError = errno;
-    const bool synced = written == static_cast<ssize_t>(whole.size()) && ::fdatasync(m_fd) == 0;
-    const int syncError = errno;
-    ::flock(m_fd, LOCK_UN);
-    if (written != static_cast<ssize_t>(whole.size())) {
-        error = written < 0 ? std::strerror(writeError) : "the line was written only in part (disk full?)";
-        return false;
-    }
-    if (!synced) {
-        error = std::string("the line did not reach the disk: ") + std::strerror(syncError);
-        return false;
-    }
-    return true;
+    return m_file.Append(line + "\n", error);
 }

@@ -5,6 +5,8 @@
 // loses at most the board in progress.
 #pragma once
 
+#include "console/System.h"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -61,7 +63,6 @@ std::string UtcNow();
 class BoardLog {
 public:
     BoardLog() = default;
-    ~BoardLog();
     BoardLog(const BoardLog&) = delete;
     BoardLog& operator=(const BoardLog&) = delete;
 
@@ -73,6 +74,6 @@ public:
 
 private:
     std::mutex m_lock;
-    int m_fd = -1;
+    AppendFile m_file;
     std::string m_path;
 };

@@ -228,9 +228,16 @@ std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::st
     return {};
 }
 
+std::string CommandName(const ToolTraits& traits)
+{
+    return std::string(traits.name) + SUITE_COMMAND_SUFFIX;
+}
+
 std::string UsageText(const ToolTraits& traits)
 {
-    std::string name = traits.name;
+    // The Windows programs' page speaks of COM ports, the console and its Ctrl-C.
+    constexpr bool windows = SUITE_CONSOLE_WINDOWS != 0;
+    const std::string name = CommandName(traits);
     std::string image = traits.takesImage ? " IMAGE" : "";
     std::string s;
     s += "Usage: " + name + " --port DEV [--port DEV...] [OPTION...]" + image + "\n";
@@ -245,14 +252,21 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.imageHelp;
         s += "\n";
     }
-    s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3);\n"
-         "                     COMn (n = 1, 2, ...): $SUITE_COM<n> if set, else\n"
-         "                     /dev/ttyS<n-1>; or the USB adapter behind it, found when\n"
-         "                     the port is opened: usb:SERIAL, usb:VID:PID,\n"
-         "                     usb:VID:PID:SERIAL, usb-path:1-1.4 (--list-ports prints\n"
-         "                     them). Given more than once: one station a port, all\n"
-         "                     running at once\n"
-         "  --ports FILE       more ports, one a line (# starts a comment)\n"
+    if (windows)
+        s += "  --port DEV         the serial line: COMn (COM1, COM12, any n); or the USB\n"
+             "                     adapter behind it, found when the port is opened:\n"
+             "                     usb:SERIAL, usb:VID:PID, usb:VID:PID:SERIAL,\n"
+             "                     usb-path:LOCATION (--list-ports prints them). Given more\n"
+             "                     than once: one station a port, all running at once\n";
+    else
+        s += "  --port DEV         the serial line: a device path (/dev/ttyUSB0, /dev/pts/3);\n"
+             "                     COMn (n = 1, 2, ...): $SUITE_COM<n> if set, else\n"
+             "                     /dev/ttyS<n-1>; or the USB adapter behind it, found when\n"
+             "                     the port is opened: usb:SERIAL, usb:VID:PID,\n"
+             "                     usb:VID:PID:SERIAL, usb-path:1-1.4 (--list-ports prints\n"
+             "                     them). Given more than once: one station a port, all\n"
+             "                     running at once\n";
+    s += "  --ports FILE       more ports, one a line (# starts a comment)\n"
          "  --simulate         run against a simulated device inside the program (the\n"
          "                     line's timing emulated); no hardware needed.";
     if (*traits.simulateHelp) {
@@ -260,12 +274,18 @@ std::string UsageText(const ToolTraits& traits)
         s += traits.simulateHelp;
     }
     s += "\n";
-    s += "  --doctor           check that the port (with --port; else every port) can be\n"
-         "                     used: access, other programs holding it, ModemManager,\n"
-         "                     brltty, the adapter's latency timer; one line each, with\n"
-         "                     the fix; status 0 when all is well, 1 otherwise\n"
-         "  --no-low-latency   leave the port's low-latency setting as it is (Linux asks\n"
-         "                     USB adapters for low latency when it opens them)\n";
+    if (windows)
+        s += "  --doctor           check that the port (with --port; else every port) can be\n"
+             "                     used: present, not held by another program, the\n"
+             "                     adapter's latency timer; one line each, with the fix;\n"
+             "                     status 0 when all is well, 1 otherwise\n";
+    else
+        s += "  --doctor           check that the port (with --port; else every port) can be\n"
+             "                     used: access, other programs holding it, ModemManager,\n"
+             "                     brltty, the adapter's latency timer; one line each, with\n"
+             "                     the fix; status 0 when all is well, 1 otherwise\n"
+             "  --no-low-latency   leave the port's low-latency setting as it is (Linux asks\n"
+             "                     USB adapters for low latency when it opens them)\n";
     s += "  --stations N       (with --simulate) run N simulated stations at once\n"
          "  --repeat           after each board, wait for the next one and run again:\n";
     if (traits.deviceSpeaksFirst)
@@ -302,16 +322,25 @@ std::string UsageText(const ToolTraits& traits)
     s += traits.successText;
     s += "\" on standard output\n"
          "(its last line) and exits 0. Progress, status lines, the summary and every\n"
-         "failure go to standard error. The progress bar needs a terminal (TERM set\n"
-         "and not \"dumb\"); otherwise progress is a plain line at every tenth of the\n"
-         "work. With several ports, every station's lines start with its port (on a\n"
+         "failure go to standard error. ";
+    s += windows ? "The progress bar needs a console that understands escape\n"
+                   "sequences (Windows 10 and later); otherwise progress is a plain line at\n"
+                   "every tenth of the work. "
+                 : "The progress bar needs a terminal (TERM set\n"
+                   "and not \"dumb\"); otherwise progress is a plain line at every tenth of the\n"
+                   "work. ";
+    s += "With several ports, every station's lines start with its port (on a\n"
          "terminal: one progress line a station), and the run ends with a table of\n"
          "the stations on standard output; so does a --repeat run.\n\n"
          "Exit status: 0 success; 1 the port, the image or the device failed (also a\n"
          "stall, and a failed write to standard output); 2 wrong command line; 3 no\n"
-         "byte from the device within --timeout; 130 interrupted (Ctrl-C, SIGINT);\n"
-         "143 terminated (SIGTERM). With several ports or --repeat: 0 only when every\n"
-         "board succeeded, else 1 (130 or 143 when a board was interrupted).\n";
+         "byte from the device within --timeout; ";
+    s += windows ? "130 interrupted (Ctrl-C, Ctrl-Break, or the\n"
+                   "console window closed). With several ports or --repeat: 0 only when every\n"
+                   "board succeeded, else 1 (130 when a board was interrupted).\n"
+                 : "130 interrupted (Ctrl-C, SIGINT);\n"
+                   "143 terminated (SIGTERM). With several ports or --repeat: 0 only when every\n"
+                   "board succeeded, else 1 (130 or 143 when a board was interrupted).\n";
     return s;
 }
 
@@ -322,5 +351,5 @@ const char* SuiteVersion()
 
 std::string VersionText(const ToolTraits& traits)
 {
-    return std::string(traits.name) + " " + SUITE_VERSION + "\n";
+    return CommandName(traits) + " " + SUITE_VERSION + "\n";
 }

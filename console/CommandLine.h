@@ -72,6 +72,10 @@ constexpr double SIMULATE_DEFAULT_TIMEOUT = 30.0;
 // is not checked for completeness.
 std::string ParseCommandLine(const ToolTraits& traits, const std::vector<std::string>& args, CommandLine& out);
 
+// The name the program is started by: the tool's name ("quarrow"); on Windows with
+// "-cli" after it (quarrow-cli.exe sits beside the dialog program Quarrow.exe).
+std::string CommandName(const ToolTraits& traits);
+
 // The --help page.
 std::string UsageText(const ToolTraits& traits);
 

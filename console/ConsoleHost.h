@@ -25,7 +25,7 @@
 #include "console/Reporter.h"
 #include "console/RunTally.h"
 #include "console/Trace.h"
-#include "platform/posix/MessageLoop.h"
+#include "platform/ProgramLoop.h"
 #include "serial/SerialPort.h"
 
 #include <chrono>

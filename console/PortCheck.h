@@ -1,6 +1,7 @@
 // Port names and port failures in the platform's words, for the console tools'
-// messages. Each platform's: console/posix/PosixPortCheck.cpp (errno, termios, flock),
-// console/win32/Win32PortCheck.cpp (the error of opening \\.\COMn, FormatMessage's text).
+// messages, and --doctor. One header, an implementation per system: console/posix
+// (errno, termios, flock; the Linux checks of Doctor.h), console/win32 (the error of
+// opening \\.\COMn in FormatMessage's words; the checks of WindowsPorts.h).
 #pragma once
 
 #include <string>
@@ -24,3 +25,7 @@ std::string DescribeOpenFailure(const std::string& device);
 // The one line that tells a failed opening: "quarrow: /dev/ttyUSB0: not a serial port",
 // "quarrow: COM5: The system cannot find the file specified. (is the adapter ...)".
 std::string PortFailureMessage(const std::string& program, const std::string& name);
+
+// --doctor as the programs run it, for `port` (empty: every serial port present): one
+// line a check on standard output. Returns the exit status: 0 when every check passed.
+int PrintDoctor(const std::string& port);

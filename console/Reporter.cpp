@@ -3,8 +3,6 @@
 #include "console/StationScreen.h"
 
 #include <cerrno>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 ConsoleReporter::ConsoleReporter(std::FILE* out, std::FILE* err, bool bar, int width)
     : m_pOut(out),
@@ -33,14 +31,6 @@ void ConsoleReporter::ErrLine(const std::string& text)
     ClearBar();
     std::fprintf(m_pErr, "%s\n", text.c_str());
     std::fflush(m_pErr);
-}
-
-int ConsoleReporter::TerminalWidth(std::FILE* stream)
-{
-    struct winsize size {};
-    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
 }
 
 void ConsoleReporter::ClearBar()

@@ -56,9 +56,6 @@ public:
     // Ends the bar line, leaving the last state drawn, before the program exits.
     void Finish();
 
-    // Columns of the terminal behind `stream`, or 80 when it is not a terminal.
-    static int TerminalWidth(std::FILE* stream);
-
     // Seconds between two redraws of the bar.
     static constexpr double BAR_REDRAW_INTERVAL = 0.1;
 

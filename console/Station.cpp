@@ -4,6 +4,7 @@
 #include "console/PortCheck.h"
 #include "console/PortList.h"
 #include "console/StationScreen.h"
+#include "console/System.h"
 #include "console/UsbPortName.h"
 #include "platform/PortNames.h"
 #include "sim/SimulatedBackend.h"
@@ -12,9 +13,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -85,17 +84,17 @@ AdapterIdentity IdentityOf(const SerialPortInfo& info, const std::string& device
 
 void EnterKey::Start()
 {
-    if (m_bStarted || ::isatty(STDIN_FILENO) != 1)
+    if (m_bStarted || !InputIsTerminal())
         return;
     m_bStarted = true;
     // The thread blocks in read for the life of the program; it is never joined.
     std::thread([this] {
         char buffer[64];
         for (;;) {
-            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            const long got = ReadInput(buffer, sizeof buffer);
             if (got <= 0)
                 return;
-            for (ssize_t i = 0; i < got; ++i)
+            for (long i = 0; i < got; ++i)
                 if (buffer[i] == '\n')
                     ++m_nPresses;
         }
@@ -136,7 +135,7 @@ void Station::SetWidth(int width)
 bool Station::PortPresent(std::uint64_t* identity) const
 {
     const CommandLine& cl = *m_context.cl;
-    if (cl.simulate || ParseComName(m_name.c_str()) != 0)
+    if (cl.simulate)
         return true;
     std::string path = m_name;
     if (IsUsbPortName(m_name)) {
@@ -145,12 +144,7 @@ bool Station::PortPresent(std::uint64_t* identity) const
             return false;
         path = found.path;
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return false;
-    if (identity)
-        *identity = (static_cast<std::uint64_t>(st.st_rdev) << 32) ^ static_cast<std::uint64_t>(st.st_ino);
-    return true;
+    return PortDevicePresent(path, identity);
 }
 
 bool Station::WaitForPort()
@@ -282,8 +276,7 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
     if (m_context.screen)
         reporter = std::make_unique<ConsoleReporter>(*m_context.screen, m_nNumber);
     else
-        reporter =
-            std::make_unique<ConsoleReporter>(stdout, stderr, m_context.bar, ConsoleReporter::TerminalWidth(stderr));
+        reporter = std::make_unique<ConsoleReporter>(stdout, stderr, m_context.bar, TerminalWidth(stderr));
     std::string portName = m_name;  // the port as the messages and the JSON name it
     AdapterIdentity adapter;
     auto jsonPrefix = [&] {
@@ -407,9 +400,9 @@ Station::Outcome Station::RunBoard(long board, long attempt, bool waiting)
                 outcome.left = true;
             }
         }
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0)
-            m_lastDevice = (static_cast<std::uint64_t>(st.st_rdev) << 32) ^ static_cast<std::uint64_t>(st.st_ino);
+        std::uint64_t device = 0;
+        if (PortDevicePresent(path, &device))
+            m_lastDevice = device;
     }
     if (outcome.end == RUN_END_NONE)
         outcome.end = RUN_END_FAILURE;

@@ -3,38 +3,26 @@
 #include "common/FileReader.h"
 #include "common/Sha256.h"
 #include "console/BoardLog.h"
-#include "console/Doctor.h"
 #include "console/ImageCheck.h"
 #include "console/PortCheck.h"
 #include "console/PortList.h"
 #include "console/Station.h"
 #include "console/StationScreen.h"
+#include "console/System.h"
 #include "platform/LowLatency.h"
 #include "platform/SerialBackend.h"
 #include "sim/SimulatedBackend.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
-#include <pthread.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
-
-// A progress bar needs a terminal that understands "\r\033[K".
-bool TerminalTakesBar()
-{
-    if (::isatty(STDERR_FILENO) != 1)
-        return false;
-    const char* term = std::getenv("TERM");
-    return term && *term && std::strcmp(term, "dumb") != 0;
-}
 
 // --list-ports. SUITE_SYSTEM_ROOT points the listing at a copy of sys/ and dev/ (tests).
 int ListPorts(bool json)
@@ -45,7 +33,7 @@ int ListPorts(bool json)
 // --ports FILE: one port a line; blank lines and # comments are skipped.
 bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std::string& error)
 {
-    std::ifstream file(path);
+    std::ifstream file(std::filesystem::u8path(path));
     if (!file) {
         error = std::string("cannot read ") + path + ": " + std::strerror(errno);
         return false;
@@ -67,14 +55,6 @@ bool ReadPortsFile(const std::string& path, std::vector<std::string>& ports, std
     return true;
 }
 
-std::string HostName()
-{
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0)
-        return {};
-    return name;
-}
-
 std::string Fixed(double value, const char* format)
 {
     char text[32];
@@ -86,94 +66,6 @@ std::string Pad(const std::string& text, std::size_t width)
 {
     return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
-
-// Signals of the whole run, taken on a thread of their own (they are blocked in every
-// other thread): the first SIGINT or SIGTERM ends every station's board where it is,
-// a second one ends the program at once; SIGWINCH passes the terminal's new width on.
-// The thread outlives the run (it is never joined): once the run is over, it touches
-// nothing of it.
-class SignalThread {
-public:
-    SignalThread(RunContext& context, std::vector<std::unique_ptr<Station>>& stations)
-        : m_shared(std::make_shared<Shared>())
-    {
-        m_shared->context = &context;
-        m_shared->stations = &stations;
-    }
-    ~SignalThread()
-    {
-        std::lock_guard<std::mutex> lock(m_shared->lock);
-        m_shared->context = nullptr;
-        m_shared->stations = nullptr;
-    }
-    SignalThread(const SignalThread&) = delete;
-    SignalThread& operator=(const SignalThread&) = delete;
-
-    static void BlockSignals()
-    {
-        sigset_t set = Set();
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    }
-
-    void Start()
-    {
-        std::thread([shared = m_shared] { Serve(*shared); }).detach();
-    }
-
-private:
-    struct Shared {
-        std::mutex lock;  // held while a signal is handled; the run's end waits for it
-        RunContext* context = nullptr;
-        std::vector<std::unique_ptr<Station>>* stations = nullptr;
-    };
-
-    static sigset_t Set()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGWINCH);
-        return set;
-    }
-
-    static void Serve(Shared& shared)
-    {
-        const sigset_t set = Set();
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&set, &signal) != 0)
-                continue;
-            std::lock_guard<std::mutex> lock(shared.lock);
-            if (!shared.context) {
-                if (signal != SIGWINCH)
-                    ::_exit(128 + signal);  // the run is over; the program is ending anyway
-                continue;
-            }
-            RunContext& context = *shared.context;
-            if (signal == SIGWINCH) {
-                const int width = ConsoleReporter::TerminalWidth(stderr);
-                if (context.screen)
-                    context.screen->SetWidth(width);
-                for (auto& station : *shared.stations)
-                    station->SetWidth(width);
-                continue;
-            }
-            int expected = 0;
-            if (!context.interrupted.compare_exchange_strong(expected, signal)) {
-                // A second Ctrl-C: the user does not want to wait for a clean end.
-                const char newline = '\n';
-                ssize_t ignored = ::write(STDERR_FILENO, &newline, 1);
-                (void)ignored;
-                ::_exit(128 + signal);
-            }
-            for (auto& station : *shared.stations)
-                station->Interrupt(signal);
-        }
-    }
-
-    std::shared_ptr<Shared> m_shared;
-};
 
 }  // namespace
 
@@ -208,7 +100,8 @@ bool ReadToolImage(ConsoleHost& host, const std::string& program, const std::str
 
 int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const ProgramFactory& factory)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    PrepareStandardStreams();
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
     CommandLine cl;
     std::string mistake = ParseCommandLine(traits, args, cl);
     if (mistake.empty() && !cl.portsFile.empty() && !cl.help && !cl.version &&
@@ -222,7 +115,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             mistake = "the port " + cl.ports[i] + " is given twice: one station a port";
     if (!mistake.empty()) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", traits.name, mistake.c_str(),
-                     traits.name);
+                     CommandName(traits).c_str());
         return EXIT_STATUS_USAGE;
     }
     if (cl.help || cl.version) {
@@ -245,9 +138,8 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
 
     // Ports are opened with low latency asked of the driver unless --no-low-latency.
     SetLowLatencyRequest(cl.lowLatency);
-    std::signal(SIGPIPE, SIG_IGN);
-    // Before any thread starts, so that every thread inherits the mask.
-    SignalThread::BlockSignals();
+    // Before any thread starts, so that every thread inherits the signal mask.
+    InterruptWatcher::Block();
 
     std::vector<std::string> names = cl.ports;
     if (cl.simulate) {
@@ -257,7 +149,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
             names.push_back(count == 1 ? std::string("simulated") : "sim-" + std::to_string(i));
     }
     const bool several = names.size() > 1;
-    const bool bar = TerminalTakesBar();
+    const bool bar = TerminalTakesBar(stderr);
 
     RunContext context;
     context.traits = &traits;
@@ -269,7 +161,7 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         context.systemRoot = root;
     std::unique_ptr<StationScreen> screen;
     if (several) {
-        screen = std::make_unique<StationScreen>(stdout, stderr, bar, ConsoleReporter::TerminalWidth(stderr));
+        screen = std::make_unique<StationScreen>(stdout, stderr, bar, TerminalWidth(stderr));
         context.screen = screen.get();
     }
 
@@ -343,8 +235,23 @@ int RunConsoleProgram(const ToolTraits& traits, int argc, char** argv, const Pro
         enter.Start();
     context.enter = &enter;
 
-    SignalThread signals(context, stations);
-    signals.Start();
+    // The first interrupt ends every station's board where it is; a new width of the
+    // terminal goes to the bars.
+    InterruptWatcher interrupts;
+    interrupts.Start(
+        [&](int signal) {
+            int expected = 0;
+            if (!context.interrupted.compare_exchange_strong(expected, signal))
+                return;
+            for (auto& station : stations)
+                station->Interrupt(signal);
+        },
+        [&](int width) {
+            if (context.screen)
+                context.screen->SetWidth(width);
+            for (auto& station : stations)
+                station->SetWidth(width);
+        });
 
     std::vector<std::thread> threads;
     {

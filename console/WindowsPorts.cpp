@@ -9,6 +9,9 @@
 namespace {
 
 const std::string LIST_PORTS_HINT = "--list-ports lists the serial ports present";
+const std::string CLOSE_HOLDER =
+    "; fix: close the program that has it open (a terminal, another tool, the board maker's own software), then try "
+    "again";
 
 std::string Upper(std::string text)
 {
@@ -87,30 +90,25 @@ private:
             Line("ok: " + path + " can be opened: no other program has it open");
             return true;
         }
-        missing =
-            result.noPortBehind || result.error == WIN_ERROR_FILE_NOT_FOUND || result.error == WIN_ERROR_PATH_NOT_FOUND;
+        missing = result.error == WIN_ERROR_FILE_NOT_FOUND || result.error == WIN_ERROR_PATH_NOT_FOUND;
         const std::string text = result.text.empty() ? "error " + std::to_string(result.error) : result.text;
-        const std::string plugIn =
-            "; fix: plug the adapter in, or name a port that is present (--list-ports lists them)";
-        if (result.noPortBehind) {
-            Line("problem: " + path + ": " + text + " (no serial port answers behind the name)" + plugIn);
+        if (result.heldByAnother) {
+            Line("problem: " + path + " is in use by another program (" + text + ")" + CLOSE_HOLDER);
             return false;
         }
         switch (result.error) {
         case WIN_ERROR_FILE_NOT_FOUND:
         case WIN_ERROR_PATH_NOT_FOUND:
-            Line("problem: " + path + ": " + text + " (no such port)" + plugIn);
+            Line("problem: " + path + ": " + text +
+                 " (no such port); fix: plug the adapter in, or name a port that is present (--list-ports lists them)");
             break;
         case WIN_ERROR_SHARING_VIOLATION:
-            Line("problem: " + path + " is in use by another program (" + text +
-                 "); fix: close the program that has it open (a terminal, another tool, the board maker's own "
-                 "software), then try again");
+            Line("problem: " + path + " is in use by another program (" + text + ")" + CLOSE_HOLDER);
             break;
         case WIN_ERROR_ACCESS_DENIED:
             // What Windows' serial drivers answer for a port another program holds.
             Line("problem: " + path + " cannot be opened: " + text +
-                 " (another program has it open, or this user may not open it); fix: close the program that has "
-                 "it open (a terminal, another tool, the board maker's own software), then try again");
+                 " (another program has it open, or this user may not open it)" + CLOSE_HOLDER);
             break;
         default:
             Line("problem: " + path + " cannot be opened: " + text +
@@ -186,8 +184,8 @@ std::vector<SerialPortInfo> MergeWindowsPorts(const std::vector<WindowsPortDevic
 std::string DescribeWindowsOpenError(const WindowsOpenResult& result)
 {
     std::string text = result.text.empty() ? "error " + std::to_string(result.error) : result.text;
-    if (result.noPortBehind)
-        return text + " (no serial port answers behind the name: is the adapter plugged in? " + LIST_PORTS_HINT + ")";
+    if (result.heldByAnother)
+        return text + " (in use by another program)";
     switch (result.error) {
     case WIN_ERROR_FILE_NOT_FOUND:
     case WIN_ERROR_PATH_NOT_FOUND:

@@ -49,9 +49,9 @@ constexpr unsigned long WIN_ERROR_SHARING_VIOLATION = 32;
 // How opening a port went: the error and the system's text of it (FormatMessage).
 struct WindowsOpenResult {
     bool opened = false;
-    // The name opened, but the handle is no serial port that answers: its line settings
-    // cannot be read. Wine opens a COMn whose device on the host is missing so.
-    bool noPortBehind = false;
+    // Refused because another program is known to hold the port: the suite's programs
+    // claim the ports they hold (platform/win32/Win32PortClaim.h).
+    bool heldByAnother = false;
     unsigned long error = 0;
     std::string text;  // "Access is denied."
 };
@@ -60,7 +60,7 @@ struct WindowsOpenResult {
 // clear: "The system cannot find the file specified. (is the adapter plugged in? ...)".
 // A port that another program holds is refused with ERROR_ACCESS_DENIED by Windows'
 // serial drivers (ERROR_SHARING_VIOLATION where a driver leaves it to the sharing
-// rules; Wine lets a second program open it).
+// rules; Wine lets a second program open it: the suite's own claim tells it there).
 std::string DescribeWindowsOpenError(const WindowsOpenResult& result);
 
 // The lookup that ResolvePortNameAmong takes on Windows: "com5" and "\\.\COM5" are COM5.

@@ -1,34 +1,21 @@
 // Port names and port failures on Windows: COMn opens \\.\COMn (the form that reaches
 // COM10 and above too), and a failure is told in the system's words.
 #include "console/PortCheck.h"
+#include "console/System.h"
 #include "console/win32/Win32Ports.h"
+
+#include "platform/PortNames.h"
+#include "platform/win32/Win32PortClaim.h"
 
 #include <windows.h>
 
 namespace {
 
-// FormatMessage's text of `error`, without its line end; "error N" if it has none.
-std::string SystemText(DWORD error)
-{
-    char* text = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string result;
-    if (length && text)
-        result.assign(text, length);
-    if (text)
-        LocalFree(text);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-        result.pop_back();
-    return result.empty() ? "error " + std::to_string(error) : result;
-}
-
 WindowsOpenResult Failed(DWORD error)
 {
     WindowsOpenResult result;
     result.error = error;
-    result.text = SystemText(error);
+    result.text = SystemErrorText(error);
     return result;
 }
 
@@ -40,16 +27,20 @@ WindowsOpenResult ProbeWindowsPort(const std::string& device)
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Failed(GetLastError());
+    // A name mapped to a device that is gone opens, but isn't a port (Wine): as on
+    // Windows, where such a name does not open, the port is not there.
     DCB settings{};
     settings.DCBlength = sizeof settings;
-    if (!GetCommState(file, &settings)) {
-        const DWORD error = GetLastError();
-        CloseHandle(file);
-        WindowsOpenResult result = Failed(error);
-        result.noPortBehind = true;
+    const bool isPort = GetCommState(file, &settings) != 0;
+    CloseHandle(file);
+    if (!isPort)
+        return Failed(ERROR_FILE_NOT_FOUND);
+    // Wine lets a second program open a port; the suite's programs claim theirs.
+    if (PortClaimedByAnother(device)) {
+        WindowsOpenResult result = Failed(ERROR_ACCESS_DENIED);
+        result.heldByAnother = true;
         return result;
     }
-    CloseHandle(file);
     WindowsOpenResult result;
     result.opened = true;
     return result;
@@ -58,8 +49,8 @@ WindowsOpenResult ProbeWindowsPort(const std::string& device)
 PortTarget ResolvePortName(const std::string& name)
 {
     PortTarget target;
-    const unsigned number = ComPortNumber(name);
-    target.device = number ? "\\\\.\\COM" + std::to_string(number) : name;
+    const unsigned portnr = ParseComName(name.c_str());
+    target.device = portnr != 0 ? "\\\\.\\COM" + std::to_string(portnr) : name;
     return target;
 }
 

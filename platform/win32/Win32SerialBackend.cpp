@@ -24,6 +24,7 @@
 
 #include "platform/LowLatency.h"
 #include "platform/PortNames.h"
+#include "platform/win32/Win32PortClaim.h"
 
 #include <windows.h>
 
@@ -56,6 +57,16 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 void RecordError()
 {
     t_lastError = GetLastError();
+}
+
+// The port's claim among the suite's programs (platform/win32/Win32PortClaim.h):
+// null with ERROR_ACCESS_DENIED recorded, and `refused`, when another program has it.
+HANDLE ClaimPort(const std::string& device, bool& refused)
+{
+    HANDLE claim = ClaimPortByName(device, refused);
+    if (refused)
+        RecordError();
+    return claim;
 }
 
 // How long closing a port waits for its comm-event wait or its data wake to end after
@@ -133,6 +144,8 @@ struct WriteOperation {
 struct Win32Port {
     // The open "\\.\COMn".
     HANDLE hFile = INVALID_HANDLE_VALUE;
+    // The port's claim among this suite's programs (see ClaimPort); null if none.
+    HANDLE hClaim = nullptr;
     // The drain's reads; its event is created with the port.
     OVERLAPPED readOverlapped{};
     // Writes only; its event is created with the port. Replaced (and the old one
@@ -449,8 +462,15 @@ public:
             CloseHandle(file);
             return SerialInvalidHandle();
         }
+        bool refused = false;
+        HANDLE claim = ClaimPort(device, refused);
+        if (refused) {
+            CloseHandle(file);
+            return SerialInvalidHandle();
+        }
         auto* port = new Win32Port;
         port->hFile = file;
+        port->hClaim = claim;
         port->readOverlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         port->write = NewWriteOperation();
         if (!port->readOverlapped.hEvent || !port->write) {
@@ -779,6 +799,8 @@ public:
             waitsEnded = EndWaits(p);
             CloseHandle(p->hFile);
         }
+        if (p->hClaim)
+            CloseHandle(p->hClaim);
         if (p->readOverlapped.hEvent)
             CloseHandle(p->readOverlapped.hEvent);
         if (p->write) {

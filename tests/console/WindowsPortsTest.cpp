@@ -258,10 +258,9 @@ TEST(WindowsPortCheck, OpenFailuresInWindowsWordsWithWhatToDo)
     EXPECT_EQ("The process cannot access the file because it is being used by another process. (in use by another "
               "program)",
               DescribeWindowsOpenError(result));
-    result = {false, true, 1, "Invalid function."};
-    EXPECT_EQ("Invalid function. (no serial port answers behind the name: is the adapter plugged in? --list-ports "
-              "lists the serial ports present)",
-              DescribeWindowsOpenError(result));
+    // Known to be held (another of the suite's programs claimed it): said so.
+    result = {false, true, WIN_ERROR_ACCESS_DENIED, "Access is denied."};
+    EXPECT_EQ("Access is denied. (in use by another program)", DescribeWindowsOpenError(result));
     result = {false, false, 31, ""};  // a text the system does not have
     EXPECT_EQ("error 31", DescribeWindowsOpenError(result));
 }
@@ -330,6 +329,9 @@ TEST_F(WindowsDoctorCheck, APortHeldOrRefusedOrMissingSaysWhatToDo)
     m_answers["\\\\.\\COM12"] = {false, false, WIN_ERROR_SHARING_VIOLATION, "The process cannot access the file."};
     EXPECT_EQ(1, Run("COM12"));
     Has("problem: COM12 is in use by another program (The process cannot access the file.); fix: close the program");
+    m_answers["\\\\.\\COM12"] = {false, true, WIN_ERROR_ACCESS_DENIED, "Access is denied."};
+    EXPECT_EQ(1, Run("COM12"));
+    Has("problem: COM12 is in use by another program (Access is denied.); fix: close the program");
 
     // Not there at all: said once, with nothing else to check.
     m_answers["\\\\.\\COM30"] = {false, false, WIN_ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."};
@@ -338,9 +340,9 @@ TEST_F(WindowsDoctorCheck, APortHeldOrRefusedOrMissingSaysWhatToDo)
               "problem: COM30: The system cannot find the file specified. (no such port); fix: plug the adapter in, "
               "or name a port that is present (--list-ports lists them)\n",
               m_text);
-    m_answers["\\\\.\\COM10"] = {false, true, 1, "Invalid function."};
+    m_answers["\\\\.\\COM10"] = {false, false, WIN_ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."};
     EXPECT_EQ(1, Run("COM10"));
-    Has("problem: COM10: Invalid function. (no serial port answers behind the name); fix: plug the adapter in");
+    Has("problem: COM10: The system cannot find the path specified. (no such port); fix: plug the adapter in");
     EXPECT_EQ(std::string::npos, m_text.find("latency"));
 
     EXPECT_EQ(1, Run("usb:NOSUCH"));
