@@ -8,7 +8,7 @@
 # BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake or cmake/mingw-i686.cmake
 # (told apart by the PE header of its programs); without program names every
 # BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh, then
-# the console programs' case files tests/wine/console/*.sh.
+# the console programs' cases tests/wine/console/cases.sh.
 # ARGS go to each: GoogleTest options to the programs, case names to the case files.
 # Exit status is non-zero when a program or a case fails.
 # --exec runs a native command in the prepared environment instead (for debugging:
@@ -59,7 +59,7 @@ done
 gtest_args=("$@")
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   shopt -s nullglob
-  programs=("$build"/tests/*.exe "$here"/gui/cases/*.sh "$here"/console/*.sh)
+  programs=("$build"/tests/*.exe "$here"/gui/cases/*.sh "$here"/console/cases.sh)
   shopt -u nullglob
 fi
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
