@@ -87,7 +87,9 @@ if [ -s "$dialogs" ] || [ -s "$solvane" ]; then
   echo "--- the dialog programs (and the native console tools) under the same set-up, from their benchmarks' last runs:"
   for file in "$solvane" "$dialogs"; do
     [ -s "$file" ] || continue
-    cat "$file"
+    # Their rows in this table's columns (a tool's name may have a blank in it).
+    awk '{ name = $1; for (i = 2; i <= NF - 6; i++) name = name " " $i
+           printf "%-16s %7s %12s %12s %8s %7s %12s\n", name, $(NF-5), $(NF-4), $(NF-3), $(NF-2), $(NF-1), $NF }' "$file"
     echo "    (${file#"$HARNESS_OUT"/}, $(date -u -r "$file" '+%Y-%m-%d %H:%M UTC'))"
   done
 fi
