@@ -1,11 +1,8 @@
 #include "console/UsbPortName.h"
 
 #include <cctype>
-#include <filesystem>
 #include <map>
 #include <set>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -73,7 +70,7 @@ bool Matches(const SerialPortInfo& port, const UsbNameParts& parts)
     return port.usb && (parts.vendorId.empty() || SameIgnoringCase(parts.vendorId, port.vendorId)) &&
            (parts.productId.empty() || SameIgnoringCase(parts.productId, port.productId)) &&
            (parts.serial.empty() || parts.serial == port.serial) &&
-           (parts.usbPath.empty() || parts.usbPath == port.usbPath);
+           (parts.usbPath.empty() || SameIgnoringCase(parts.usbPath, port.usbPath));
 }
 
 // "/dev/ttyUSB0 (usb:0403:6001:A50285BI, usb-path:1-1.2)".
@@ -106,21 +103,16 @@ std::vector<std::string> UsbPortNames(const SerialPortInfo& port)
     return names;
 }
 
-PortResolution ResolvePortName(const std::string& name, const std::string& root)
+PortResolution ResolvePortNameAmong(const std::string& name, const std::vector<SerialPortInfo>& ports,
+                                    const PortLookup& lookup)
 {
     PortResolution resolution;
-    const std::vector<SerialPortInfo> ports = ListSerialPorts(root);
-    std::error_code ec;
-
     if (!IsUsbPortName(name)) {
         resolution.ok = true;
         resolution.path = name;
         resolution.info.path = name;
-        // A link such as /dev/serial/by-id/... is the listed port it leads to.
-        const fs::path wanted = fs::weakly_canonical(fs::path(name), ec);
         for (const SerialPortInfo& port : ports) {
-            std::error_code portEc;
-            if (port.path == name || (!ec && fs::weakly_canonical(fs::path(port.path), portEc) == wanted)) {
+            if (port.path == name || (lookup.samePort && lookup.samePort(name, port))) {
                 resolution.info = port;
                 break;
             }
@@ -133,10 +125,9 @@ PortResolution ResolvePortName(const std::string& name, const std::string& root)
         resolution.error = name + " names no adapter: write " + USB_NAME_FORMS;
         return resolution;
     }
-    // Only ports that can be opened: sysfs may still show an adapter whose node is gone.
     std::vector<SerialPortInfo> present, matched;
     for (const SerialPortInfo& port : ports) {
-        if (!port.usb || !fs::exists(fs::path(port.path), ec))
+        if (!port.usb || (lookup.present && !lookup.present(port)))
             continue;
         present.push_back(port);
         if (Matches(port, parts))
@@ -178,7 +169,7 @@ PortResolution ResolvePortName(const std::string& name, const std::string& root)
             resolution.error += ")";
         }
     }
-    resolution.error += byPlace ? "; name one by its usb-path: name" : "; name one by its tty path";
+    resolution.error += byPlace ? "; name one by its usb-path: name" : "; name one by its " + lookup.portKind;
     return resolution;
 }
 

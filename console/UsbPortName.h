@@ -16,6 +16,7 @@
 
 #include "console/PortList.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,26 @@ struct PortResolution {
 // name must match exactly one adapter whose device node exists; otherwise the error
 // lists the adapters present with their names, or those that matched. Any other name
 // is a path: ok, opened as given, with its identity when it is (or links to) a listed port.
+// Windows: among the system's ports (`root` unused); any other name is opened as
+// given, with its identity when it names a listed port ("com5", "\\.\COM5").
+// Each platform's (console/posix, console/win32), over ResolvePortNameAmong.
 PortResolution ResolvePortName(const std::string& name, const std::string& root);
+
+// What a platform tells ResolvePortNameAmong about its ports.
+struct PortLookup {
+    // Whether a listed port can be opened now (sysfs may still show an adapter whose
+    // node is gone); empty: every listed port can.
+    std::function<bool(const SerialPortInfo& port)> present;
+    // Whether a name that is no USB name is another name of the listed port (a link to
+    // it); empty: only its own path is.
+    std::function<bool(const std::string& name, const SerialPortInfo& port)> samePort;
+    // What tells the ports of one multi-port adapter apart, for the error naming them.
+    std::string portKind = "tty path";
+};
+
+// ResolvePortName over the list `ports`.
+PortResolution ResolvePortNameAmong(const std::string& name, const std::vector<SerialPortInfo>& ports,
+                                    const PortLookup& lookup);
 
 // The names a user can paste for this port: "usb:VID:PID:SERIAL" ("usb:VID:PID" with no
 // serial number) and "usb-path:1-1.4"; none for a port that is no USB adapter.

@@ -18,9 +18,10 @@
 set -euo pipefail
 objdump=x86_64-w64-mingw32-objdump  # reads 32-bit and 64-bit programs alike
 # Windows' own DLLs that the programs may use.
-allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|winmm|msvcrt|ole32|oleaut32|shlwapi|uxtheme|ntdll)\.dll$'
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|winmm|msvcrt|ole32|oleaut32|shlwapi|uxtheme|ntdll|setupapi)\.dll$'
 # The headers that declare the functions of those DLLs.
-headers=(windows.h commctrl.h commdlg.h shellapi.h mmsystem.h shlwapi.h uxtheme.h objbase.h oleauto.h winternl.h)
+headers=(windows.h commctrl.h commdlg.h shellapi.h mmsystem.h shlwapi.h uxtheme.h objbase.h oleauto.h winternl.h setupapi.h
+         cfgmgr32.h)
 xp_level=0x0501
 # Later API levels, oldest first, to name the first version that declares a function
 # (one not declared at the last but one is declared at the last, the newest).

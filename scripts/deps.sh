@@ -4,7 +4,8 @@
 #           and clang-format-14, which keeps the sources' layout (scripts/check_format.sh)
 #   all:    also clang for the fuzzers, mingw-w64 for the Windows programs, and
 #           wine64 with Xvfb to run the Windows tests (with Wine's own fonts, a CJK
-#           font for the Chinese texts, and ImageMagick for the screenshots); wine32
+#           font for the Chinese texts, ImageMagick for the screenshots, and jq for
+#           the console programs' JSON lines); wine32
 #           (an i386 package: the i386 architecture is added) and gcc-multilib (its
 #           32-bit pty shim) to run the tests of the 32-bit build too; and what
 #           "release" needs, with lintian, debootstrap and man-db for its tests
@@ -21,7 +22,7 @@ if [ "$set_name" = all ]; then
   pkgs+=(clang libclang-rt-14-dev
          g++-mingw-w64-x86-64 g++-mingw-w64-i686
          wine64 wine32:i386 gcc-multilib xvfb xauth
-         fonts-wine fonts-wqy-microhei imagemagick
+         fonts-wine fonts-wqy-microhei imagemagick jq
          lintian debootstrap man-db zip unzip)
 fi
 

@@ -87,6 +87,7 @@ for dir in build-win64 build-win32; do
   step "Windows benchmarks under Wine: $dir (figures only)"
   timed "Solvane bench of $dir" tests/wine/run.sh "$dir" bench/wine/solvane_bench.sh
   timed "flash tools bench of $dir" tests/wine/run.sh "$dir" bench/wine/flash_tools_bench.sh
+  timed "console programs bench of $dir" tests/wine/run.sh "$dir" bench/wine/console_bench.sh
 done
 
 step "release: reproducible, the .deb in Debian 12, the zips under Wine"

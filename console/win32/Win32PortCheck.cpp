@@ -1,10 +1,50 @@
+// Port names and port failures on Windows: COMn opens \\.\COMn (the form that reaches
+// COM10 and above too), and a failure is told in the system's words.
 #include "console/PortCheck.h"
 #include "console/System.h"
+#include "console/win32/Win32Ports.h"
 
 #include "platform/PortNames.h"
 #include "platform/win32/Win32PortClaim.h"
 
 #include <windows.h>
+
+namespace {
+
+WindowsOpenResult Failed(DWORD error)
+{
+    WindowsOpenResult result;
+    result.error = error;
+    result.text = SystemErrorText(error);
+    return result;
+}
+
+}  // namespace
+
+WindowsOpenResult ProbeWindowsPort(const std::string& device)
+{
+    HANDLE file = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Failed(GetLastError());
+    // A name mapped to a device that is gone opens, but isn't a port (Wine): as on
+    // Windows, where such a name does not open, the port is not there.
+    DCB settings{};
+    settings.DCBlength = sizeof settings;
+    const bool isPort = GetCommState(file, &settings) != 0;
+    CloseHandle(file);
+    if (!isPort)
+        return Failed(ERROR_FILE_NOT_FOUND);
+    // Wine lets a second program open a port; the suite's programs claim theirs.
+    if (PortClaimedByAnother(device)) {
+        WindowsOpenResult result = Failed(ERROR_ACCESS_DENIED);
+        result.heldByAnother = true;
+        return result;
+    }
+    WindowsOpenResult result;
+    result.opened = true;
+    return result;
+}
 
 PortTarget ResolvePortName(const std::string& name)
 {
@@ -16,40 +56,13 @@ PortTarget ResolvePortName(const std::string& name)
 
 std::string DescribeOpenFailure(const std::string& device)
 {
-    const HANDLE port = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OVERLAPPED, nullptr);
-    DWORD error = ERROR_SUCCESS;
-    if (port != INVALID_HANDLE_VALUE) {
-        // A name mapped to a device that is gone opens, but isn't a port (Wine).
-        DCB probe{};
-        probe.DCBlength = sizeof probe;
-        const bool isPort = GetCommState(port, &probe) != 0;
-        CloseHandle(port);
-        if (!isPort)
-            error = ERROR_FILE_NOT_FOUND;
-        else if (PortClaimedByAnother(device))
-            error = ERROR_ACCESS_DENIED;
-        else
-            return "the serial port could not be set up";
-    } else {
-        error = GetLastError();
-    }
-    std::string text = SystemErrorText(error);
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        text += " (is the adapter plugged in? --list-ports lists the serial ports present)";
-    else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-        text += " (another program has the port open: close it, or choose another port)";
-    return text;
+    const WindowsOpenResult result = ProbeWindowsPort(device);
+    if (result.opened)
+        return "the serial port could not be set up";
+    return DescribeWindowsOpenError(result);
 }
 
 std::string PortFailureMessage(const std::string& program, const std::string& name)
 {
     return program + ": " + name + ": " + DescribeOpenFailure(ResolvePortName(name).device);
-}
-
-int PrintDoctor(const std::string& port)
-{
-    (void)port;
-    std::puts("skipped: --doctor checks a Linux system's serial ports");
-    return 0;
 }

@@ -7,7 +7,8 @@
 #
 # BUILD_DIR is a build configured with cmake/mingw-x86_64.cmake or cmake/mingw-i686.cmake
 # (told apart by the PE header of its programs); without program names every
-# BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh.
+# BUILD_DIR/tests/*.exe runs, then every GUI case file tests/wine/gui/cases/*.sh, then
+# the console programs' cases tests/wine/console/cases.sh.
 # ARGS go to each: GoogleTest options to the programs, case names to the case files.
 # Exit status is non-zero when a program or a case fails.
 # --exec runs a native command in the prepared environment instead (for debugging:
@@ -32,7 +33,7 @@
 # The test programs learn the layout from SUITE_WINE_PEER_OFFSET,
 # SUITE_WINE_MISSING_PORT and SUITE_WINE_PORT_DIR (the directory of the links, of the
 # relay's byte counters and of its control FIFO; see ptypair.c).
-# GUI cases (tests/wine/gui/harness.sh) run natively with WINE, HARNESS_BUILD,
+# GUI and console cases (tests/wine/gui/harness.sh) run natively with WINE, HARNESS_BUILD,
 # HARNESS_NATIVE (the native build with bin/device-sim: SUITE_NATIVE_BUILD, default
 # build) and HARNESS_OUT (BUILD_DIR/wine/gui: their output and screenshots); the
 # prefix maps the font 宋体/SimSun to WenQuanYi Micro Hei, so Chinese texts are legible.
@@ -58,7 +59,7 @@ done
 gtest_args=("$@")
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then
   shopt -s nullglob
-  programs=("$build"/tests/*.exe "$here"/gui/cases/*.sh)
+  programs=("$build"/tests/*.exe "$here"/gui/cases/*.sh "$here"/console/cases.sh)
   shopt -u nullglob
 fi
 if [ ${#programs[@]} -eq 0 ] && [ ${#exec_command[@]} -eq 0 ]; then

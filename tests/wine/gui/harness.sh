@@ -22,6 +22,9 @@
 #   gui_case "update writes the image" case_update
 #   gui_done
 #
+# console_case NAME FUNCTION is gui_case for programs that need no window (the console
+# tools, tests/wine/console/): it starts no driver.
+#
 # Each case runs in a subshell of its own: the first failed step ends it (the others
 # still run), and at its end every program it started is ended, every device-sim
 # stopped and every port it changed given a fresh line. Output of a case (device-sim
@@ -64,6 +67,7 @@
 #                         DX, DY from its top-left corner; negative: from its right
 #                         or bottom edge)
 #   winpath PATH          a Unix path as Wine sees it (Z:\...)
+#   track_pid PID         a process the case started itself: ended with the case
 #
 # Things to know:
 #   - clicks, picks and commands are posted, as a person's input is: the command
@@ -351,8 +355,18 @@ control_pixel() { # WIN ID [DX DY]
 
 # --- cases --------------------------------------------------------------------------
 
+# Native processes a case started itself (a console program under Wine, say), ended
+# with it if they are still running.
+harness_pids=()
+track_pid() { # PID
+  harness_pids+=("$1")
+}
+
 harness_cleanup() {
-  local program port
+  local program port pid
+  for pid in "${harness_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
   if [ -n "$harness_driver_pid" ]; then
     # The pointer to the desktop's far corner, so that the next case starts with no
     # control under it (the desktop keeps it from case to case).
@@ -369,7 +383,17 @@ harness_cleanup() {
 }
 
 gui_case() { # NAME FUNCTION
-  local name=$1 fn=$2
+  harness_case "$1" "$2" driver
+}
+
+# A case of programs that need no window (the console tools): no driver is started,
+# and app_start and drv are not for it; the rest is as for gui_case.
+console_case() { # NAME FUNCTION
+  harness_case "$1" "$2" ""
+}
+
+harness_case() { # NAME FUNCTION [driver]
+  local name=$1 fn=$2 driver=${3:-}
   if [ ${#harness_only[@]} -gt 0 ] && ! printf '%s\n' "${harness_only[@]}" | grep -qxF -- "$name"; then
     return 0
   fi
@@ -384,7 +408,7 @@ gui_case() { # NAME FUNCTION
     harness_case_pid=$BASHPID
     trap harness_cleanup EXIT
     trap 'exit 1' TERM
-    harness_start_driver
+    [ -z "$driver" ] || harness_start_driver
     "$fn"
   ); then
     echo "--- passed ($(( SECONDS - start )) s)"
