@@ -83,6 +83,12 @@ compare_tree build/stage
 compare_tree build/native/bin
 compare_tree build/win64/bin
 compare_tree build/win32/bin
+# The static libraries and compiled resources the programs are linked from, too: a
+# time stamp there would come out in a later release's programs.
+while IFS= read -r f; do
+  compared=$((compared + 1))
+  cmp -s "$work/a/build/$f" "$work/b/build/$f" || { differ=$((differ + 1)); fail "build/$f differs between the two builds"; }
+done < <(cd "$work/a/build" && find native win64 win32 \( -name '*.a' -o -name '*.res' \) -printf '%p\n' | sort)
 [ "$differ" -eq 0 ] && pass "the two builds agree in all $compared files"
 (cd "$work/a/dist" && sha256sum --quiet -c SHA256SUMS) && pass "dist/SHA256SUMS" || fail "dist/SHA256SUMS"
 dist=$work/a/dist
