@@ -10,7 +10,8 @@
 #      their tests), then under Wine each build's tests and the Wine benchmarks
 #   6. the release (tests/release/run.sh): built twice and compared byte for byte,
 #      the .deb in a fresh Debian 12 root, the zips in fresh Wine prefixes (about
-#      12 minutes on 2 cores, 3 more the first time, for debootstrap)
+#      7 minutes on 2 cores: one release from scratch, one incremental; the first
+#      run builds both from scratch and runs debootstrap, about 10 minutes more)
 # Environment: JOBS (default: number of cores), FUZZ_SECONDS (default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
