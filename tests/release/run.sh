@@ -34,6 +34,10 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
+# The Windows builds are linked from the unpacked folders: whole paths, not relative ones.
+absolute() { case $1 in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$root" "$1" ;; esac; }
+wine64_build=$(absolute "$wine64_build")
+wine32_build=$(absolute "$wine32_build")
 
 failures=0 passes=0
 pass() { echo "    ok: $*"; passes=$((passes + 1)); }
